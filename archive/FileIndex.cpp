@@ -1,0 +1,135 @@
+// The file index and the archive list.
+#include <cstring>
+
+#include "archive/Storm.h"
+#include "archive/Zanth.h"
+
+namespace velmora {
+
+std::unique_ptr<TMpqList> MpqList;
+std::unique_ptr<TFileIndex> FileIndex;
+
+namespace {
+
+std::uint64_t Load64(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// 64-bit multiply-mix hash over 8-byte words; keys are archive paths of a few dozen bytes.
+std::uint64_t HashKey(std::string_view s) {
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = s.size() * kMul;
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    h = (h ^ Load64(s.data() + i)) * kMul;
+    h ^= h >> 29;
+  }
+  if (i < s.size()) {
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, s.data() + i, s.size() - i);
+    h = (h ^ tail) * kMul;
+  }
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return h;
+}
+
+constexpr std::size_t kInitialSlots = 1024;
+
+}  // namespace
+
+TFileIndex::TFileIndex() { Clear(); }
+TFileIndex::~TFileIndex() = default;
+
+std::size_t TFileIndex::Slot(std::uint64_t hash, std::string_view key, bool& found) const {
+  const std::uint64_t tag = hash >> 32;
+  std::size_t i = static_cast<std::size_t>(hash) & mask_;
+  for (;;) {
+    const std::uint64_t v = table_[i];
+    if (v == 0) {
+      found = false;
+      return i;
+    }
+    if ((v >> 32) == tag && records_[(v & 0xFFFFFFFFu) - 1].key == key) {
+      found = true;
+      return i;
+    }
+    i = (i + 1) & mask_;
+  }
+}
+
+const TFileMpqRec* TFileIndex::Find(std::string_view key) const {
+  bool found = false;
+  const std::size_t i = Slot(HashKey(key), key, found);
+  return found ? &records_[(table_[i] & 0xFFFFFFFFu) - 1].rec : nullptr;
+}
+
+bool TFileIndex::Store(std::string_view key, const TFileMpqRec& rec) {
+  const std::uint64_t hash = HashKey(key);
+  bool found = false;
+  const std::size_t i = Slot(hash, key, found);
+  if (found) {
+    records_[(table_[i] & 0xFFFFFFFFu) - 1].rec = rec;
+    return false;
+  }
+  records_.push_back(Entry{key, rec});
+  table_[i] = (hash >> 32) << 32 | static_cast<std::uint64_t>(records_.size());
+  // Keep the load at or below one half so that linear probes stay short.
+  if (records_.size() * 2 > table_.size()) Grow();
+  return true;
+}
+
+void TFileIndex::Grow() {
+  std::vector<std::uint64_t> old(table_.size() * 2, 0);
+  old.swap(table_);
+  mask_ = table_.size() - 1;
+  for (std::uint64_t v : old) {
+    if (v == 0) continue;
+    std::size_t i = static_cast<std::size_t>(HashKey(records_[(v & 0xFFFFFFFFu) - 1].key)) & mask_;
+    while (table_[i] != 0) i = (i + 1) & mask_;
+    table_[i] = v;
+  }
+}
+
+void TFileIndex::Keep(std::unique_ptr<char[]> text) { texts_.push_back(std::move(text)); }
+
+void TFileIndex::Clear() {
+  records_.clear();
+  records_.shrink_to_fit();
+  table_.assign(kInitialSlots, 0);
+  table_.shrink_to_fit();
+  mask_ = kInitialSlots - 1;
+  texts_.clear();
+  texts_.shrink_to_fit();
+}
+
+TMpqList::~TMpqList() { CloseAll(); }
+
+void TMpqList::CloseAll() {
+  for (MpqHandle h : handles_) storm::TMpqArchive{storm::ToHandle(h)};
+  handles_.clear();
+}
+
+void CreateArchiveIndex() {
+  MpqList = std::make_unique<TMpqList>();
+  FileIndex = std::make_unique<TFileIndex>();
+}
+
+void FreeArchiveIndex() {
+  FileIndex.reset();
+  if (MpqList) MpqList->CloseAll();
+  MpqList.reset();
+}
+
+bool OpenMpqArchive(const std::string& path, MpqHandle& handle) {
+  HANDLE h = nullptr;
+  handle = 0;
+  if (!SFileOpenArchive(path.c_str(), 0, 0, &h)) return false;
+  handle = storm::FromHandle(h);
+  return true;
+}
+
+}  // namespace velmora

@@ -1,0 +1,62 @@
+// Ingestion of an archive's "(listfile)": one path per line, UTF-8, CR / LF / CR LF line ends.
+#include <cstring>
+#include <limits>
+
+#include "archive/PathParts.h"
+#include "archive/Storm.h"
+#include "archive/Zanth.h"
+
+namespace velmora {
+
+void ForEachListLine(std::string_view text,
+                     const std::function<void(std::size_t begin, std::size_t end)>& onLine) {
+  // The text ends at its first NUL byte.
+  if (const void* nul = std::memchr(text.data(), 0, text.size())) {
+    text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+  }
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t eol = pos;
+    while (eol < text.size() && text[eol] != '\r' && text[eol] != '\n') ++eol;
+    onLine(pos, eol);
+    if (eol == text.size()) break;
+    pos = eol + 1;
+    if (text[eol] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+  }
+}
+
+bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
+  HANDLE raw = nullptr;
+  if (!SFileOpenFileEx(storm::ToHandle(mpqh), "(listfile)", 0, &raw)) return false;
+  const storm::TMpqFile file{raw};
+
+  DWORD high = 0;
+  const DWORD size = SFileGetFileSize(raw, &high);  // the high half is ignored
+  if (size == SFILE_INVALID_SIZE || size == 0 || !FileIndex) return true;
+
+  auto text = std::make_unique_for_overwrite<char[]>(size);
+  DWORD read = 0;
+  if (!SFileReadFile(raw, text.get(), size, &read, nullptr)) return true;
+
+  // Keys are views into an upper-cased copy; full names into the text as read.
+  auto upper = std::make_unique_for_overwrite<char[]>(size);
+  for (DWORD i = 0; i < size; ++i) upper[i] = UpperAsciiChar(text[i]);
+  const std::string_view original(text.get(), size);
+  const std::string_view folded(upper.get(), size);
+  // The index owns both texts before any view into them is stored.
+  FileIndex->Keep(std::move(text));
+  FileIndex->Keep(std::move(upper));
+
+  TFileIndex& index = *FileIndex;
+  ForEachListLine(original, [&](std::size_t begin, std::size_t end) {
+    const std::string_view line = original.substr(begin, end - begin);
+    const std::string_view trimmed = TrimBlanks(line);
+    const std::size_t at = begin + static_cast<std::size_t>(trimmed.data() - line.data());
+    const std::string_view key = folded.substr(at, trimmed.size());
+    const TFileMpqRec rec{mpqh, DirectoryPart(key), line};
+    if (index.Store(key, rec) && onNewPath) onNewPath(trimmed);
+  });
+  return true;
+}
+
+}  // namespace velmora

@@ -1,0 +1,28 @@
+// The one place that includes StormLib. Its header defines many Windows-style macros (_T, BYTE,
+// ERROR_*, ...), so only the archive layer's own .cpp files include this header; everything
+// else sees archive handles as plain integers (MpqHandle).
+#pragma once
+
+#include <StormLib.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace velmora::storm {
+
+inline HANDLE ToHandle(std::uintptr_t h) { return reinterpret_cast<HANDLE>(h); }
+inline std::uintptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::uintptr_t>(h); }
+
+struct TMpqFileCloser {
+  void operator()(void* h) const noexcept { SFileCloseFile(h); }
+};
+// An open archive member; closed when the owner goes.
+using TMpqFile = std::unique_ptr<void, TMpqFileCloser>;
+
+struct TMpqArchiveCloser {
+  void operator()(void* h) const noexcept { SFileCloseArchive(h); }
+};
+// An open archive; closed when the owner goes.
+using TMpqArchive = std::unique_ptr<void, TMpqArchiveCloser>;
+
+}  // namespace velmora::storm

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, headless: installs what is missing, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer into build/asan, runs every test through ctest under one Xvfb,
-# then builds the fuzz targets with clang into build/fuzz and runs each for a bounded time.
+# UndefinedBehaviorSanitizer into build/asan, builds the fuzz targets with clang into build/fuzz
+# and runs each for a bounded time, then runs every test through ctest under one Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,9 +20,9 @@ for _ in $(seq 100); do [ -s "$xvfb_log.fd" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$xvfb_log.fd")"
 
 status=0
-(cd build/asan && ctest --output-on-failure -j "$jobs") || status=$?
-
-if [ -x scripts/fuzz.sh ] && [ "${VELMORA_SKIP_FUZZ:-0}" != 1 ]; then
+# The fuzzers run first so that ctest's summary is the last thing printed.
+if [ "${VELMORA_SKIP_FUZZ:-0}" != 1 ]; then
   bash scripts/fuzz.sh || status=$?
 fi
+(cd build/asan && ctest --output-on-failure -j "$jobs") || status=$?
 exit "$status"

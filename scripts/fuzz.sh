@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELMORA_FUZZ=ON -DVELMORA_SANITIZE=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build/fuzz -j "$(nproc)"
+cmake --build build/fuzz --target fuzzers -j "$(nproc)"
 
 export ASAN_OPTIONS=detect_leaks=1
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"

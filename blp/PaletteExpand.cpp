@@ -1,0 +1,61 @@
+// Palette expansion: one pass, one table lookup per pixel, the alpha plane merged on the way.
+#include "blp/PaletteExpand.h"
+
+#include <bit>
+
+#include "blp/ZanthBLP.h"
+
+namespace velmora::blp {
+
+// Output pixels are built as 32-bit words whose bytes in memory must read R, G, B, A.
+static_assert(std::endian::native == std::endian::little, "RGBA words assume a little-endian host");
+
+TPaletteTable BuildPaletteTable(const std::uint8_t* palette1024) {
+  TPaletteTable table{};
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const std::uint8_t* e = palette1024 + 4 * i;
+    // The entry read little-endian is A<<24 | R<<16 | G<<8 | B; swapped and shifted down it is
+    // R | G<<8 | B<<16, the bytes R, G, B, 0 in memory.
+    const std::uint32_t c = std::uint32_t{e[0]} | std::uint32_t{e[1]} << 8 | std::uint32_t{e[2]} << 16 |
+                            std::uint32_t{e[3]} << 24;
+    table[i] = TBlpTexture::SwapBytes(c) >> 8;
+  }
+  return table;
+}
+
+std::uint64_t PaletteLevelBytes(std::uint64_t pixels, std::uint8_t alphaBits) {
+  switch (alphaBits) {
+    case 1: return pixels + (pixels + 7) / 8;
+    case 4: return pixels + (pixels + 1) / 2;
+    case 8: return pixels * 2;
+    default: return pixels;
+  }
+}
+
+void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::size_t pixels,
+                   std::uint8_t alphaBits, std::uint32_t* out) {
+  const std::uint8_t* index = level;
+  const std::uint8_t* alpha = level + pixels;
+  switch (alphaBits) {
+    case 1:
+      for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint32_t bit = (alpha[i >> 3] >> (i & 7)) & 1u;
+        out[i] = table[index[i]] | (0u - bit) << 24;  // 0 - 1 is all ones: alpha 255
+      }
+      break;
+    case 4:
+      for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint32_t nibble = (alpha[i >> 1] >> ((i & 1) * 4)) & 15u;
+        out[i] = table[index[i]] | (nibble * 17u) << 24;  // 0..15 -> 0..255
+      }
+      break;
+    case 8:
+      for (std::size_t i = 0; i < pixels; ++i) out[i] = table[index[i]] | std::uint32_t{alpha[i]} << 24;
+      break;
+    default:
+      for (std::size_t i = 0; i < pixels; ++i) out[i] = table[index[i]] | 0xFF000000u;
+      break;
+  }
+}
+
+}  // namespace velmora::blp

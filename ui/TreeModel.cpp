@@ -1,0 +1,216 @@
+// The virtual tree control: chunked node storage, per-level child lists, callbacks for text,
+// order and freeing, and the Qt item-model face a QTreeView reads from.
+#include "ui/TreeModel.h"
+
+#include <QAbstractItemView>
+#include <QItemSelectionModel>
+#include <QTreeView>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace velmora {
+
+namespace {
+
+// Nodes come in chunks so that their addresses never move and Clear frees a few blocks.
+constexpr std::size_t kNodesPerChunk = 4096;
+// Node texts are packed into blocks; a text larger than a quarter block gets its own.
+constexpr std::size_t kTextBlock = 1 << 20;
+
+}  // namespace
+
+TTreeModel::TTreeModel(const TTreeEvents& events, QObject* parent)
+    : QAbstractItemModel(parent), events_(events) {
+  std::size_t size = 0;
+  if (events_.OnGetNodeDataSize) events_.OnGetNodeDataSize(*this, size);
+  if (size != sizeof(TNodeData)) {
+    throw std::logic_error("tree node data size " + std::to_string(size) + " (this control stores " +
+                           std::to_string(sizeof(TNodeData)) + ")");
+  }
+}
+
+TTreeModel::~TTreeModel() { FreeAll(); }
+
+TVirtualNode* TTreeModel::NewNode() {
+  const std::size_t chunk = used_ / kNodesPerChunk;
+  if (chunk == chunks_.size()) chunks_.push_back(std::make_unique<TVirtualNode[]>(kNodesPerChunk));
+  TVirtualNode* node = &chunks_[chunk][used_ % kNodesPerChunk];
+  ++used_;
+  return node;
+}
+
+TVirtualNode* TTreeModel::AddChild(TVirtualNode* parent) {
+  TVirtualNode& owner = parent ? *parent : root_;
+  const int row = static_cast<int>(owner.childNodes.size());
+  const bool announce = updateCount_ == 0;
+  if (announce) beginInsertRows(IndexOf(parent), row, row);
+  TVirtualNode* node = NewNode();
+  node->parent = parent;
+  node->index = static_cast<std::uint32_t>(row);
+  owner.childNodes.push_back(node);
+  if (announce) endInsertRows();
+  return node;
+}
+
+void TTreeModel::SortTree(int column, Qt::SortOrder order) {
+  const bool announce = updateCount_ == 0;
+  if (announce) emit layoutAboutToBeChanged();
+  const QModelIndexList before = announce ? persistentIndexList() : QModelIndexList();
+
+  auto compare = events_.OnCompareNodes;
+  auto sortLevel = [&](TVirtualNode& owner) {
+    auto& nodes = owner.childNodes;
+    if (nodes.size() > 1 && compare) {
+      std::stable_sort(nodes.begin(), nodes.end(), [&](TVirtualNode* a, TVirtualNode* b) {
+        int result = 0;
+        compare(*this, a, b, column, result);
+        return order == Qt::AscendingOrder ? result < 0 : result > 0;
+      });
+    }
+    for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i]->index = static_cast<std::uint32_t>(i);
+  };
+  sortLevel(root_);
+  for (std::size_t i = 0; i < used_; ++i) sortLevel(chunks_[i / kNodesPerChunk][i % kNodesPerChunk]);
+
+  if (announce) {
+    // Persistent indexes (selection, current item) follow their nodes to the new rows.
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& idx : before) {
+      TVirtualNode* node = NodeOf(idx);
+      after.push_back(node ? createIndex(static_cast<int>(node->index), idx.column(), node) : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
+  }
+}
+
+void TTreeModel::BeginUpdate() {
+  if (updateCount_++ > 0) return;
+  for (const auto& view : views_) {
+    if (view) view->setUpdatesEnabled(false);
+  }
+  beginResetModel();
+}
+
+void TTreeModel::EndUpdate() {
+  if (updateCount_ == 0 || --updateCount_ > 0) return;
+  endResetModel();
+  for (const auto& view : views_) {
+    if (view) view->setUpdatesEnabled(true);
+  }
+}
+
+void TTreeModel::Clear() {
+  const bool announce = updateCount_ == 0;
+  if (announce) beginResetModel();
+  FreeAll();
+  if (announce) endResetModel();
+}
+
+void TTreeModel::FreeAll() {
+  // Linear over the chunks, so a path of any depth frees in constant stack.
+  if (events_.OnFreeNode) {
+    for (std::size_t i = 0; i < used_; ++i) events_.OnFreeNode(*this, &chunks_[i / kNodesPerChunk][i % kNodesPerChunk]);
+  }
+  root_.childNodes.clear();
+  root_.childNodes.shrink_to_fit();
+  chunks_.clear();
+  chunks_.shrink_to_fit();
+  used_ = 0;
+  texts_.clear();
+  texts_.shrink_to_fit();
+  textFree_ = nullptr;
+  textLeft_ = 0;
+  ++generation_;
+}
+
+char* TTreeModel::AllocText(std::size_t size) {
+  if (size > kTextBlock / 4) {
+    texts_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    return texts_.back().get();
+  }
+  if (size > textLeft_) {
+    texts_.push_back(std::make_unique_for_overwrite<char[]>(kTextBlock));
+    textFree_ = texts_.back().get();
+    textLeft_ = kTextBlock;
+  }
+  char* p = textFree_;
+  textFree_ += size;
+  textLeft_ -= size;
+  return p;
+}
+
+std::string_view TTreeModel::StoreText(std::string_view text) {
+  if (text.empty()) return {};
+  char* p = AllocText(text.size());
+  std::memcpy(p, text.data(), text.size());
+  return {p, text.size()};
+}
+
+void TTreeModel::AttachView(QAbstractItemView* view) {
+  if (!view) return;
+  view->setModel(this);
+  if (auto* tree = qobject_cast<QTreeView*>(view)) {
+    tree->setHeaderHidden(true);
+    tree->setUniformRowHeights(true);
+  }
+  views_.push_back(view);
+  if (updateCount_ > 0) view->setUpdatesEnabled(false);
+  connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected, const QItemSelection&) { SelectionGained(selected); });
+}
+
+void TTreeModel::SelectionGained(const QItemSelection& selected) {
+  for (const QModelIndex& idx : selected.indexes()) {
+    if (TVirtualNode* node = NodeOf(idx)) emit AddToSelection(node);
+  }
+}
+
+QModelIndex TTreeModel::IndexOf(TVirtualNode* node) const {
+  return node ? createIndex(static_cast<int>(node->index), 0, node) : QModelIndex();
+}
+
+TVirtualNode* TTreeModel::NodeOf(const QModelIndex& index) {
+  return index.isValid() ? static_cast<TVirtualNode*>(index.internalPointer()) : nullptr;
+}
+
+QModelIndex TTreeModel::index(int row, int column, const QModelIndex& parent) const {
+  if (row < 0 || column != 0 || parent.column() > 0) return {};
+  const TVirtualNode* owner = parent.isValid() ? NodeOf(parent) : &root_;
+  const auto r = static_cast<std::size_t>(row);
+  if (r >= owner->childNodes.size()) return {};
+  return createIndex(row, 0, owner->childNodes[r]);
+}
+
+QModelIndex TTreeModel::parent(const QModelIndex& child) const {
+  const TVirtualNode* node = NodeOf(child);
+  return node ? IndexOf(node->parent) : QModelIndex();
+}
+
+int TTreeModel::rowCount(const QModelIndex& parent) const {
+  if (parent.column() > 0) return 0;
+  const TVirtualNode* owner = parent.isValid() ? NodeOf(parent) : &root_;
+  return static_cast<int>(owner->childNodes.size());
+}
+
+int TTreeModel::columnCount(const QModelIndex&) const { return 1; }
+
+bool TTreeModel::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
+
+QVariant TTreeModel::data(const QModelIndex& index, int role) const {
+  TVirtualNode* node = NodeOf(index);
+  if (!node || role != Qt::DisplayRole || !events_.OnGetText) return {};
+  QString text;
+  events_.OnGetText(*const_cast<TTreeModel*>(this), node, index.column(), text);
+  return text;
+}
+
+Qt::ItemFlags TTreeModel::flags(const QModelIndex& index) const {
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+}  // namespace velmora

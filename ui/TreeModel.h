@@ -1,0 +1,110 @@
+// The virtual tree control of the left pane, as a Qt item model: nodes with their TNodeData
+// and nothing else, shown by a QTreeView through one unnamed column. Text, order and freeing
+// come from callbacks, so the control knows nothing of what the nodes mean.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QItemSelection>
+#include <QList>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "ui/FileTree.h"
+
+class QAbstractItemView;
+
+namespace velmora {
+
+// One node. Owned by the control; its address stays valid until the control's Clear.
+struct TVirtualNode {
+  TVirtualNode* parent = nullptr;          // null for top-level nodes
+  std::uint32_t index = 0;                 // row among the parent's children
+  std::vector<TVirtualNode*> childNodes;   // in display order
+  TNodeData data;
+};
+
+// The callbacks the control calls; each gets the control as its sender.
+struct TTreeEvents {
+  void (*OnGetNodeDataSize)(TTreeModel& sender, std::size_t& nodeDataSize) = nullptr;
+  void (*OnGetText)(TTreeModel& sender, TVirtualNode* node, int column, QString& cellText) = nullptr;
+  void (*OnCompareNodes)(TTreeModel& sender, TVirtualNode* node1, TVirtualNode* node2, int column,
+                         int& result) = nullptr;
+  void (*OnFreeNode)(TTreeModel& sender, TVirtualNode* node) = nullptr;
+};
+
+class TTreeModel : public QAbstractItemModel {
+  Q_OBJECT
+
+public:
+  // Throws std::logic_error when OnGetNodeDataSize announces a size other than TNodeData's.
+  explicit TTreeModel(const TTreeEvents& events, QObject* parent = nullptr);
+  ~TTreeModel() override;  // frees the remaining nodes as Clear does
+
+  // Appends a node with default node data under `parent`, or at the top level for null.
+  TVirtualNode* AddChild(TVirtualNode* parent);
+  static TNodeData* GetNodeData(TVirtualNode* node) { return node ? &node->data : nullptr; }
+  // Sorts every level by OnCompareNodes (stable), in `column`.
+  void SortTree(int column, Qt::SortOrder order);
+  // Brackets bulk changes: views are neither told of single nodes nor repainted until the
+  // outermost EndUpdate, which resets them once.
+  void BeginUpdate();
+  void EndUpdate();
+  // Calls OnFreeNode for every node, then deletes them all and the texts of AllocText.
+  // Iterative: no recursion whose depth the data controls.
+  void Clear();
+
+  // Room for `size` bytes of node text, valid until Clear.
+  char* AllocText(std::size_t size);
+  std::string_view StoreText(std::string_view text);
+
+  std::size_t NodeCount() const { return used_; }
+  std::size_t TopLevelCount() const { return root_.childNodes.size(); }
+  TVirtualNode* TopLevelNode(std::size_t i) const { return root_.childNodes.at(i); }
+  // Bumped by every Clear, so that callers caching nodes can tell theirs are gone.
+  std::uint64_t Generation() const { return generation_; }
+
+  // Shows this model in `view`: sets the model, hides a tree view's header, gives it uniform
+  // row heights (so a folder of 100,000 files expands without measuring each row) and emits
+  // AddToSelection for every node its selection gains, by mouse or keyboard.
+  void AttachView(QAbstractItemView* view);
+
+  QModelIndex IndexOf(TVirtualNode* node) const;
+  static TVirtualNode* NodeOf(const QModelIndex& index);
+
+  // QAbstractItemModel
+  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+signals:
+  // A node was added to an attached view's selection: the window's
+  // VirtualStringTreeAddToSelection.
+  void AddToSelection(velmora::TVirtualNode* node);
+
+private:
+  void SelectionGained(const QItemSelection& selected);
+  TVirtualNode* NewNode();
+  void FreeAll();
+
+  TTreeEvents events_;
+  TVirtualNode root_;  // the invisible parent of the top level
+  std::vector<std::unique_ptr<TVirtualNode[]>> chunks_;
+  std::size_t used_ = 0;  // nodes handed out, chunks filled in order
+  std::vector<std::unique_ptr<char[]>> texts_;
+  char* textFree_ = nullptr;
+  std::size_t textLeft_ = 0;
+  int updateCount_ = 0;
+  std::uint64_t generation_ = 0;
+  QList<QPointer<QAbstractItemView>> views_;
+};
+
+}  // namespace velmora
+
+Q_DECLARE_METATYPE(velmora::TVirtualNode*)

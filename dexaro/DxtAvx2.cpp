@@ -126,16 +126,18 @@ inline void DecodeBlockPair(const uint8_t* src, uint8_t* dst, std::size_t pitch)
 template <DxtFormat F>
 void DecodeGrid(const BlockGrid& g) noexcept {
   constexpr std::size_t kBlockBytes = F == DxtFormat::Dxt1 ? 8 : 16;
+  // Locals, not loads through g: the byte stores below may alias anything.
   const uint8_t* src = g.src;
+  const std::size_t pitch = g.pitch;
   const std::size_t pairs = g.blocksWide / 2;
   const bool odd = (g.blocksWide & 1u) != 0;
   for (std::size_t by = 0; by < g.blocksHigh; ++by) {
-    uint8_t* dst = g.dst + by * 4 * g.pitch;
+    uint8_t* dst = g.dst + by * 4 * pitch;
     for (std::size_t p = 0; p < pairs; ++p, src += 2 * kBlockBytes, dst += 32) {
-      DecodeBlockPair<F>(src, dst, g.pitch);
+      DecodeBlockPair<F>(src, dst, pitch);
     }
     if (odd) {
-      DecodeBlock128<F>(src, dst, g.pitch);
+      DecodeBlock128<F>(src, dst, pitch);
       src += kBlockBytes;
     }
   }

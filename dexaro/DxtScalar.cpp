@@ -92,16 +92,18 @@ template <DxtFormat F>
 void DecodeGrid(const BlockGrid& g) noexcept {
   constexpr std::size_t kBlockBytes =
       F == DxtFormat::Dxt1 ? kColourBlockBytes : kAlphaBlockBytes + kColourBlockBytes;
+  // Locals, not loads through g: the byte stores below may alias anything.
   const uint8_t* src = g.src;
+  const std::size_t pitch = g.pitch;
   for (std::size_t by = 0; by < g.blocksHigh; ++by) {
-    uint8_t* dst = g.dst + by * 4 * g.pitch;
+    uint8_t* dst = g.dst + by * 4 * pitch;
     for (std::size_t bx = 0; bx < g.blocksWide; ++bx, src += kBlockBytes, dst += 16) {
       const uint8_t* colour = F == DxtFormat::Dxt1 ? src : src + kAlphaBlockBytes;
       Rgba table[4];
       DecodeColourTable(colour, table);
-      WriteColourIndices(colour, table, dst, g.pitch);
-      if constexpr (F == DxtFormat::Dxt3) ApplyExplicitAlpha(src, dst, g.pitch);
-      if constexpr (F == DxtFormat::Dxt5) ApplyInterpolatedAlpha(src, dst, g.pitch);
+      WriteColourIndices(colour, table, dst, pitch);
+      if constexpr (F == DxtFormat::Dxt3) ApplyExplicitAlpha(src, dst, pitch);
+      if constexpr (F == DxtFormat::Dxt5) ApplyInterpolatedAlpha(src, dst, pitch);
     }
   }
 }

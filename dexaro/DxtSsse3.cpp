@@ -21,11 +21,13 @@ namespace {
 template <DxtFormat F>
 void DecodeGrid(const BlockGrid& g) noexcept {
   constexpr std::size_t kBlockBytes = F == DxtFormat::Dxt1 ? 8 : 16;
+  // Locals, not loads through g: the byte stores below may alias anything.
   const uint8_t* src = g.src;
+  const std::size_t pitch = g.pitch;
   for (std::size_t by = 0; by < g.blocksHigh; ++by) {
-    uint8_t* dst = g.dst + by * 4 * g.pitch;
+    uint8_t* dst = g.dst + by * 4 * pitch;
     for (std::size_t bx = 0; bx < g.blocksWide; ++bx, src += kBlockBytes, dst += 16) {
-      DecodeBlock128<F>(src, dst, g.pitch);
+      DecodeBlock128<F>(src, dst, pitch);
     }
   }
 }

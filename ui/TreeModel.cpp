@@ -213,4 +213,6 @@ Qt::ItemFlags TTreeModel::flags(const QModelIndex& index) const {
   return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
+QVariant TTreeModel::headerData(int, Qt::Orientation, int) const { return {}; }
+
 }  // namespace velmora

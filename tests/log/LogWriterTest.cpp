@@ -223,6 +223,8 @@ struct DirModeRow {
   bool written;
 };
 
+void PrintTo(const DirModeRow& row, std::ostream* os) { *os << row.fault; }
+
 class LogDirectoryMode : public LogWriter, public ::testing::WithParamInterface<DirModeRow> {};
 
 TEST_P(LogDirectoryMode, entry_written_only_when_directory_is_writable) {

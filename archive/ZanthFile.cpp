@@ -1,4 +1,6 @@
 // Reading one file inside an archive, and the base of archive-backed objects.
+#include <algorithm>
+
 #include "archive/PathParts.h"
 #include "archive/Storm.h"
 #include "archive/Zanth.h"
@@ -16,8 +18,21 @@ TZanthFileHandler::~TZanthFileHandler() {
 }
 
 std::uint32_t TZanthFileHandler::SetOffset(std::uint32_t offset) {
+  // StormLib sign-extends the low half of a move, so an offset of 2 GiB or more would count as a
+  // move before the start: the call fails and leaves the pointer where the last read left it, and
+  // the next read would return bytes from there. Such offsets are reached in steps below 2 GiB;
+  // StormLib clamps every step at the file size.
+  constexpr std::uint32_t kMaxStep = 0x7FFFFFFF;
+  const HANDLE file = storm::ToHandle(FHandle);
+  std::uint32_t step = std::min(offset, kMaxStep);
   LONG high = 0;
-  return SFileSetFilePointer(storm::ToHandle(FHandle), static_cast<LONG>(offset), &high, FILE_BEGIN);
+  DWORD position = SFileSetFilePointer(file, static_cast<LONG>(step), &high, FILE_BEGIN);
+  for (std::uint32_t rest = offset - step; rest > 0 && position != SFILE_INVALID_POS; rest -= step) {
+    step = std::min(rest, kMaxStep);
+    high = 0;
+    position = SFileSetFilePointer(file, static_cast<LONG>(step), &high, FILE_CURRENT);
+  }
+  return position;
 }
 
 std::uint32_t TZanthFileHandler::ResetOffset() { return SetOffset(0); }

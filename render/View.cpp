@@ -1,0 +1,184 @@
+// The texture view's context, fixed state, quad and drawing.
+#include "render/View.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include <QOpenGLContext>
+
+#include "render/GlCommon.h"
+
+namespace velmora {
+
+std::unique_ptr<TBlpTexture> CurrentTexture;
+GLuint VertexArray = 0;
+GLuint ShaderProgram = 0;
+GLuint IndexBuffer = 0;
+GLuint TexCoordBuffer = 0;
+GLuint PositionBuffer = 0;
+
+namespace {
+
+// The quad as a triangle strip over the whole viewport. Vertex k pairs position k with
+// texture coordinate k; the top-left corner (-1, 1) takes (0, 0), so the first row of texel
+// data lands at the top of the panel.
+constexpr std::uint16_t kQuadIndices[4] = {0, 1, 2, 3};
+constexpr GLfloat kQuadTexCoords[4 * 2] = {0, 0, 0, 1, 1, 0, 1, 1};
+constexpr GLfloat kQuadPositions[4 * 3] = {-1, 1, 0, -1, -1, 0, 1, 1, 0, 1, -1, 0};
+static_assert(sizeof kQuadIndices == 8 && sizeof kQuadTexCoords == 32 && sizeof kQuadPositions == 48);
+
+GLuint MakeBuffer(GLenum target, const void* data, GLsizeiptr size) {
+  GLuint name = 0;
+  Gl.GenBuffers(1, &name);
+  Gl.BindBuffer(target, name);
+  Gl.BufferData(target, size, data, gl::STATIC_DRAW);
+  return name;
+}
+
+// The panel's size in device pixels, which the viewport covers.
+void ViewportOn(const TRenderPanel& panel) {
+  const qreal ratio = panel.devicePixelRatio();
+  const auto w = static_cast<GLsizei>(std::lround(panel.width() * ratio));
+  const auto h = static_cast<GLsizei>(std::lround(panel.height() * ratio));
+  Gl.Viewport(0, 0, w, h);
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) {
+    if (!out.empty()) out += ", ";
+    out += name;
+  }
+  return out;
+}
+
+}  // namespace
+
+TGlView::TGlView() = default;
+
+TGlView::~TGlView() { DoneView(); }
+
+void TGlView::InitView(TRenderPanel& panel, TRgb buttonFace, const TViewSetup& setup) {
+  if (FReady || hrc) throw std::runtime_error("the texture view is already set up");
+  try {
+    std::string why;
+    if (!FGlLibrary.Open(setup.glLibrary, why)) {
+      throw std::runtime_error("cannot load the OpenGL library " + setup.glLibrary + ": " + why);
+    }
+
+    dc = &panel;
+    // The pixel format belongs to the native window: it can only be chosen before that exists.
+    if (panel.handle() == nullptr) {
+      if (panel.surfaceType() != QSurface::OpenGLSurface) panel.setSurfaceType(QSurface::OpenGLSurface);
+      if (panel.requestedFormat() != ViewSurfaceFormat()) panel.setFormat(ViewSurfaceFormat());
+      panel.create();
+    }
+    if (panel.handle() == nullptr) {
+      throw std::runtime_error("cannot create the native window of the drawing panel");
+    }
+    hrc = std::make_unique<QOpenGLContext>();
+    hrc->setFormat(ViewSurfaceFormat());
+    if (!hrc->create()) {
+      throw std::runtime_error(
+          "cannot create an OpenGL context for the drawing panel: the window system offers no "
+          "pixel format with 8-bit red, green and blue, 24-bit depth and double buffering");
+    }
+    if (!hrc->makeCurrent(&panel)) {
+      throw std::runtime_error("cannot make the OpenGL context current on the drawing panel");
+    }
+
+    QOpenGLContext* context = hrc.get();
+    const std::vector<std::string> missing = ResolveGlApi([&](const char* name) -> void* {
+      void* address = reinterpret_cast<void*>(context->getProcAddress(name));
+      return setup.entryPointFilter ? setup.entryPointFilter(name, address) : address;
+    });
+    if (!missing.empty()) {
+      throw std::runtime_error("the OpenGL library " + setup.glLibrary +
+                               " lacks the entry points " + JoinNames(missing));
+    }
+
+    Gl.PolygonMode(gl::FRONT, gl::FILL);
+    Gl.ClearColor(buttonFace.r / 255.0f, buttonFace.g / 255.0f, buttonFace.b / 255.0f, 1.0f);
+    ViewportOn(panel);
+    Gl.Enable(gl::BLEND);
+    Gl.BlendFunc(gl::SRC_ALPHA, gl::ONE_MINUS_SRC_ALPHA);
+    Gl.GenVertexArrays(1, &VertexArray);
+    Gl.BindVertexArray(VertexArray);
+    ShaderProgram = LoadShaders(ShaderList);
+    Gl.UseProgram(ShaderProgram);
+    IndexBuffer = MakeBuffer(gl::ELEMENT_ARRAY_BUFFER, kQuadIndices, sizeof kQuadIndices);
+    TexCoordBuffer = MakeBuffer(gl::ARRAY_BUFFER, kQuadTexCoords, sizeof kQuadTexCoords);
+    PositionBuffer = MakeBuffer(gl::ARRAY_BUFFER, kQuadPositions, sizeof kQuadPositions);
+    FReady = true;
+  } catch (...) {
+    // A half-built view would draw from buffers that do not exist: take it all down again.
+    if (GlApiReady()) ReleaseGlObjects();
+    ReleaseContext();
+    throw;
+  }
+}
+
+void TGlView::RedrawTexture() {
+  if (!FReady) return;
+  Gl.Clear(gl::COLOR_BUFFER_BIT | gl::DEPTH_BUFFER_BIT);
+  if (CurrentTexture) {
+    Gl.BindVertexArray(VertexArray);
+    Gl.UseProgram(ShaderProgram);
+    Gl.BindBuffer(gl::ARRAY_BUFFER, PositionBuffer);
+    Gl.VertexAttribPointer(0, 3, gl::FLOAT, gl::FALSE_, 0, nullptr);
+    Gl.EnableVertexAttribArray(0);
+    Gl.BindBuffer(gl::ARRAY_BUFFER, TexCoordBuffer);
+    Gl.VertexAttribPointer(1, 2, gl::FLOAT, gl::FALSE_, 0, nullptr);
+    Gl.EnableVertexAttribArray(1);
+    Gl.BindBuffer(gl::ELEMENT_ARRAY_BUFFER, IndexBuffer);
+    Gl.ActiveTexture(gl::TEXTURE0);
+    Gl.BindTexture(gl::TEXTURE_2D, CurrentTexture->id);
+    Gl.DrawElements(gl::TRIANGLE_STRIP, 4, gl::UNSIGNED_SHORT, nullptr);
+  }
+  // Qt leaves a swap on a window that is not shown undefined; nothing of it would be seen.
+  if (dc->isExposed()) hrc->swapBuffers(dc);
+}
+
+void TGlView::SetViewport() {
+  if (!FReady) return;
+  ViewportOn(*dc);
+}
+
+void TGlView::DoneView() {
+  if (FReady) {
+    // Textures are GL objects too: one still shown goes while the context exists.
+    CurrentTexture.reset();
+    ReleaseGlObjects();
+  }
+  ReleaseContext();
+}
+
+void TGlView::ReleaseGlObjects() noexcept {
+  Gl.BindBuffer(gl::ELEMENT_ARRAY_BUFFER, 0);
+  Gl.BindBuffer(gl::ARRAY_BUFFER, 0);
+  Gl.DeleteBuffers(1, &IndexBuffer);
+  Gl.DeleteBuffers(1, &TexCoordBuffer);
+  Gl.DeleteBuffers(1, &PositionBuffer);
+  for (TShaderInfo& entry : ShaderList) {
+    if (entry.shader != 0) Gl.DeleteShader(entry.shader);
+    entry.shader = 0;
+  }
+  Gl.DeleteProgram(ShaderProgram);
+  Gl.DeleteVertexArrays(1, &VertexArray);
+  IndexBuffer = TexCoordBuffer = PositionBuffer = 0;
+  ShaderProgram = 0;
+  VertexArray = 0;
+}
+
+void TGlView::ReleaseContext() noexcept {
+  if (hrc) {
+    hrc->doneCurrent();
+    hrc.reset();
+  }
+  dc = nullptr;
+  ResetGlApi();
+  FGlLibrary.Close();
+  FReady = false;
+}
+
+}  // namespace velmora

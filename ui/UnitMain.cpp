@@ -296,11 +296,11 @@ void TForm1::FormMouseMove(QObject*, Qt::KeyboardModifiers, int x, int y) {
 }
 
 void TForm1::mouseMoveEvent(QMouseEvent* event) {
-  // Moves over children that do not track the mouse arrive here, in window coordinates.
+  // The window's own area; a move over a child control reaches only that control (the toolkit
+  // does not pass mouse-tracking moves on to parents), and RenderPanel's come through
+  // eventFilter.
   const QPoint pos = event->position().toPoint();
-  const QWidget* under = childAt(pos);
-  const QPoint local = under ? under->mapFrom(this, pos) : pos;
-  FormMouseMove(this, event->modifiers(), local.x(), local.y());
+  FormMouseMove(this, event->modifiers(), pos.x(), pos.y());
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -10,8 +10,12 @@
 #include <immintrin.h>
 
 // Only the code below, reached after the run-time check, may use AVX2.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace velmora::dexaro {
 namespace {
@@ -155,7 +159,11 @@ void DecodeAvx2(DxtFormat format, const BlockGrid& grid) noexcept {
 
 }  // namespace velmora::dexaro
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else
 

@@ -10,8 +10,12 @@
 #include <immintrin.h>
 
 // Only the code below, reached after the run-time check, may use SSSE3.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("ssse3"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("ssse3")
+#endif
 
 namespace velmora::dexaro {
 namespace {
@@ -44,7 +48,11 @@ void DecodeSsse3(DxtFormat format, const BlockGrid& grid) noexcept {
 
 }  // namespace velmora::dexaro
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 #else
 

@@ -96,6 +96,7 @@ void TGlView::InitView(TRenderPanel& panel, TRgb buttonFace, const TViewSetup& s
       throw std::runtime_error("the OpenGL library " + setup.glLibrary +
                                " lacks the entry points " + JoinNames(missing));
     }
+    FResolved = true;
 
     Gl.PolygonMode(gl::FRONT, gl::FILL);
     Gl.ClearColor(buttonFace.r / 255.0f, buttonFace.g / 255.0f, buttonFace.b / 255.0f, 1.0f);
@@ -112,7 +113,7 @@ void TGlView::InitView(TRenderPanel& panel, TRgb buttonFace, const TViewSetup& s
     FReady = true;
   } catch (...) {
     // A half-built view would draw from buffers that do not exist: take it all down again.
-    if (GlApiReady()) ReleaseGlObjects();
+    if (FResolved) ReleaseGlObjects();
     ReleaseContext();
     throw;
   }
@@ -176,7 +177,10 @@ void TGlView::ReleaseContext() noexcept {
     hrc.reset();
   }
   dc = nullptr;
-  ResetGlApi();
+  // The table is the view's only once it has resolved it; before that it may be empty or
+  // another owner's.
+  if (FResolved) ResetGlApi();
+  FResolved = false;
   FGlLibrary.Close();
   FReady = false;
 }

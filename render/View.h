@@ -86,6 +86,7 @@ private:
   TRenderPanel* dc = nullptr;            // the panel whose native window the context draws to
   std::unique_ptr<QOpenGLContext> hrc;   // the rendering context
   TGlLibrary FGlLibrary;
+  bool FResolved = false;  // the GL table was filled for this context
   bool FReady = false;
 };
 

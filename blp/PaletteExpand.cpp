@@ -37,18 +37,32 @@ void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::s
   const std::uint8_t* index = level;
   const std::uint8_t* alpha = level + pixels;
   switch (alphaBits) {
-    case 1:
-      for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint32_t bit = (alpha[i >> 3] >> (i & 7)) & 1u;
-        out[i] = table[index[i]] | (0u - bit) << 24;  // 0 - 1 is all ones: alpha 255
+    case 1: {
+      // Eight pixels per alpha byte; the tail of a level that is not a multiple of 8 reads the
+      // low bits of its last byte.
+      const std::size_t whole = pixels & ~std::size_t{7};
+      for (std::size_t i = 0; i < whole; i += 8) {
+        const std::uint32_t bits = alpha[i >> 3];
+        for (std::size_t k = 0; k < 8; ++k) {
+          out[i + k] = table[index[i + k]] | (0u - ((bits >> k) & 1u)) << 24;  // 0 - 1 is all ones: 255
+        }
+      }
+      for (std::size_t i = whole; i < pixels; ++i) {
+        out[i] = table[index[i]] | (0u - ((alpha[i >> 3] >> (i & 7)) & 1u)) << 24;
       }
       break;
-    case 4:
-      for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint32_t nibble = (alpha[i >> 1] >> ((i & 1) * 4)) & 15u;
-        out[i] = table[index[i]] | (nibble * 17u) << 24;  // 0..15 -> 0..255
+    }
+    case 4: {
+      // Two pixels per alpha byte: low nibble first; nibble x 17 maps 0..15 onto 0..255.
+      const std::size_t whole = pixels & ~std::size_t{1};
+      for (std::size_t i = 0; i < whole; i += 2) {
+        const std::uint32_t b = alpha[i >> 1];
+        out[i] = table[index[i]] | ((b & 15u) * 17u) << 24;
+        out[i + 1] = table[index[i + 1]] | ((b >> 4) * 17u) << 24;
       }
+      if (whole < pixels) out[whole] = table[index[whole]] | ((alpha[whole >> 1] & 15u) * 17u) << 24;
       break;
+    }
     case 8:
       for (std::size_t i = 0; i < pixels; ++i) out[i] = table[index[i]] | std::uint32_t{alpha[i]} << 24;
       break;

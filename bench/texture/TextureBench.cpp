@@ -1,0 +1,122 @@
+// Prints the time per TBlpTexture creation for 2048 x 2048 files with all mip levels, one line per
+// encoding and DXT path, and the palette expansion alone in MPixel/s. Run it from a Release build.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <vector>
+
+#include "archive/Zanth.h"
+#include "blp/PaletteExpand.h"
+#include "blp/ZanthBLP.h"
+#include "render/GlApi.h"
+#include "support/BlpWriter.h"
+#include "support/EglContext.h"
+#include "support/MpqWriter.h"
+#include "support/TestData.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using velmora::test::BlpFile;
+
+constexpr std::uint32_t kSide = 2048;
+
+struct Case {
+  const char* label;
+  const char* member;
+  std::uint8_t compression, alphaBits, alphaType;
+  bool software;  // DXT decoded by the library instead of GL
+};
+
+const Case kCases[] = {
+    {"palette, alpha 8", "bench\\palette8.blp", 1, 8, 8, false},
+    {"palette, alpha 1", "bench\\palette1.blp", 1, 1, 8, false},
+    {"DXT1, GL compressed", "bench\\dxt1.blp", 2, 0, 0, false},
+    {"DXT1, software decode", "bench\\dxt1.blp", 2, 0, 0, true},
+    {"DXT5, GL compressed", "bench\\dxt5.blp", 2, 8, 7, false},
+    {"DXT5, software decode", "bench\\dxt5.blp", 2, 8, 7, true},
+    {"uncompressed BGRA", "bench\\bgra.blp", 3, 8, 8, false},
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double MillisecondsPerCreation(const Case& c, bool hasCompression, int runs) {
+  velmora::GL_ARB_texture_compression = hasCompression && !c.software;
+  std::vector<double> times;
+  for (int i = 0; i < runs + 1; ++i) {
+    const auto start = Clock::now();
+    {
+      velmora::TBlpTexture tex(c.member);
+      velmora::Gl.Finish();
+      if (tex.width != static_cast<std::int32_t>(kSide)) std::fprintf(stderr, "%s did not load\n", c.member);
+    }
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    if (i > 0) times.push_back(ms);  // the first run warms caches and the driver
+  }
+  return Median(times);
+}
+
+void PaletteExpansionFigures() {
+  const BlpFile f8 = velmora::test::RandomBlp(1, 8, 8, kSide, kSide, 0, 1);
+  const velmora::blp::TPaletteTable table = velmora::blp::BuildPaletteTable(f8.palette.data());
+  std::vector<std::uint32_t> out(std::size_t{kSide} * kSide);
+  for (const std::uint8_t alphaBits : std::initializer_list<std::uint8_t>{8, 4, 1, 0}) {
+    const BlpFile f = velmora::test::RandomBlp(1, alphaBits, 8, kSide, kSide, 0, 2);
+    const auto* level = reinterpret_cast<const std::uint8_t*>(f.levels[0].data());
+    std::vector<double> rates;
+    for (int run = 0; run < 21; ++run) {
+      const auto start = Clock::now();
+      velmora::blp::ExpandPalette(table, level, out.size(), alphaBits, out.data());
+      const double s = std::chrono::duration<double>(Clock::now() - start).count();
+      rates.push_back(static_cast<double>(out.size()) / s / 1e6);
+    }
+    std::printf("palette expansion, alpha %-2u  %8.0f MPixel/s  (2048 x 2048, median of 21, check %08x)\n",
+                unsigned{alphaBits}, Median(rates), out[12345]);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+  PaletteExpansionFigures();
+
+  velmora::test::EglContext ctx;
+  if (!ctx.ok()) {
+    std::printf("no headless OpenGL (%s): texture creation not measured\n", ctx.error().c_str());
+    return 0;
+  }
+  const bool hasCompression = velmora::GL_ARB_texture_compression;
+  std::printf("GL: %s, GL_ARB_texture_compression %s\n", ctx.Renderer().c_str(), hasCompression ? "yes" : "no");
+
+  std::vector<velmora::test::MpqMember> members;
+  for (const Case& c : kCases) {
+    if (std::any_of(members.begin(), members.end(), [&](const auto& m) { return m.name == c.member; })) continue;
+    members.push_back({c.member, velmora::test::WriteBlp(velmora::test::RandomBlp(c.compression, c.alphaBits,
+                                                                                  c.alphaType, kSide, kSide, 1, 7))});
+  }
+  velmora::test::TempDir dir;
+  const auto path = dir.path() / "bench.mpq";
+  velmora::test::WriteMpq(path, members, velmora::test::ListFileOf(members));
+  velmora::CreateArchiveIndex();
+  velmora::MpqHandle h = 0;
+  if (!velmora::OpenMpqArchive(path.string(), h)) {
+    std::printf("cannot open %s\n", path.string().c_str());
+    return 1;
+  }
+  velmora::MpqList->Append(h);
+  velmora::LoadListFile(h, [](std::string_view) {});
+
+  for (const Case& c : kCases) {
+    if (!c.software && c.compression == 2 && !hasCompression) continue;
+    std::printf("%-24s %8.2f ms per TBlpTexture (2048 x 2048, 12 levels, median of %d)\n", c.label,
+                MillisecondsPerCreation(c, hasCompression, runs), runs);
+  }
+  velmora::FreeArchiveIndex();
+  return 0;
+}

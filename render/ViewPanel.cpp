@@ -2,6 +2,7 @@
 #include "render/ViewPanel.h"
 
 #include <QExposeEvent>
+#include <QMouseEvent>
 
 namespace velmora {
 
@@ -29,6 +30,11 @@ TRenderPanel::~TRenderPanel() = default;
 void TRenderPanel::exposeEvent(QExposeEvent* event) {
   QWindow::exposeEvent(event);
   if (FOnExpose && isExposed()) FOnExpose();
+}
+
+void TRenderPanel::mouseMoveEvent(QMouseEvent* event) {
+  QWindow::mouseMoveEvent(event);
+  if (FOnMouseMove) FOnMouseMove(event->position().toPoint());
 }
 
 }  // namespace velmora

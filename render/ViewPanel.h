@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include <QPoint>
 #include <QSurfaceFormat>
 #include <QWindow>
 
@@ -29,11 +30,17 @@ public:
   // to the view's redraw.
   void SetExposeHandler(std::function<void()> handler) { FOnExpose = std::move(handler); }
 
+  // Called for every mouse movement over the panel, with the position relative to its top-left
+  // corner. A native window takes its own mouse events: the widget that embeds it sees none.
+  void SetMouseMoveHandler(std::function<void(QPoint)> handler) { FOnMouseMove = std::move(handler); }
+
 protected:
   void exposeEvent(QExposeEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
   std::function<void()> FOnExpose;
+  std::function<void(QPoint)> FOnMouseMove;
 };
 
 }  // namespace velmora

@@ -24,6 +24,8 @@
 
 // Last: Qt's GL header brings the system one, which defines GL_ARB_texture_compression as a
 // macro and would break the program's flag of that name in the headers above.
+#include <QCoreApplication>
+#include <QMouseEvent>
 #include <QOpenGLContext>
 
 namespace fs = std::filesystem;
@@ -313,6 +315,20 @@ TEST_F(View, shader_program_0_still_draws_the_quad) {
   EXPECT_EQ(ShaderProgram, 0u);
   ASSERT_NO_FATAL_FAILURE(Show(Pattern(16, 8)));
   EXPECT_TRUE(test::PixelsMatch(test::Filled(16, 8, 255, 255, 255), DrawAndGrab()));
+}
+
+TEST_F(View, panel_reports_mouse_moves_and_exposure_to_its_owner) {
+  std::vector<QPoint> moves;
+  int exposes = 0;
+  panel_->SetMouseMoveHandler([&moves](QPoint p) { moves.push_back(p); });
+  panel_->SetExposeHandler([&exposes] { ++exposes; });
+  ASSERT_TRUE(test::ShowPanel(*panel_, kPanelX, kPanelY, 16, 8));
+  EXPECT_GE(exposes, 1);
+  QMouseEvent move(QEvent::MouseMove, QPointF(5, 3), panel_->mapToGlobal(QPointF(5, 3)), Qt::NoButton,
+                   Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(panel_.get(), &move);
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0], QPoint(5, 3));
 }
 
 struct FailureRow {

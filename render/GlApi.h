@@ -11,6 +11,12 @@
 #include <string>
 #include <vector>
 
+// The system GL headers (pulled in by Qt's OpenGL classes too) define the extension's name as a
+// macro; here it is the flag's name.
+#ifdef GL_ARB_texture_compression
+#undef GL_ARB_texture_compression
+#endif
+
 namespace velmora {
 
 using GLenum = unsigned int;

@@ -1,4 +1,5 @@
 // The file index and the archive list.
+#include <bit>
 #include <cstring>
 
 #include "archive/Storm.h"
@@ -46,7 +47,7 @@ TFileIndex::~TFileIndex() = default;
 
 std::size_t TFileIndex::Slot(std::uint64_t hash, std::string_view key, bool& found) const {
   const std::uint64_t tag = hash >> 32;
-  std::size_t i = static_cast<std::size_t>(hash) & mask_;
+  std::size_t i = static_cast<std::size_t>(hash >> shift_);
   for (;;) {
     const std::uint64_t v = table_[i];
     if (v == 0) {
@@ -70,28 +71,42 @@ const TFileMpqRec* TFileIndex::Find(std::string_view key) const {
 bool TFileIndex::Store(std::string_view key, const TFileMpqRec& rec) {
   const std::uint64_t hash = HashKey(key);
   bool found = false;
-  const std::size_t i = Slot(hash, key, found);
+  std::size_t i = Slot(hash, key, found);
   if (found) {
     records_[(table_[i] & 0xFFFFFFFFu) - 1].rec = rec;
     return false;
   }
+  // Keep the load at or below one half so that linear probes stay short.
+  if ((records_.size() + 1) * 2 > table_.size()) {
+    Rehash(table_.size() * 2);
+    i = Slot(hash, key, found);
+  }
   records_.push_back(Entry{key, rec});
   table_[i] = (hash >> 32) << 32 | static_cast<std::uint64_t>(records_.size());
-  // Keep the load at or below one half so that linear probes stay short.
-  if (records_.size() * 2 > table_.size()) Grow();
   return true;
 }
 
-void TFileIndex::Grow() {
-  std::vector<std::uint64_t> old(table_.size() * 2, 0);
+void TFileIndex::Rehash(std::size_t slots) {
+  // Record indices are 32-bit and slots are at most 2^32, so the home slot's bits all lie in
+  // the stored upper half of the hash.
+  std::vector<std::uint64_t> old(slots, 0);
   old.swap(table_);
-  mask_ = table_.size() - 1;
+  mask_ = slots - 1;
+  shift_ = 64u - static_cast<unsigned>(std::countr_zero(slots));
   for (std::uint64_t v : old) {
     if (v == 0) continue;
-    std::size_t i = static_cast<std::size_t>(HashKey(records_[(v & 0xFFFFFFFFu) - 1].key)) & mask_;
+    std::size_t i = static_cast<std::size_t>(((v >> 32) << 32) >> shift_);
     while (table_[i] != 0) i = (i + 1) & mask_;
     table_[i] = v;
   }
+}
+
+void TFileIndex::Reserve(std::size_t count) {
+  // Only the table: reserving records per listfile would copy them late, when every listfile
+  // text is already held, and raise the peak; the vector's own doubling peaks earlier.
+  std::size_t slots = table_.size();
+  while (slots < count * 2) slots *= 2;
+  if (slots != table_.size()) Rehash(slots);
 }
 
 void TFileIndex::Keep(std::unique_ptr<char[]> text) { texts_.push_back(std::move(text)); }
@@ -99,9 +114,9 @@ void TFileIndex::Keep(std::unique_ptr<char[]> text) { texts_.push_back(std::move
 void TFileIndex::Clear() {
   records_.clear();
   records_.shrink_to_fit();
-  table_.assign(kInitialSlots, 0);
+  table_.clear();
   table_.shrink_to_fit();
-  mask_ = kInitialSlots - 1;
+  Rehash(kInitialSlots);
   texts_.clear();
   texts_.shrink_to_fit();
 }

@@ -1,4 +1,5 @@
 // Ingestion of an archive's "(listfile)": one path per line, UTF-8, CR / LF / CR LF line ends.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -40,7 +41,16 @@ bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
 
   // Keys are views into an upper-cased copy; full names into the text as read.
   auto upper = std::make_unique_for_overwrite<char[]>(size);
-  for (DWORD i = 0; i < size; ++i) upper[i] = UpperAsciiChar(text[i]);
+  // Line breaks are counted on the way to size the index once per listfile: CR LF files have as
+  // many CRs as LFs, LF-only and CR-only files one kind.
+  std::size_t crs = 0;
+  std::size_t lfs = 0;
+  for (DWORD i = 0; i < size; ++i) {
+    const char c = text[i];
+    upper[i] = UpperAsciiChar(c);
+    crs += c == '\r';
+    lfs += c == '\n';
+  }
   const std::string_view original(text.get(), size);
   const std::string_view folded(upper.get(), size);
   // The index owns both texts before any view into them is stored.
@@ -48,6 +58,7 @@ bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
   FileIndex->Keep(std::move(upper));
 
   TFileIndex& index = *FileIndex;
+  index.Reserve(index.Count() + std::max(crs, lfs) + 1);
   ForEachListLine(original, [&](std::size_t begin, std::size_t end) {
     const std::string_view line = original.substr(begin, end - begin);
     const std::string_view trimmed = TrimBlanks(line);

@@ -44,6 +44,9 @@ public:
   // Takes ownership of a text buffer that keys and records point into.
   void Keep(std::unique_ptr<char[]> text);
 
+  // Sizes the table for `count` keys in all, so that filling up to that many never rehashes.
+  void Reserve(std::size_t count);
+
   void Clear();
 
 private:
@@ -52,11 +55,14 @@ private:
     TFileMpqRec rec;
   };
   std::size_t Slot(std::uint64_t hash, std::string_view key, bool& found) const;
-  void Grow();
+  void Rehash(std::size_t slots);
 
   std::vector<Entry> records_;
-  std::vector<std::uint64_t> table_;  // per slot: hash high 32 bits << 32 | (record index + 1); 0 = empty
+  // Per slot: hash high 32 bits << 32 | (record index + 1); 0 = empty. A key's home slot is the
+  // top bits of its hash, so growing recomputes it from the stored bits without touching keys.
+  std::vector<std::uint64_t> table_;
   std::size_t mask_ = 0;
+  unsigned shift_ = 64;  // 64 - log2(slots)
   std::vector<std::unique_ptr<char[]>> texts_;
 };
 

@@ -76,6 +76,23 @@ TEST(FileIndex, FindsEveryKeyAcrossGrowth) {
   for (int i = 0; i < 1000; ++i) EXPECT_FALSE(index.Contains("WORLD\\MAPS\\AZEROTH\\X" + std::to_string(i)));
 }
 
+TEST(FileIndex, ReserveKeepsWhatIsStoredAndLaterStoresFindable) {
+  KeyStore keys;
+  TFileIndex index;
+  std::vector<std::string_view> all;
+  for (int i = 0; i < 3000; ++i) all.push_back(keys.Add("A\\" + std::to_string(i)));
+  for (std::size_t i = 0; i < 1000; ++i) index.Store(all[i], TFileMpqRec{i + 1, {}, {}});
+  index.Reserve(100000);
+  index.Reserve(10);  // smaller than what is held: nothing is lost
+  for (std::size_t i = 1000; i < all.size(); ++i) index.Store(all[i], TFileMpqRec{i + 1, {}, {}});
+  ASSERT_EQ(index.Count(), all.size());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const TFileMpqRec* rec = index.Find(all[i]);
+    ASSERT_NE(rec, nullptr) << all[i];
+    EXPECT_EQ(rec->mpqh, i + 1) << all[i];
+  }
+}
+
 TEST(FileIndex, ClearForgetsEverythingAndTheIndexIsUsableAgain) {
   KeyStore keys;
   TFileIndex index;

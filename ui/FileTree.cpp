@@ -18,6 +18,33 @@ namespace {
 
 QPointer<TTreeModel> Tree;  // the control RootNodes belongs to
 
+// Past this many entries a level's dictionary gets its hash table.
+constexpr std::size_t kLinearEntries = 24;
+
+// FNV-1a over the name: names are short, and the table only serves large levels.
+std::uint64_t HashName(std::string_view s) {
+  std::uint64_t h = 0xCBF29CE484222325ull;
+  for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  return h ^ (h >> 29);
+}
+
+// Listfiles list neighbouring paths one after another, so the folder chain of the last path
+// usually serves the next one: its components are reused as far as the upper-cased directories
+// agree on whole components. Folder nodes are never removed or replaced before the tree's Clear,
+// which the generation check catches.
+struct TFolderChain {
+  const TNodeDict* root = nullptr;
+  const TTreeModel* tree = nullptr;
+  std::uint64_t generation = 0;
+  std::string folderPath;  // upper-cased directory of the last path
+  struct Link {
+    std::size_t end;  // where the component ends in folderPath (exclusive)
+    TVirtualNode* node;
+  };
+  std::vector<Link> links;
+};
+TFolderChain LastChain;
+
 bool IsBlpExtension(std::string_view ext) {
   return ext.size() == 4 && ext[0] == '.' && UpperAsciiChar(ext[1]) == 'B' &&
          UpperAsciiChar(ext[2]) == 'L' && UpperAsciiChar(ext[3]) == 'P';
@@ -33,14 +60,87 @@ std::string_view StoreUpper(TTreeModel& tree, std::string_view s) {
 
 }  // namespace
 
+std::size_t TNodeDict::Slot(std::string_view name, bool& found) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = static_cast<std::size_t>(HashName(name)) & mask;
+  for (;;) {
+    const std::uint32_t v = slots_[i];
+    if (v == 0) {
+      found = false;
+      return i;
+    }
+    if (entries_[v - 1].name == name) {
+      found = true;
+      return i;
+    }
+    i = (i + 1) & mask;
+  }
+}
+
+TVirtualNode* TNodeDict::Find(std::string_view name) const {
+  if (slots_.empty()) {
+    for (const Entry& e : entries_) {
+      if (e.name == name) return e.node;
+    }
+    return nullptr;
+  }
+  bool found = false;
+  const std::size_t i = Slot(name, found);
+  return found ? entries_[slots_[i] - 1].node : nullptr;
+}
+
+void TNodeDict::Store(std::string_view name, TVirtualNode* node) {
+  if (slots_.empty()) {
+    for (Entry& e : entries_) {
+      if (e.name == name) {
+        e.node = node;
+        return;
+      }
+    }
+    entries_.push_back(Entry{name, node});
+    if (entries_.size() > kLinearEntries) Rehash();
+    return;
+  }
+  bool found = false;
+  const std::size_t i = Slot(name, found);
+  if (found) {
+    entries_[slots_[i] - 1].node = node;
+    return;
+  }
+  entries_.push_back(Entry{name, node});
+  slots_[i] = static_cast<std::uint32_t>(entries_.size());
+  // Load at most one half keeps probes short.
+  if (entries_.size() * 2 > slots_.size()) Rehash();
+}
+
+void TNodeDict::Rehash() {
+  std::size_t size = 64;
+  while (size < entries_.size() * 4) size *= 2;
+  slots_.assign(size, 0);
+  for (std::size_t k = 0; k < entries_.size(); ++k) {
+    std::size_t i = static_cast<std::size_t>(HashName(entries_[k].name)) & (size - 1);
+    while (slots_[i] != 0) i = (i + 1) & (size - 1);
+    slots_[i] = static_cast<std::uint32_t>(k + 1);
+  }
+}
+
+void TNodeDict::Clear() {
+  entries_.clear();
+  entries_.shrink_to_fit();
+  slots_.clear();
+  slots_.shrink_to_fit();
+}
+
 void CreateRootNodes(TTreeModel& tree) {
   RootNodes = std::make_unique<TNodeDict>();
   Tree = &tree;
+  LastChain = TFolderChain{};
 }
 
 void DestroyRootNodes() {
   RootNodes.reset();
   Tree = nullptr;
+  LastChain = TFolderChain{};
 }
 
 void AddNode(std::string_view fname) {
@@ -50,15 +150,32 @@ void AddNode(std::string_view fname) {
 
   // Folder components: the directory split at every '\' (a colon stays inside its component);
   // n backslashes give n + 1 components, an empty directory none.
-  static thread_local std::string folderPath;
   const std::string_view dir = DirectoryPart(fname);
-  folderPath.resize(dir.size());
-  std::transform(dir.begin(), dir.end(), folderPath.begin(), UpperAsciiChar);
+  TFolderChain& chain = LastChain;
+  if (chain.root != RootNodes.get() || chain.tree != &tree || chain.generation != tree.Generation()) {
+    chain = TFolderChain{RootNodes.get(), &tree, tree.Generation(), {}, {}};
+  }
+  // The last path's components that end inside the common prefix, at a component end of this
+  // directory too, are this directory's first components.
+  std::size_t common = 0;
+  const std::size_t limit = std::min(dir.size(), chain.folderPath.size());
+  while (common < limit && UpperAsciiChar(dir[common]) == chain.folderPath[common]) ++common;
+  // An empty directory has no components at all (not one empty one).
+  std::size_t kept = 0;
+  while (!dir.empty() && kept < chain.links.size() && chain.links[kept].end <= common &&
+         (chain.links[kept].end == dir.size() || dir[chain.links[kept].end] == '\\')) {
+    ++kept;
+  }
+  chain.links.resize(kept);
+  chain.folderPath.resize(dir.size());
+  std::transform(dir.begin() + static_cast<std::ptrdiff_t>(common), dir.end(),
+                 chain.folderPath.begin() + static_cast<std::ptrdiff_t>(common), UpperAsciiChar);
+  const std::string& folderPath = chain.folderPath;
 
-  TNodeDict* level = RootNodes.get();
-  TVirtualNode* parent = nullptr;
-  if (!dir.empty()) {
-    std::size_t begin = 0;
+  TVirtualNode* parent = kept ? chain.links.back().node : nullptr;
+  TNodeDict* level = parent ? parent->data.children.get() : RootNodes.get();
+  if (!dir.empty() && !(kept && chain.links.back().end == dir.size())) {
+    std::size_t begin = kept ? chain.links.back().end + 1 : 0;
     for (;;) {
       const std::size_t end = std::min(folderPath.find('\\', begin), folderPath.size());
       const std::string_view c(folderPath.data() + begin, end - begin);
@@ -71,6 +188,7 @@ void AddNode(std::string_view fname) {
         data.children = std::make_unique<TNodeDict>();
         level->Store(data.name, node);
       }
+      chain.links.push_back(TFolderChain::Link{end, node});
       level = node->data.children.get();
       parent = node;
       if (end == folderPath.size()) break;
@@ -89,6 +207,7 @@ void AddNode(std::string_view fname) {
 }
 
 void ClearFileList() {
+  LastChain = TFolderChain{};
   if (RootNodes) RootNodes->Clear();
   if (FileIndex) FileIndex->Clear();
   if (Tree) Tree->Clear();

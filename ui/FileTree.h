@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace velmora {
 
@@ -28,19 +28,26 @@ class TTreeModel;
 struct TVirtualNode;
 
 // Upper-case name -> folder node of one level. Keys are views into the node names, which the
-// tree control keeps until its Clear.
+// tree control keeps until its Clear. Most folders hold a handful of subfolders, searched in
+// place; past a few dozen an open-addressing table over the entries takes over.
 class TNodeDict {
 public:
-  TVirtualNode* Find(std::string_view name) const {
-    const auto it = map_.find(name);
-    return it == map_.end() ? nullptr : it->second;
-  }
-  void Store(std::string_view name, TVirtualNode* node) { map_[name] = node; }
-  std::size_t Count() const { return map_.size(); }
-  void Clear() { map_.clear(); }
+  TVirtualNode* Find(std::string_view name) const;
+  // Inserts or replaces.
+  void Store(std::string_view name, TVirtualNode* node);
+  std::size_t Count() const { return entries_.size(); }
+  void Clear();
 
 private:
-  std::unordered_map<std::string_view, TVirtualNode*> map_;
+  struct Entry {
+    std::string_view name;
+    TVirtualNode* node;
+  };
+  std::size_t Slot(std::string_view name, bool& found) const;
+  void Rehash();
+
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> slots_;  // entry index + 1; 0 = empty; unused while small
 };
 
 // The data of every tree node. The texts are views into text the tree control keeps for its

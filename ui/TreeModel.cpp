@@ -7,6 +7,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -20,10 +21,12 @@ constexpr std::size_t kNodesPerChunk = 4096;
 // Node texts are packed into blocks; a text larger than a quarter block gets its own.
 constexpr std::size_t kTextBlock = 1 << 20;
 
+std::atomic<std::uint64_t> NextGeneration{1};
+
 }  // namespace
 
 TTreeModel::TTreeModel(const TTreeEvents& events, QObject* parent)
-    : QAbstractItemModel(parent), events_(events) {
+    : QAbstractItemModel(parent), events_(events), generation_(NextGeneration++) {
   std::size_t size = 0;
   if (events_.OnGetNodeDataSize) events_.OnGetNodeDataSize(*this, size);
   if (size != sizeof(TNodeData)) {
@@ -44,13 +47,14 @@ TVirtualNode* TTreeModel::NewNode() {
 
 TVirtualNode* TTreeModel::AddChild(TVirtualNode* parent) {
   TVirtualNode& owner = parent ? *parent : root_;
-  const int row = static_cast<int>(owner.childNodes.size());
+  if (!owner.childNodes) owner.childNodes = std::make_unique<std::vector<TVirtualNode*>>();
+  const int row = static_cast<int>(owner.childNodes->size());
   const bool announce = updateCount_ == 0;
   if (announce) beginInsertRows(IndexOf(parent), row, row);
   TVirtualNode* node = NewNode();
   node->parent = parent;
   node->index = static_cast<std::uint32_t>(row);
-  owner.childNodes.push_back(node);
+  owner.childNodes->push_back(node);
   if (announce) endInsertRows();
   return node;
 }
@@ -62,7 +66,8 @@ void TTreeModel::SortTree(int column, Qt::SortOrder order) {
 
   auto compare = events_.OnCompareNodes;
   auto sortLevel = [&](TVirtualNode& owner) {
-    auto& nodes = owner.childNodes;
+    if (!owner.childNodes) return;
+    auto& nodes = *owner.childNodes;
     if (nodes.size() > 1 && compare) {
       std::stable_sort(nodes.begin(), nodes.end(), [&](TVirtualNode* a, TVirtualNode* b) {
         int result = 0;
@@ -116,8 +121,7 @@ void TTreeModel::FreeAll() {
   if (events_.OnFreeNode) {
     for (std::size_t i = 0; i < used_; ++i) events_.OnFreeNode(*this, &chunks_[i / kNodesPerChunk][i % kNodesPerChunk]);
   }
-  root_.childNodes.clear();
-  root_.childNodes.shrink_to_fit();
+  root_.childNodes.reset();
   chunks_.clear();
   chunks_.shrink_to_fit();
   used_ = 0;
@@ -125,7 +129,7 @@ void TTreeModel::FreeAll() {
   texts_.shrink_to_fit();
   textFree_ = nullptr;
   textLeft_ = 0;
-  ++generation_;
+  generation_ = NextGeneration++;
 }
 
 char* TTreeModel::AllocText(std::size_t size) {
@@ -182,8 +186,8 @@ QModelIndex TTreeModel::index(int row, int column, const QModelIndex& parent) co
   if (row < 0 || column != 0 || parent.column() > 0) return {};
   const TVirtualNode* owner = parent.isValid() ? NodeOf(parent) : &root_;
   const auto r = static_cast<std::size_t>(row);
-  if (r >= owner->childNodes.size()) return {};
-  return createIndex(row, 0, owner->childNodes[r]);
+  if (r >= owner->ChildCount()) return {};
+  return createIndex(row, 0, owner->Child(r));
 }
 
 QModelIndex TTreeModel::parent(const QModelIndex& child) const {
@@ -194,7 +198,7 @@ QModelIndex TTreeModel::parent(const QModelIndex& child) const {
 int TTreeModel::rowCount(const QModelIndex& parent) const {
   if (parent.column() > 0) return 0;
   const TVirtualNode* owner = parent.isValid() ? NodeOf(parent) : &root_;
-  return static_cast<int>(owner->childNodes.size());
+  return static_cast<int>(owner->ChildCount());
 }
 
 int TTreeModel::columnCount(const QModelIndex&) const { return 1; }

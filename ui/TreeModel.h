@@ -19,11 +19,17 @@ class QAbstractItemView;
 namespace velmora {
 
 // One node. Owned by the control; its address stays valid until the control's Clear.
+// 72 bytes: a client's file list makes a few hundred thousand of them.
 struct TVirtualNode {
-  TVirtualNode* parent = nullptr;          // null for top-level nodes
-  std::uint32_t index = 0;                 // row among the parent's children
-  std::vector<TVirtualNode*> childNodes;   // in display order
+  TVirtualNode* parent = nullptr;  // null for top-level nodes
+  // The children in display order; made by the first AddChild under this node, so that the
+  // many leaves carry no list of their own.
+  std::unique_ptr<std::vector<TVirtualNode*>> childNodes;
+  std::uint32_t index = 0;  // row among the parent's children
   TNodeData data;
+
+  std::size_t ChildCount() const { return childNodes ? childNodes->size() : 0; }
+  TVirtualNode* Child(std::size_t i) const { return (*childNodes)[i]; }
 };
 
 // The callbacks the control calls; each gets the control as its sender.
@@ -61,9 +67,11 @@ public:
   std::string_view StoreText(std::string_view text);
 
   std::size_t NodeCount() const { return used_; }
-  std::size_t TopLevelCount() const { return root_.childNodes.size(); }
-  TVirtualNode* TopLevelNode(std::size_t i) const { return root_.childNodes.at(i); }
-  // Bumped by every Clear, so that callers caching nodes can tell theirs are gone.
+  std::size_t TopLevelCount() const { return root_.ChildCount(); }
+  // Null when i is out of range.
+  TVirtualNode* TopLevelNode(std::size_t i) const { return i < root_.ChildCount() ? root_.Child(i) : nullptr; }
+  // Changes with every Clear and differs between models, so that callers caching nodes can
+  // tell theirs are gone.
   std::uint64_t Generation() const { return generation_; }
 
   // Shows this model in `view`: sets the model, hides a tree view's header, gives it uniform
@@ -103,7 +111,7 @@ private:
   char* textFree_ = nullptr;
   std::size_t textLeft_ = 0;
   int updateCount_ = 0;
-  std::uint64_t generation_ = 0;
+  std::uint64_t generation_;
   QList<QPointer<QAbstractItemView>> views_;
 };
 

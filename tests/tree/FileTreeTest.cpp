@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "TreeTestUtil.h"
+#include "archive/PathParts.h"
 #include "archive/Zanth.h"
 #include "support/MpqWriter.h"
 #include "ui/FileTree.h"
@@ -117,14 +121,140 @@ const PathRow kPathRows[] = {
 INSTANTIATE_TEST_SUITE_P(Rows, AddNodePaths, ::testing::ValuesIn(kPathRows),
                          [](const auto& info) { return std::string(info.param.fault); });
 
+// Consecutive paths share folder nodes found through the previous path's folders; each row is
+// a sequence where reusing too much or too little of that chain shows.
+const PathRow kChainRows[] = {
+    {"prefix_that_is_not_a_whole_component_is_not_reused",
+     {"a\\b\\x.blp", "a\\bc\\y.blp", "a\\b\\z.blp"},
+     false,
+     "D A\n  D B\n    F X.BLP <a\\b\\x.blp>\n    F Z.BLP <a\\b\\z.blp>\n  D BC\n    F Y.BLP <a\\bc\\y.blp>\n"},
+    {"shorter_directory_ends_at_earlier_folder",
+     {"a\\b\\c\\x.blp", "a\\b\\y.blp", "a\\z.blp"},
+     false,
+     "D A\n  D B\n    D C\n      F X.BLP <a\\b\\c\\x.blp>\n    F Y.BLP <a\\b\\y.blp>\n  F Z.BLP <a\\z.blp>\n"},
+    {"other_letter_case_reaches_same_folders",
+     {"a\\b\\x.blp", "A\\B\\y.blp"},
+     false,
+     "D A\n  D B\n    F X.BLP <a\\b\\x.blp>\n    F Y.BLP <A\\B\\y.blp>\n"},
+    {"empty_components_are_reused_and_extended",
+     {"\\x.blp", "\\\\y.blp", "\\z.blp"},
+     false,
+     "D \"\"\n  D \"\"\n    F X.BLP <\\x.blp>\n    D \"\"\n      F Y.BLP <\\\\y.blp>\n    F Z.BLP <\\z.blp>\n"},
+    {"top_level_file_after_leading_backslash_path_stays_top_level",
+     {"\\x.blp", "y.blp"},
+     false,
+     "D \"\"\n  D \"\"\n    F X.BLP <\\x.blp>\nF Y.BLP <y.blp>\n"},
+    {"top_level_file_between_paths_of_one_folder",
+     {"a\\x.blp", "x.blp", "a\\y.blp"},
+     false,
+     "D A\n  F X.BLP <a\\x.blp>\n  F Y.BLP <a\\y.blp>\nF X.BLP <x.blp>\n"},
+    {"sibling_after_deeper_path_starts_from_common_folder",
+     {"a\\b\\c\\x.blp", "a\\d\\y.blp", "a\\b\\c\\z.blp"},
+     false,
+     "D A\n  D B\n    D C\n      F X.BLP <a\\b\\c\\x.blp>\n      F Z.BLP <a\\b\\c\\z.blp>\n"
+     "  D D\n    F Y.BLP <a\\d\\y.blp>\n"},
+    {"colon_inside_component_is_part_of_the_match",
+     {"a:b\\x.blp", "a\\y.blp", "a:b\\z.blp"},
+     false,
+     "D A:B\n  F X.BLP <a:b\\x.blp>\n  F Z.BLP <a:b\\z.blp>\nD A\n  F Y.BLP <a\\y.blp>\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Chain, AddNodePaths, ::testing::ValuesIn(kChainRows),
+                         [](const auto& info) { return std::string(info.param.fault); });
+
+// The tree as the path rules build it, one level dictionary per folder and nothing reused
+// between paths: the reference for random path sequences.
+struct TRefNode {
+  bool isFile = false;
+  std::string name, fullName;
+  std::vector<std::unique_ptr<TRefNode>> kids;
+  std::map<std::string, TRefNode*> folders;
+};
+
+void RefAdd(TRefNode& root, const std::string& fname) {
+  if (UpperAscii(ExtensionPart(fname)) != ".BLP") return;
+  const std::string folderPath = UpperAscii(DirectoryPart(fname));
+  TRefNode* level = &root;
+  if (!folderPath.empty()) {
+    std::size_t begin = 0;
+    for (;;) {
+      const std::size_t end = std::min(folderPath.find('\\', begin), folderPath.size());
+      const std::string c = folderPath.substr(begin, end - begin);
+      auto it = level->folders.find(c);
+      if (it == level->folders.end()) {
+        level->kids.push_back(std::make_unique<TRefNode>());
+        level->kids.back()->name = c;
+        it = level->folders.emplace(c, level->kids.back().get()).first;
+      }
+      level = it->second;
+      if (end == folderPath.size()) break;
+      begin = end + 1;
+    }
+  }
+  level->kids.push_back(std::make_unique<TRefNode>());
+  level->kids.back()->isFile = true;
+  level->kids.back()->name = UpperAscii(FileNamePart(fname));
+  level->kids.back()->fullName = fname;
+}
+
+void RefDump(const TRefNode& node, int depth, std::string& out) {
+  for (const auto& k : node.kids) {
+    out.append(static_cast<std::size_t>(depth) * 2, ' ');
+    out += k->isFile ? "F " : "D ";
+    out += k->name.empty() ? std::string("\"\"") : k->name;
+    if (k->isFile) out += " <" + k->fullName + ">";
+    out += '\n';
+    RefDump(*k, depth + 1, out);
+  }
+}
+
+TEST(FileTree, random_path_sequences_build_the_reference_tree) {
+  // Few short components so that paths share, extend and cut each other's folders often, with
+  // more than a level dictionary holds before it switches to its hash table.
+  const char* const parts[] = {"a", "A", "b", "ab", "", "a:", ":", "x.blp", "c1", "c2", "c3"};
+  std::mt19937 rnd(20261209);
+  for (int round = 0; round < 20; ++round) {
+    TFileTreeFixture f;
+    TRefNode ref;
+    for (int i = 0; i < 400; ++i) {
+      std::string path;
+      const int depth = static_cast<int>(rnd() % 5);
+      for (int d = 0; d < depth; ++d) {
+        path += (rnd() % 8 == 0) ? "n" + std::to_string(rnd() % 40) : parts[rnd() % std::size(parts)];
+        path += '\\';
+      }
+      path += (rnd() % 5 == 0) ? "y.txt" : (rnd() % 2 ? "x.blp" : "Y.Blp");
+      AddNode(path);
+      RefAdd(ref, path);
+    }
+    std::string expected;
+    RefDump(ref, 0, expected);
+    const std::string got = DumpTree(*f.model);
+    if (got != expected) {
+      // The first line that differs, with the line before it.
+      std::size_t at = 0, lineStart = 0, prevStart = 0;
+      while (at < got.size() && at < expected.size() && got[at] == expected[at]) {
+        if (got[at] == '\n') {
+          prevStart = lineStart;
+          lineStart = at + 1;
+        }
+        ++at;
+      }
+      FAIL() << "round " << round << ": trees differ after\n" << expected.substr(prevStart, lineStart - prevStart)
+             << "expected: " << expected.substr(lineStart, expected.find('\n', lineStart) - lineStart)
+             << "\n     got: " << got.substr(lineStart, got.find('\n', lineStart) - lineStart);
+    }
+  }
+}
+
 TEST(FileTree, invalid_utf8_shows_replacement_characters_and_full_name_keeps_bytes) {
   TFileTreeFixture f;
   const std::string path = "d\xFF\\a\xC3(\xE2\x82.blp";
   AddNode(path);
   ASSERT_EQ(f.model->TopLevelCount(), 1u);
   TVirtualNode* folder = f.model->TopLevelNode(0);
-  ASSERT_EQ(folder->childNodes.size(), 1u);
-  TVirtualNode* file = folder->childNodes[0];
+  ASSERT_EQ(folder->ChildCount(), 1u);
+  TVirtualNode* file = folder->Child(0);
   EXPECT_EQ(file->data.fullName, path);
   EXPECT_EQ(file->data.name, "A\xC3(\xE2\x82.BLP");
   QString text;
@@ -233,8 +363,8 @@ TEST(FileTree, path_of_100000_backslashes_builds_and_clears_in_constant_stack) {
   TVirtualNode* node = f.model->TopLevelNode(0);
   std::size_t depth = 0;
   while (!node->data.isFile) {
-    ASSERT_EQ(node->childNodes.size(), 1u);
-    node = node->childNodes[0];
+    ASSERT_EQ(node->ChildCount(), 1u);
+    node = node->Child(0);
     ++depth;
   }
   EXPECT_EQ(depth, 100001u);

@@ -44,7 +44,7 @@ inline std::string DumpTree(const TTreeModel& model) {
     out += d.name.empty() ? std::string("\"\"") : std::string(d.name);
     if (d.isFile) out += " <" + std::string(d.fullName) + ">";
     out += '\n';
-    for (std::size_t i = node->childNodes.size(); i-- > 0;) stack.emplace_back(node->childNodes[i], depth + 1);
+    for (std::size_t i = node->ChildCount(); i-- > 0;) stack.emplace_back(node->Child(i), depth + 1);
   }
   return out;
 }

@@ -122,9 +122,6 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   });
 
   resize(kClientWidth, kClientHeight);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
-  }
   VirtualStringTreeView->setFocus();
 
   RunEventHandler(this, [this] { FormCreate(); });
@@ -311,6 +308,18 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (FCentred) return;
+  FCentred = true;
+  // Centred on the desktop, frame included; the frame is known once the window is shown.
+  if (const QScreen* s = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(s->availableGeometry().center());
+    move(frame.topLeft());
+  }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -83,6 +83,7 @@ private slots:
   void TimerOnCreateTimer();
 
 protected:
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -100,6 +101,7 @@ private:
   bool FLoading = false;
   bool FLoadingFinished = false;
   bool FCloseRequested = false;  // a close request that arrived while LoadMpqs ran
+  bool FCentred = false;
 };
 
 }  // namespace velmora

@@ -230,7 +230,7 @@ TEST(MainWindow, LayoutFollowsTheTable) {
     EXPECT_EQ(f.windowTitle(), "Velmora OpenGL");
     EXPECT_EQ(f.size(), QSize(588, 571));
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
-      const QPoint off = f.geometry().center() - s->availableGeometry().center();
+      const QPoint off = f.frameGeometry().center() - s->availableGeometry().center();
       EXPECT_LE(off.manhattanLength(), 2) << "window not centred";
     }
     EXPECT_TRUE(f.autoFillBackground());

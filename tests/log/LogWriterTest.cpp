@@ -139,9 +139,18 @@ TEST_F(LogWriter, entry_is_time_stamped_line_with_crlf) {
 }
 
 TEST_F(LogWriter, two_runs_in_same_minute_append_to_one_file) {
-  velmora::InitLogFilesAt(dir_, LocalTimeT(2013, 11, 24, 14, 33, 5));
-  const std::string first = velmora::LogFileName;
-  velmora::WriteLog("first run");
+  // The first run is a process of its own that has ended when the second starts.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    velmora::InitLogFilesAt(dir_, LocalTimeT(2013, 11, 24, 14, 33, 5));
+    velmora::WriteLog("first run");
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::string first = dir_ + "/logs/20131124_1433.txt";
   velmora::InitLogFilesAt(dir_, LocalTimeT(2013, 11, 24, 14, 33, 59));
   EXPECT_EQ(velmora::LogFileName, first);
   velmora::WriteLog("second run");

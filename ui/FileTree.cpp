@@ -203,7 +203,10 @@ void AddNode(std::string_view fname) {
   TNodeData& data = file->data;
   data.isFile = 1;
   data.fullName = tree.StoreText(fname);
-  data.name = StoreUpper(tree, FileNamePart(fname));
+  // A file name without lower-case letters is its own label: the tail of the stored full name.
+  const std::string_view label = FileNamePart(data.fullName);
+  const bool upper = std::none_of(label.begin(), label.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+  data.name = upper ? label : StoreUpper(tree, label);
 }
 
 void ClearFileList() {

@@ -1,0 +1,44 @@
+// Scratch archive of the fuzz targets.
+#include "fuzz/FuzzArchive.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include <StormLib.h>
+
+namespace velmora::fuzz {
+
+TScratchArchive::TScratchArchive(const std::string& target) {
+  std::error_code ec;
+  const std::filesystem::path dir = std::filesystem::is_directory("/dev/shm", ec)
+                                        ? std::filesystem::path("/dev/shm")
+                                        : std::filesystem::temp_directory_path();
+  path_ = dir / ("velmora-" + target + "-" + std::to_string(getpid()) + ".mpq");
+}
+
+TScratchArchive::~TScratchArchive() {
+  Close();
+  std::error_code ec;
+  std::filesystem::remove(path_, ec);
+}
+
+MpqHandle TScratchArchive::Open(const std::vector<test::MpqMember>& members,
+                                const std::optional<std::string>& listfile) {
+  Close();
+  test::WriteMpq(path_, members, listfile);
+  if (!OpenMpqArchive(path_.string(), handle_)) {
+    std::fprintf(stderr, "scratch archive %s does not open\n", path_.c_str());
+    std::abort();
+  }
+  return handle_;
+}
+
+void TScratchArchive::Close() {
+  if (handle_ != 0) SFileCloseArchive(reinterpret_cast<HANDLE>(handle_));
+  handle_ = 0;
+}
+
+}  // namespace velmora::fuzz

@@ -19,7 +19,7 @@ class QAbstractItemView;
 namespace velmora {
 
 // One node. Owned by the control; its address stays valid until the control's Clear.
-// 72 bytes: a client's file list makes a few hundred thousand of them.
+// Kept small (72 bytes on 64-bit): a client's file list makes a few hundred thousand of them.
 struct TVirtualNode {
   TVirtualNode* parent = nullptr;  // null for top-level nodes
   // The children in display order; made by the first AddChild under this node, so that the

@@ -3,7 +3,9 @@
 // version. Each measurement runs in a child process of its own, so that peak resident memory
 // and the allocator's state start clean. Prints milliseconds per million listfile lines.
 //
-// Usage: startup_bench [lines=1000000] [repetitions=3] [velmora|baseline|index: that run only]
+// Usage: startup_bench [lines=1000000] [repetitions=3] [velmora|baseline|index|tree]
+// The last argument makes one run of that kind, in this process, for profilers; "tree" times
+// AddNode and SortTree alone over the paths the index reports new.
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -272,6 +274,28 @@ int main(int argc, char** argv) {
   });
 
   const std::string only = argc > 3 ? argv[3] : "";
+  if (only == "tree") {  // the tree alone over the paths the index reports new
+    OpenArchives(paths);
+    std::vector<std::string> fresh;
+    for (velmora::MpqHandle h : *velmora::MpqList) {
+      velmora::LoadListFile(h, [&](std::string_view p) { fresh.emplace_back(p); });
+    }
+    velmora::TTreeModel model(velmora::FileTreeEvents());
+    velmora::CreateRootNodes(model);
+    const double c0 = CpuMs();
+    const auto t0 = Clock::now();
+    model.BeginUpdate();
+    for (const auto& p : fresh) velmora::AddNode(p);
+    const auto t1 = Clock::now();
+    const double c1 = CpuMs();
+    model.SortTree(0, Qt::AscendingOrder);
+    model.EndUpdate();
+    const auto t2 = Clock::now();
+    const double c2 = CpuMs();
+    std::printf("tree alone: %zu paths, %zu nodes: add %.0f ms (cpu %.0f), sort %.0f ms (cpu %.0f)\n", fresh.size(),
+                model.NodeCount(), Ms(t0, t1), c1 - c0, Ms(t1, t2), c2 - c1);
+    return 0;
+  }
   if (!only.empty()) {  // one kind of run, in this process: for profilers
     const TResult r = only == "baseline" ? RunBaseline(paths) : RunVelmora(paths, only == "velmora");
     std::printf("%s: ingest %.0f ms, sort %.0f ms, clear %.0f ms, peak growth %ld KiB\n", only.c_str(), r.ingestMs,

@@ -19,11 +19,7 @@ TScratchArchive::TScratchArchive(const std::string& target) {
   path_ = dir / ("velmora-" + target + "-" + std::to_string(getpid()) + ".mpq");
 }
 
-TScratchArchive::~TScratchArchive() {
-  Close();
-  std::error_code ec;
-  std::filesystem::remove(path_, ec);
-}
+TScratchArchive::~TScratchArchive() { Close(); }
 
 MpqHandle TScratchArchive::Open(const std::vector<test::MpqMember>& members,
                                 const std::optional<std::string>& listfile) {
@@ -39,6 +35,10 @@ MpqHandle TScratchArchive::Open(const std::vector<test::MpqMember>& members,
 void TScratchArchive::Close() {
   if (handle_ != 0) SFileCloseArchive(reinterpret_cast<HANDLE>(handle_));
   handle_ = 0;
+  // Removed after every input: the targets keep their state to the end of the process, so no
+  // destructor would remove it.
+  std::error_code ec;
+  std::filesystem::remove(path_, ec);
 }
 
 }  // namespace velmora::fuzz

@@ -17,13 +17,14 @@ class TScratchArchive {
 public:
   // The file is <dir>/velmora-<target>-<pid>.mpq, dir being /dev/shm when it exists.
   explicit TScratchArchive(const std::string& target);
-  ~TScratchArchive();  // closes the archive and removes the file
+  ~TScratchArchive();  // as Close
   TScratchArchive(const TScratchArchive&) = delete;
   TScratchArchive& operator=(const TScratchArchive&) = delete;
 
   // Closes the last archive, writes a new one and opens it; aborts when our own archive does
   // not open, since every later check would then pass vacuously.
   MpqHandle Open(const std::vector<test::MpqMember>& members, const std::optional<std::string>& listfile);
+  // Closes the archive and removes the file.
   void Close();
 
 private:

@@ -1,6 +1,10 @@
-// The main window: layout, creation and destruction, the startup loading of the archives, and
-// the mouse position in the status bar.
+// The main window: layout, creation and destruction, the startup loading of the archives, the
+// mouse position in the status bar, and the wiring from a selected file to the texture view.
 #include "ui/UnitMain.h"
+
+// The view's header first: it brings the program's GL names, which the system GL header (pulled
+// in by some Qt headers) would otherwise shadow with macros.
+#include "render/View.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -8,6 +12,8 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -30,7 +36,8 @@
 namespace velmora {
 
 std::unique_ptr<TMyScrollBox> ViewBox;
-std::unique_ptr<QWidget> RenderPanel;
+std::unique_ptr<QWidget> RenderPanelHost;
+QPointer<TRenderPanel> RenderPanel;
 
 namespace {
 
@@ -60,6 +67,14 @@ QFont WindowFont() {
 
 }  // namespace
 
+QString HeaderStatusText(const TBLP2Header& hdr) {
+  // The 32-bit fields are unsigned in the file; a header that failed its checks may hold any
+  // value, which is shown as it is rather than wrapped to a negative number.
+  return QString::asprintf("type %u, comp %d, a_bits %d, a_type %d, mips %d, %u x %u", hdr.tex_type,
+                           hdr.compression, hdr.alpha_bits, hdr.alpha_type, hdr.has_mips, hdr.width,
+                           hdr.height);
+}
+
 TMyScrollBox::TMyScrollBox(QWidget* parent) : QScrollArea(parent) {
   setFrameShape(QFrame::NoFrame);
   setWidgetResizable(false);  // the drawing panel keeps its own size; scroll bars show the rest
@@ -67,7 +82,19 @@ TMyScrollBox::TMyScrollBox(QWidget* parent) : QScrollArea(parent) {
   setFocusPolicy(Qt::NoFocus);
 }
 
-TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+void TMyScrollBox::PaintView() {
+  if (OnRedrawTexture) OnRedrawTexture();
+}
+
+void TMyScrollBox::paintEvent(QPaintEvent* event) {
+  QScrollArea::paintEvent(event);
+  PaintView();
+}
+
+TForm1::TForm1(QWidget* parent) : TForm1(TViewSetup{}, parent) {}
+
+TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
+    : QWidget(parent), FView(std::make_unique<TGlView>()) {
   setWindowTitle(QStringLiteral("Velmora OpenGL"));
   setFont(WindowFont());
   QPalette pal = palette();
@@ -93,6 +120,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   VirtualStringTreeView->setFocusPolicy(Qt::StrongFocus);
   Splitter1->addWidget(VirtualStringTreeView);
   Splitter1->setStretchFactor(0, 0);
+  connect(VirtualStringTree, &TTreeModel::AddToSelection, this, [this](TVirtualNode* node) {
+    RunEventHandler(this, [this, node] { VirtualStringTreeAddToSelection(*VirtualStringTree, node); });
+  });
+  connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -124,30 +155,48 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   resize(kClientWidth, kClientHeight);
   VirtualStringTreeView->setFocus();
 
-  RunEventHandler(this, [this] { FormCreate(); });
+  RunEventHandler(this, [this, &viewSetup] { FormCreate(viewSetup); });
 }
 
 TForm1::~TForm1() { FormDestroy(); }
 
-void TForm1::FormCreate() {
+void TForm1::FormCreate(const TViewSetup& viewSetup) {
   // 1. The scroll box right of the splitter and the drawing panel inside it.
   ViewBox = std::make_unique<TMyScrollBox>(Splitter1);
   ViewBox->setObjectName(QStringLiteral("ViewBox"));
   Splitter1->addWidget(ViewBox.get());
   Splitter1->setStretchFactor(1, 1);
   Splitter1->setSizes({kTreeWidth, kClientWidth - kTreeWidth - kSplitterWidth});
-  RenderPanel = std::make_unique<QWidget>();
-  RenderPanel->setObjectName(QStringLiteral("RenderPanel"));
-  RenderPanel->setGeometry(0, 0, kRenderPanelSize, kRenderPanelSize);
-  RenderPanel->setMouseTracking(true);
-  RenderPanel->installEventFilter(this);
-  ViewBox->setWidget(RenderPanel.get());
+  ViewBox->OnRedrawTexture = [this] { FView->RedrawTexture(); };
+  // The panel is a native window (GL draws into it); its host widget places it in the scroll
+  // box and owns it from here on.
+  auto panel = std::make_unique<TRenderPanel>();
+  panel->setObjectName(QStringLiteral("RenderPanel"));
+  RenderPanel = panel.get();
+  RenderPanelHost.reset(QWidget::createWindowContainer(panel.release(), ViewBox.get()));
+  RenderPanelHost->setObjectName(QStringLiteral("RenderPanelHost"));
+  RenderPanelHost->setFocusPolicy(Qt::NoFocus);  // the keyboard stays with the tree
+  RenderPanelHost->setGeometry(0, 0, kRenderPanelSize, kRenderPanelSize);
+  ViewBox->setWidget(RenderPanelHost.get());
+  // The panel's own window takes its mouse moves and exposures; the widgets around it see none.
+  RenderPanel->SetMouseMoveHandler([this](QPoint pos) {
+    FormMouseMove(RenderPanel.data(), QGuiApplication::keyboardModifiers(), pos.x(), pos.y());
+  });
+  RenderPanel->SetExposeHandler([] {
+    if (ViewBox) ViewBox->PaintView();
+  });
 
   // 2. The empty archive list and file index.
   CreateArchiveIndex();
   FArchiveIndexCreated = true;
 
-  // 3. The texture view's set-up goes here.
+  // 3. The texture view: GL context on the panel, fixed state, shader program, quad buffers.
+  // The clear colour is the window's background, so transparent texels show the window.
+  const QColor face = palette().color(QPalette::Button);
+  FView->InitView(*RenderPanel,
+                  {static_cast<std::uint8_t>(face.red()), static_cast<std::uint8_t>(face.green()),
+                   static_cast<std::uint8_t>(face.blue())},
+                  viewSetup);
 
   // 4. The top level of the tree.
   CreateRootNodes(*VirtualStringTree);
@@ -158,7 +207,9 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormDestroy() {
-  // 1. The shown texture is released here, while the view still exists.
+  // 1. The shown texture: its GL texture goes while the context exists, its archive file
+  // before the archives close.
+  CurrentTexture.reset();
 
   // 2. The tree and the index.
   if (FRootNodesCreated) {
@@ -167,7 +218,9 @@ void TForm1::FormDestroy() {
     FRootNodesCreated = false;
   }
 
-  // 3. The texture view is released here.
+  // 3. The view's GL objects and context. After a failed set-up there are none, and nothing
+  // goes through GL.
+  FView->DoneView();
 
   // 4. Closes every archive.
   if (FArchiveIndexCreated) {
@@ -175,8 +228,12 @@ void TForm1::FormDestroy() {
     FArchiveIndexCreated = false;
   }
 
-  // 5. The drawing panel, then its scroll box.
-  RenderPanel.reset();
+  // 5. The drawing panel (its host takes the native window with it), then its scroll box.
+  if (RenderPanel) {
+    RenderPanel->SetExposeHandler({});
+    RenderPanel->SetMouseMoveHandler({});
+  }
+  RenderPanelHost.reset();
   ViewBox.reset();
 }
 
@@ -294,20 +351,58 @@ void TForm1::FormMouseMove(QObject*, Qt::KeyboardModifiers, int x, int y) {
 
 void TForm1::mouseMoveEvent(QMouseEvent* event) {
   // The window's own area; a move over a child control reaches only that control (the toolkit
-  // does not pass mouse-tracking moves on to parents), and RenderPanel's come through
-  // eventFilter.
+  // does not pass mouse-tracking moves on to parents), and RenderPanel's come through its
+  // mouse-move handler.
   const QPoint pos = event->position().toPoint();
   FormMouseMove(this, event->modifiers(), pos.x(), pos.y());
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseMove && RenderPanel && watched == RenderPanel.get()) {
-    const auto* me = static_cast<QMouseEvent*>(event);
-    const QPoint pos = me->position().toPoint();
-    FormMouseMove(watched, me->modifiers(), pos.x(), pos.y());
-    return true;
-  }
-  return QWidget::eventFilter(watched, event);
+void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
+  const TNodeData* nodeData = TTreeModel::GetNodeData(node);
+  if (nodeData == nullptr || nodeData->isFile != 1) return;
+  // Textures are GL objects: without a view (its set-up failed) none can be made. The tree is
+  // empty then anyway, since the loading never ran.
+  if (!FView->Ready()) return;
+
+  // The old texture goes first, so that only one is ever held; if the new one raises, none is
+  // shown and the status bar and panel keep what they said.
+  CurrentTexture.reset();
+  CurrentTexture = std::make_unique<TBlpTexture>(std::string(nodeData->fullName));
+
+  SetStatusText(0, HeaderStatusText(CurrentTexture->hdr));
+  // 0 x 0 when the load stopped before the header was accepted.
+  SetPanelSize(CurrentTexture->width, CurrentTexture->height);
+  FView->SetViewport();
+  FView->RedrawTexture();
+}
+
+void TForm1::SetPanelSize(int width, int height) {
+  if (!RenderPanelHost) return;
+  // The host passes its size on to the panel's native window at once, so the viewport that
+  // follows sees it.
+  RenderPanelHost->resize(width, height);
+  // An X window is at least 1 x 1: a panel of no size would still show one texel at its
+  // corner (and refit the viewport to it later). With no size it is hidden instead.
+  RenderPanelHost->setVisible(width > 0 && height > 0);
+}
+
+void TForm1::FormPaint() { FView->RedrawTexture(); }
+
+void TForm1::FormResize() {
+  if (CurrentTexture) SetPanelSize(CurrentTexture->width, CurrentTexture->height);
+  FView->SetViewport();
+}
+
+void TForm1::Splitter1Moved() { FormResize(); }
+
+void TForm1::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  FormPaint();
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FormResize();
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -2,6 +2,7 @@
 // bar below; at start it finds the game, opens its archives and fills the tree.
 #pragma once
 
+#include <QPointer>
 #include <QScrollArea>
 #include <QWidget>
 
@@ -18,7 +19,12 @@ class QTreeView;
 
 namespace velmora {
 
+class TGlView;
+class TRenderPanel;
 class TTreeModel;
+struct TVirtualNode;
+struct TViewSetup;
+struct TBLP2Header;
 
 // The scroll box of the view: scroll bars appear when the drawing panel is larger than its
 // client area.
@@ -27,12 +33,31 @@ class TMyScrollBox : public QScrollArea {
 
 public:
   explicit TMyScrollBox(QWidget* parent);
+
+  // The main window's RedrawTexture; the scroll box's painting runs it after its own.
+  std::function<void()> OnRedrawTexture;
+
+  // The scroll box's window-painting step for what it shows: the GL panel has no painting of
+  // its own, so its exposures come here too.
+  void PaintView();
+
+protected:
+  // Painting of the client area (the viewport): the inherited painting first, then the view.
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // Created by the window's creation handler and destroyed by its destruction handler (drawing
 // panel first); null outside that span.
 extern std::unique_ptr<TMyScrollBox> ViewBox;
-extern std::unique_ptr<QWidget> RenderPanel;
+// The drawing panel is a native window, the GL surface of the view. It lives inside
+// RenderPanelHost, the widget that embeds it in ViewBox and owns it: sizing the host sizes the
+// panel. RenderPanel turns null when the host is destroyed.
+extern std::unique_ptr<QWidget> RenderPanelHost;
+extern QPointer<TRenderPanel> RenderPanel;
+
+// Status panel 0 after a selection: "type %d, comp %d, a_bits %d, a_type %d, mips %d, %d x %d"
+// filled from the header as read.
+QString HeaderStatusText(const TBLP2Header& hdr);
 
 // The registry key that holds the game's installation directory, under HKEY_LOCAL_MACHINE.
 inline constexpr const char* kGameRegistryKey = "\\SOFTWARE\\Blizzard Entertainment\\World of Warcraft";
@@ -44,6 +69,9 @@ public:
   // Lays the window out and runs FormCreate. An error there is shown to the user; the window
   // is still usable, but nothing after the failing step ran (no loading).
   explicit TForm1(QWidget* parent = nullptr);
+  // The same with the texture view reaching GL as `viewSetup` says (tests stand in for a
+  // system without the GL library or an entry point).
+  explicit TForm1(const TViewSetup& viewSetup, QWidget* parent = nullptr);
   // Runs FormDestroy: releases what FormCreate made, in reverse order of need.
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
@@ -74,6 +102,23 @@ public:
   // Called each time LoadMpqs has let pending events run: lets tests watch the loading.
   std::function<void()> OnPendingEvents;
 
+  // The texture view on RenderPanel; ready once creation step 3 has succeeded.
+  TGlView& View() const { return *FView; }
+
+  // A node added to the tree's selection: a file node becomes the shown texture (the old one
+  // is destroyed first), its header goes to status panel 0, the panel takes its size and the
+  // view is redrawn. Folders change nothing. An allocation error leaves no texture shown and
+  // the status bar and panel as they were, and reaches the caller.
+  void VirtualStringTreeAddToSelection(TTreeModel& sender, TVirtualNode* node);
+
+  // Draws the view (the window's painting).
+  void FormPaint();
+  // Gives the panel the shown texture's size again and fits the viewport to it; the repaint
+  // that follows draws.
+  void FormResize();
+  // The splitter was dragged: the scroll box changed size, the panel keeps the texture's.
+  void Splitter1Moved();
+
 public slots:
   // Mouse movement over the window and over RenderPanel: status panel 1 = "x:y", relative to
   // the control under the mouse.
@@ -86,13 +131,18 @@ protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
 private:
-  void FormCreate();
+  void FormCreate(const TViewSetup& viewSetup);
   void FormDestroy();
   void ProcessPendingEvents();
 
+  // Sets the drawing panel's size (through its host widget).
+  void SetPanelSize(int width, int height);
+
+  std::unique_ptr<TGlView> FView;  // dc and hrc of the drawing panel, and the view's operations
   std::array<QLabel*, kPanelCount> FPanels{};
   std::string FInstallPath;  // the registry value as UTF-8; no separator is added to it
   std::string FWinePrefix;

@@ -30,6 +30,7 @@
 
 #include "archive/Zanth.h"
 #include "log/LogHandler.h"
+#include "render/ViewPanel.h"
 #include "support/MpqWriter.h"
 #include "support/TestData.h"
 #include "ui/ErrorHandler.h"
@@ -56,6 +57,11 @@ const std::vector<test::MpqMember> kPatch = {{"Textures\\Minimap\\map01.blp", "p
 const std::vector<test::MpqMember> kLocale = {{"Interface\\Glues\\logo.blp", "logo"}};
 constexpr std::size_t kCommonNodes = 7;  // TEXTURES MINIMAP MAP01 MAP02 INTERFACE ICONS ICON
 
+fs::path SourceDir() {
+  if (const char* env = std::getenv("VELMORA_SOURCE_DIR"); env != nullptr && *env != '\0') return env;
+  return VELMORA_TEST_SOURCE_DIR;
+}
+
 // A scratch world for one window: a Wine prefix with drive C:, a working directory with its
 // "mpqToLoad.txt", and a log directory. Sets WINEPREFIX and the current directory while alive.
 class TScratchWorld {
@@ -68,6 +74,11 @@ public:
     fs::create_directories(prefix_ / "dosdevices");
     fs::create_directory_symlink("../drive_c", prefix_ / "dosdevices/c:");
     fs::create_directories(work_);
+    // The window's view builds its shader program from the working directory.
+    fs::create_directories(work_ / "shader");
+    for (const char* name : {"vertex.glsl", "fragment.glsl"}) {
+      fs::copy_file(SourceDir() / "shader" / name, work_ / "shader" / name);
+    }
     oldCwd_ = fs::current_path();
     fs::current_path(work_);
     if (const char* p = std::getenv("WINEPREFIX")) oldPrefix_ = p;
@@ -253,11 +264,12 @@ TEST(MainWindow, LayoutFollowsTheTable) {
     EXPECT_EQ(f.StatusPanel(0)->width(), 300);
     EXPECT_EQ(f.StatusPanel(1)->width(), 200);
     EXPECT_EQ(f.StatusPanel(2)->width(), 50);
-    ASSERT_TRUE(ViewBox && RenderPanel);
+    ASSERT_TRUE(ViewBox && RenderPanelHost && RenderPanel);
     EXPECT_EQ(ViewBox->mapTo(&f, QPoint(0, 0)), QPoint(199, 0));
     EXPECT_EQ(ViewBox->size(), QSize(588 - 199, 571 - 19));
-    EXPECT_EQ(RenderPanel->parentWidget(), ViewBox->viewport());
-    EXPECT_EQ(RenderPanel->geometry(), QRect(0, 0, 256, 256));
+    EXPECT_EQ(RenderPanelHost->parentWidget(), ViewBox->viewport());
+    EXPECT_EQ(RenderPanelHost->geometry(), QRect(0, 0, 256, 256));
+    EXPECT_EQ(RenderPanel->size(), QSize(256, 256));
     EXPECT_TRUE(f.TimerOnCreate->isSingleShot());
     EXPECT_EQ(f.TimerOnCreate->interval(), 100);
     EXPECT_FALSE(f.TimerOnCreate->isActive());
@@ -465,7 +477,7 @@ TEST(MainWindow, MousePositionIsShownRelativeToTheControlUnderIt) {
     WaitFor([&] { return w.form.StatusText(1) == text; }, 3000);
     return w.form.StatusText(1);
   };
-  QTest::mouseMove(RenderPanel.get(), QPoint(10, 20));
+  QTest::mouseMove(RenderPanel.data(), QPoint(10, 20));
   EXPECT_EQ(shows("10:20"), "10:20");
   // Over a control without a handler of its own (a status panel): the text stays.
   QTest::mouseMove(&w.form, w.form.StatusPanel(2)->mapTo(&w.form, QPoint(7, 4)));

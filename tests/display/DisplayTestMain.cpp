@@ -1,0 +1,53 @@
+// GoogleTest main with a QApplication on the X display of the test run. Without a display the
+// tests skip: the view needs a window system to draw into.
+#include <QApplication>
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "DisplayWorld.h"
+
+namespace {
+
+bool gHaveDisplay = false;
+
+// The leak suppressions for the toolkit's libraries (dbus, fontconfig) are read when the process
+// starts: when the environment did not bring them, the program restarts once with them.
+void RestartWithLeakSuppressions(char** argv) {
+  const char* lsan = std::getenv("LSAN_OPTIONS");
+  std::string options = lsan != nullptr ? lsan : "";
+  if (options.find("suppressions=") != std::string::npos) return;
+  if (!options.empty()) options += ':';
+  options += "suppressions=" VELMORA_LSAN_SUPPRESSIONS;
+  ::setenv("LSAN_OPTIONS", options.c_str(), 1);
+  ::execv("/proc/self/exe", argv);
+}
+
+}  // namespace
+
+namespace velmora::test {
+bool HaveDisplay() { return gHaveDisplay; }
+}  // namespace velmora::test
+
+int main(int argc, char** argv) {
+  RestartWithLeakSuppressions(argv);
+  // Mesa's driver is unloaded at exit, which would leave its allocations to the leak check as
+  // <unknown module>; kept loaded, they are reported against the driver (or not at all).
+  ::dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+  ::testing::InitGoogleTest(&argc, argv);
+  const char* display = std::getenv("DISPLAY");
+  gHaveDisplay = display != nullptr && *display != '\0';
+  std::unique_ptr<QApplication> app;
+  if (gHaveDisplay) {
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    app = std::make_unique<QApplication>(argc, argv);
+  }
+  const int result = RUN_ALL_TESTS();
+  app.reset();
+  return result;
+}

@@ -1,0 +1,92 @@
+// What the display tests share: a scratch game install (Wine prefix, archives, "mpqToLoad.txt",
+// the shader files in the working directory, a log), the window's tree driven by mouse and
+// keyboard, message boxes closed as they come, and the screen read back under the view.
+#pragma once
+
+#include <QColor>
+#include <QModelIndex>
+#include <QRect>
+#include <QStringList>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/ImageCompare.h"
+#include "support/MpqWriter.h"
+#include "support/TestData.h"
+
+namespace velmora {
+class TForm1;
+}
+
+namespace velmora::test {
+
+// True when the test main found an X display to run the window on.
+bool HaveDisplay();
+
+// A game install for one window: a Wine prefix whose registry names C:\Games\WoW\, one archive
+// Data\display.MPQ, a working directory with "mpqToLoad.txt" and the shader files, and a log
+// directory. Sets WINEPREFIX and the working directory while alive.
+class TDisplayWorld {
+public:
+  // `listfile` empty: the member names. `shaders`: the shader files copied into the working
+  // directory.
+  TDisplayWorld(const std::vector<MpqMember>& members, const std::string& listfile = {},
+                const std::vector<std::string>& shaders = {"vertex.glsl", "fragment.glsl"});
+  ~TDisplayWorld();
+  TDisplayWorld(const TDisplayWorld&) = delete;
+  TDisplayWorld& operator=(const TDisplayWorld&) = delete;
+
+  const std::filesystem::path& work() const { return work_; }
+  // The log's messages, without their time stamps.
+  std::vector<std::string> LogMessages() const;
+
+private:
+  TempDir tmp_;
+  std::filesystem::path prefix_, work_, oldCwd_;
+  std::optional<std::string> oldPrefix_;
+};
+
+// Closes every message box that shows up and keeps its text.
+class TMessageBoxWatcher {
+public:
+  TMessageBoxWatcher();
+  QStringList texts;
+
+private:
+  QTimer timer_;
+};
+
+// Runs events until `done` or `ms` have passed; false on time-out.
+bool WaitFor(const std::function<bool()>& done, int ms = 30000);
+// Runs events for `ms`.
+void Settle(int ms = 100);
+
+// The tree node at `path` (upper-case names from the top level down); invalid when absent.
+QModelIndex FindNode(const TForm1& form, const QStringList& path);
+// Opens the node's folders, brings it into view and clicks it with the left button.
+void ClickNode(TForm1& form, const QModelIndex& index);
+void ClickNode(TForm1& form, const QStringList& path);
+
+// The screen's pixels in `globalRect` now (alpha 255).
+RgbaImage GrabScreen(const QRect& globalRect);
+// The part of `image` at `rect`.
+RgbaImage Crop(const RgbaImage& image, const QRect& rect);
+// `texture` blended over `background` as GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA does, opaque.
+RgbaImage BlendedOver(const RgbaImage& texture, const QColor& background);
+
+// The part of the drawing panel that the scroll box shows, in the panel's own coordinates.
+QRect VisiblePanelRect();
+// Waits until the visible part of the panel shows the matching part of `picture` (the whole
+// panel's expected pixels), within `tolerance`; the result says where and what differs.
+::testing::AssertionResult PanelShows(const RgbaImage& picture, int tolerance = 0, int ms = 5000);
+// Waits until `globalRect` on screen is all `colour`.
+::testing::AssertionResult ScreenShows(const QRect& globalRect, const QColor& colour, int ms = 5000);
+
+}  // namespace velmora::test

@@ -54,7 +54,7 @@ std::size_t TFileIndex::Slot(std::uint64_t hash, std::string_view key, bool& fou
       found = false;
       return i;
     }
-    if ((v >> 32) == tag && records_[(v & 0xFFFFFFFFu) - 1].key == key) {
+    if ((v >> 32) == tag && At((v & 0xFFFFFFFFu) - 1).key == key) {
       found = true;
       return i;
     }
@@ -65,7 +65,7 @@ std::size_t TFileIndex::Slot(std::uint64_t hash, std::string_view key, bool& fou
 const TFileMpqRec* TFileIndex::Find(std::string_view key) const {
   bool found = false;
   const std::size_t i = Slot(HashKey(key), key, found);
-  return found ? &records_[(table_[i] & 0xFFFFFFFFu) - 1].rec : nullptr;
+  return found ? &At((table_[i] & 0xFFFFFFFFu) - 1).rec : nullptr;
 }
 
 bool TFileIndex::Store(std::string_view key, const TFileMpqRec& rec) {
@@ -73,16 +73,18 @@ bool TFileIndex::Store(std::string_view key, const TFileMpqRec& rec) {
   bool found = false;
   std::size_t i = Slot(hash, key, found);
   if (found) {
-    records_[(table_[i] & 0xFFFFFFFFu) - 1].rec = rec;
+    At((table_[i] & 0xFFFFFFFFu) - 1).rec = rec;
     return false;
   }
   // Keep the load at or below one half so that linear probes stay short.
-  if ((records_.size() + 1) * 2 > table_.size()) {
+  if ((count_ + 1) * 2 > table_.size()) {
     Rehash(table_.size() * 2);
     i = Slot(hash, key, found);
   }
-  records_.push_back(Entry{key, rec});
-  table_[i] = (hash >> 32) << 32 | static_cast<std::uint64_t>(records_.size());
+  if ((count_ & kChunkMask) == 0) chunks_.push_back(std::make_unique<Entry[]>(kChunkMask + 1));
+  At(count_) = Entry{key, rec};
+  ++count_;
+  table_[i] = (hash >> 32) << 32 | static_cast<std::uint64_t>(count_);
   return true;
 }
 
@@ -102,8 +104,7 @@ void TFileIndex::Rehash(std::size_t slots) {
 }
 
 void TFileIndex::Reserve(std::size_t count) {
-  // Only the table: reserving records per listfile would copy them late, when every listfile
-  // text is already held, and raise the peak; the vector's own doubling peaks earlier.
+  // Only the table: records grow a chunk at a time and are never copied.
   std::size_t slots = table_.size();
   while (slots < count * 2) slots *= 2;
   if (slots != table_.size()) Rehash(slots);
@@ -112,8 +113,9 @@ void TFileIndex::Reserve(std::size_t count) {
 void TFileIndex::Keep(std::unique_ptr<char[]> text) { texts_.push_back(std::move(text)); }
 
 void TFileIndex::Clear() {
-  records_.clear();
-  records_.shrink_to_fit();
+  chunks_.clear();
+  chunks_.shrink_to_fit();
+  count_ = 0;
   table_.clear();
   table_.shrink_to_fit();
   Rehash(kInitialSlots);

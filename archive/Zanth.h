@@ -23,7 +23,7 @@ struct TFileMpqRec {
 };
 
 // Upper-case archive path -> record. Open addressing over a table of record indices; records
-// live in one vector and keys are views into upper-cased copies of the listfiles, so an insert
+// live in fixed-size chunks (growing never copies them) and keys are views into upper-cased copies of the listfiles, so an insert
 // costs one probe and no allocation of its own.
 class TFileIndex {
 public:
@@ -35,7 +35,7 @@ public:
   // Exact match on the key; null when absent. Valid until the next Store or Clear.
   const TFileMpqRec* Find(std::string_view key) const;
   bool Contains(std::string_view key) const { return Find(key) != nullptr; }
-  std::size_t Count() const { return records_.size(); }
+  std::size_t Count() const { return count_; }
 
   // Inserts or replaces. Key and record views must stay valid as long as the index holds them
   // (text handed to Keep does). Returns true when the key was new.
@@ -54,10 +54,14 @@ private:
     std::string_view key;
     TFileMpqRec rec;
   };
+  static constexpr unsigned kChunkBits = 15;
+  static constexpr std::size_t kChunkMask = (std::size_t{1} << kChunkBits) - 1;
+  Entry& At(std::size_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
   std::size_t Slot(std::uint64_t hash, std::string_view key, bool& found) const;
   void Rehash(std::size_t slots);
 
-  std::vector<Entry> records_;
+  std::vector<std::unique_ptr<Entry[]>> chunks_;
+  std::size_t count_ = 0;
   // Per slot: hash high 32 bits << 32 | (record index + 1); 0 = empty. A key's home slot is the
   // top bits of its hash, so growing recomputes it from the stored bits without touching keys.
   std::vector<std::uint64_t> table_;

@@ -1,5 +1,6 @@
 // The log writer: paths fixed at start, one open-lock-append-close per entry.
 #include "log/LogHandler.h"
+#include "log/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,21 +18,6 @@ std::string ObjDir;
 std::unique_ptr<std::mutex> LogLock;
 
 namespace {
-
-// Owns one file descriptor; closing it also drops the flock taken on it.
-class TFd {
-public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
 
 std::tm LocalTime(std::time_t t) {
   std::tm tm{};

@@ -1,6 +1,7 @@
 // Shader program loader: reads the GLSL files of the shader table, compiles, attaches, links,
 // and logs what the compiler and the linker report.
 #include "render/GlCommon.h"
+#include "log/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -27,21 +28,6 @@ namespace {
 
 // A GLSL source is handed to GL with a GLint length; anything near that is no shader.
 constexpr std::size_t kMaxShaderFileSize = 64u << 20;
-
-// Owns one file descriptor; closing it also drops the flock taken on it.
-class TFd {
-public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
 
 [[noreturn]] void ThrowFileError(const std::string& filename, const char* what, int err) {
   throw std::runtime_error("cannot " + std::string(what) + " shader file " + filename + ": " +

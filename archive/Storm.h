@@ -1,6 +1,7 @@
 // The one place that includes StormLib. Its header defines many Windows-style macros (_T, BYTE,
-// ERROR_*, ...), so only the archive layer's own .cpp files include this header; everything
-// else sees archive handles as plain integers (MpqHandle).
+// ERROR_*, ...), so the product includes this header only in the archive layer's own .cpp
+// files, and tests, benchmarks and tools that drive StormLib directly include it instead of
+// <StormLib.h>; everything else sees archive handles as plain integers (MpqHandle).
 #pragma once
 
 #include <StormLib.h>

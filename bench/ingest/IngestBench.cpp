@@ -27,7 +27,7 @@
 #include "bench/ingest/BenchMpq.h"
 #include "bench/ingest/ListGenerator.h"
 
-#include <StormLib.h>
+#include "archive/Storm.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;

@@ -1,7 +1,7 @@
 // The straightforward startup path, for comparison.
 #include "bench/startup/StartupBaseline.h"
 
-#include <StormLib.h>
+#include "archive/Storm.h"
 
 #include <algorithm>
 

@@ -15,7 +15,7 @@
 #include "archive/Zanth.h"
 
 // Direct StormLib reads give the bytes that the layer must return.
-#include <StormLib.h>
+#include "archive/Storm.h"
 
 namespace velmora::test {
 namespace {

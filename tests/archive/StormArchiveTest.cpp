@@ -8,7 +8,7 @@
 #include "ArchiveFixture.h"
 #include "archive/Zanth.h"
 
-#include <StormLib.h>
+#include "archive/Storm.h"
 
 namespace velmora::test {
 namespace {

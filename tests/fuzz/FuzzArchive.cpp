@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include <StormLib.h>
+#include "archive/Storm.h"
 
 namespace velmora::fuzz {
 

@@ -8,7 +8,7 @@
 // texture that a later archive overrides, and some thousands of other paths. Deterministic:
 // every run writes the same bytes. The whole tree is written beside <out> and renamed into
 // place at the end, so an interrupted run leaves no half demo behind.
-#include <StormLib.h>
+#include "archive/Storm.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -24,7 +24,7 @@
 
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
-#include "bench/ingest/BenchMpq.h"
+#include "support/MpqWriter.h"
 #include "bench/ingest/ListGenerator.h"
 
 #include "archive/Storm.h"
@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < set.listfiles.size(); ++i) {
       bytes += set.listfiles[i].size();
-      bench::WriteListFileArchive(ArchivePath(dir, i), set.listfiles[i]);
+      test::WriteMpq(ArchivePath(dir, i), {}, set.listfiles[i]);
     }
     set.listfiles.clear();
     const double genMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - genStart).count();

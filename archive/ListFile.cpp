@@ -6,25 +6,9 @@
 #include "archive/PathParts.h"
 #include "archive/Storm.h"
 #include "archive/Zanth.h"
+#include "base/Lines.h"
 
 namespace velmora {
-
-void ForEachListLine(std::string_view text,
-                     const std::function<void(std::size_t begin, std::size_t end)>& onLine) {
-  // The text ends at its first NUL byte.
-  if (const void* nul = std::memchr(text.data(), 0, text.size())) {
-    text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
-  }
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t eol = pos;
-    while (eol < text.size() && text[eol] != '\r' && text[eol] != '\n') ++eol;
-    onLine(pos, eol);
-    if (eol == text.size()) break;
-    pos = eol + 1;
-    if (text[eol] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
-  }
-}
 
 bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
   HANDLE raw = nullptr;
@@ -59,7 +43,7 @@ bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
 
   TFileIndex& index = *FileIndex;
   index.Reserve(index.Count() + std::max(crs, lfs) + 1);
-  ForEachListLine(original, [&](std::size_t begin, std::size_t end) {
+  ForEachLine(original, [&](std::size_t begin, std::size_t end) {
     const std::string_view line = original.substr(begin, end - begin);
     const std::string_view trimmed = TrimBlanks(line);
     const std::size_t at = begin + static_cast<std::size_t>(trimmed.data() - line.data());

@@ -3,12 +3,6 @@
 
 namespace velmora {
 
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = UpperAsciiChar(c);
-  return out;
-}
-
 std::string_view TrimBlanks(std::string_view s) {
   std::size_t begin = 0;
   std::size_t end = s.size();

@@ -5,14 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/Ascii.h"
+
 namespace velmora {
 
 constexpr bool IsPathSeparator(char c) { return c == '\\' || c == ':'; }
-
-// Only the ASCII letters change case; every other byte, UTF-8 sequences included, stays as is.
-constexpr char UpperAsciiChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-std::string UpperAscii(std::string_view s);
 
 // Drops leading and trailing bytes at or below the space character (controls, blanks).
 std::string_view TrimBlanks(std::string_view s);

@@ -104,10 +104,6 @@ using TNewPathHook = std::function<void(std::string_view path)>;
 // every line whose key was not indexed yet. False only when the archive has no "(listfile)".
 bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath);
 
-// Splits listfile text into lines at CR, LF or CR LF (a final break adds no empty line) and
-// calls onLine for each, in order. Stops at the first NUL byte.
-void ForEachListLine(std::string_view text, const std::function<void(std::size_t begin, std::size_t end)>& onLine);
-
 // Reader over one file inside one archive. Every read positions the file pointer first.
 class TZanthFileHandler {
 public:

@@ -1,5 +1,8 @@
-// Decoding of the 148-byte BLP2 header.
-#include "blp/ZanthBLP.h"
+// Decoding and checking the 148-byte BLP2 header.
+#include "blp/BlpHeader.h"
+
+#include <algorithm>
+#include <limits>
 
 namespace velmora {
 
@@ -29,4 +32,69 @@ TBLP2Header TBLP2Header::Parse(const std::array<std::uint8_t, kSize>& bytes) {
   return h;
 }
 
+namespace blp {
+
+bool IsLoadableContent(const TBLP2Header& hdr) {
+  return hdr.sign == TBLP2Header::kMagic && hdr.tex_type == kContentDirect;
+}
+
+int MipLevelCount(std::uint32_t w, std::uint32_t h) {
+  int count = 1;
+  while (w > 1 || h > 1) {
+    ++count;
+    w = w > 1 ? w / 2 : 1;
+    h = h > 1 ? h / 2 : 1;
+  }
+  return count;
+}
+
+int ListedLevelCount(const TBLP2Header& hdr) {
+  return hdr.has_mips != 0 ? std::min(MipLevelCount(hdr.width, hdr.height), kMaxLevels) : 1;
+}
+
+std::optional<THeaderProblem> CheckBlpHeader(const TBLP2Header& hdr, std::uint64_t fileSize,
+                                             std::uint32_t maxTextureSize) {
+  (void)fileSize;
+  if (hdr.sign != TBLP2Header::kMagic) {
+    if (hdr.sign == kBlp1Magic) {
+      // BLP1 keeps its content type where BLP2 does: 0 JPEG, 1 palette.
+      const std::string content = hdr.tex_type == 0 ? "JPEG content" : "palette content";
+      return THeaderProblem{THeaderProblemKind::kNotBlp2, "BLP1 texture (" + content + "): not supported"};
+    }
+    return THeaderProblem{THeaderProblemKind::kNotBlp2, "not a BLP2 file"};
+  }
+  if (hdr.tex_type != kContentDirect) {
+    const std::string content = hdr.tex_type == 0 ? "JPEG content" : "content type " + std::to_string(hdr.tex_type);
+    return THeaderProblem{THeaderProblemKind::kNotBlp2, "BLP2 texture (" + content + "): not supported"};
+  }
+  if (hdr.compression != kPaletteEncoding && hdr.compression != kDxtEncoding &&
+      hdr.compression != kUncompressedEncoding) {
+    return THeaderProblem{THeaderProblemKind::kUnknownEncoding,
+                          "unknown encoding " + std::to_string(hdr.compression) + ": not supported"};
+  }
+  // Level 0 of w0 x h0 (zeros count as 1) must fit the GL size limit; every buffer of the load
+  // is then bounded by w0 x h0 x 4 bytes, which fits 64 bits.
+  const std::uint64_t limit = std::max<std::uint32_t>(maxTextureSize, 1);
+  const std::uint64_t w0 = std::max<std::uint32_t>(hdr.width, 1);
+  const std::uint64_t h0 = std::max<std::uint32_t>(hdr.height, 1);
+  if (w0 > limit || h0 > limit || w0 * h0 * 4 > std::numeric_limits<std::size_t>::max()) {
+    return THeaderProblem{THeaderProblemKind::kTooLarge, "cannot allocate " + std::to_string(hdr.width) + " x " +
+                                                             std::to_string(hdr.height) + " RGBA pixels (limit " +
+                                                             std::to_string(limit) + ")"};
+  }
+  // The chain ends at the first level without an offset or a size.
+  const int levels = ListedLevelCount(hdr);
+  for (int i = 0; i < levels; ++i) {
+    const auto idx = static_cast<std::size_t>(i);
+    if (hdr.offsets[idx] == 0 || hdr.sizes[idx] == 0) break;
+    if (hdr.sizes[idx] > kMaxLevelBytes) {
+      return THeaderProblem{THeaderProblemKind::kTooLarge, "cannot allocate " + std::to_string(hdr.sizes[idx]) +
+                                                               " bytes for mip level " + std::to_string(i) +
+                                                               " (limit " + std::to_string(kMaxLevelBytes) + ")"};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace blp
 }  // namespace velmora

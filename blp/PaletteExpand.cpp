@@ -2,8 +2,9 @@
 #include "blp/PaletteExpand.h"
 
 #include <bit>
+#include <cstring>
 
-#include "blp/ZanthBLP.h"
+#include "blp/BlpDecode.h"
 
 namespace velmora::blp {
 
@@ -18,7 +19,7 @@ TPaletteTable BuildPaletteTable(const std::uint8_t* palette1024) {
     // R | G<<8 | B<<16, the bytes R, G, B, 0 in memory.
     const std::uint32_t c = std::uint32_t{e[0]} | std::uint32_t{e[1]} << 8 | std::uint32_t{e[2]} << 16 |
                             std::uint32_t{e[3]} << 24;
-    table[i] = TBlpTexture::SwapBytes(c) >> 8;
+    table[i] = SwapBytes(c) >> 8;
   }
   return table;
 }
@@ -32,8 +33,18 @@ std::uint64_t PaletteLevelBytes(std::uint64_t pixels, std::uint8_t alphaBits) {
   }
 }
 
+namespace {
+// Stores one pixel word; a plain 32-bit store once compiled, with no alignment demand on out.
+inline void Put(std::uint8_t* out, std::size_t i, std::uint32_t word) { std::memcpy(out + 4 * i, &word, 4); }
+}  // namespace
+
 void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::size_t pixels,
                    std::uint8_t alphaBits, std::uint32_t* out) {
+  ExpandPalette(table, level, pixels, alphaBits, reinterpret_cast<std::uint8_t*>(out));
+}
+
+void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::size_t pixels,
+                   std::uint8_t alphaBits, std::uint8_t* out) {
   const std::uint8_t* index = level;
   const std::uint8_t* alpha = level + pixels;
   switch (alphaBits) {
@@ -44,11 +55,11 @@ void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::s
       for (std::size_t i = 0; i < whole; i += 8) {
         const std::uint32_t bits = alpha[i >> 3];
         for (std::size_t k = 0; k < 8; ++k) {
-          out[i + k] = table[index[i + k]] | (0u - ((bits >> k) & 1u)) << 24;  // 0 - 1 is all ones: 255
+          Put(out, i + k, table[index[i + k]] | (0u - ((bits >> k) & 1u)) << 24);  // 0 - 1 is all ones: 255
         }
       }
       for (std::size_t i = whole; i < pixels; ++i) {
-        out[i] = table[index[i]] | (0u - ((alpha[i >> 3] >> (i & 7)) & 1u)) << 24;
+        Put(out, i, table[index[i]] | (0u - ((alpha[i >> 3] >> (i & 7)) & 1u)) << 24);
       }
       break;
     }
@@ -57,17 +68,17 @@ void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::s
       const std::size_t whole = pixels & ~std::size_t{1};
       for (std::size_t i = 0; i < whole; i += 2) {
         const std::uint32_t b = alpha[i >> 1];
-        out[i] = table[index[i]] | ((b & 15u) * 17u) << 24;
-        out[i + 1] = table[index[i + 1]] | ((b >> 4) * 17u) << 24;
+        Put(out, i, table[index[i]] | ((b & 15u) * 17u) << 24);
+        Put(out, i + 1, table[index[i + 1]] | ((b >> 4) * 17u) << 24);
       }
-      if (whole < pixels) out[whole] = table[index[whole]] | ((alpha[whole >> 1] & 15u) * 17u) << 24;
+      if (whole < pixels) Put(out, whole, table[index[whole]] | ((alpha[whole >> 1] & 15u) * 17u) << 24);
       break;
     }
     case 8:
-      for (std::size_t i = 0; i < pixels; ++i) out[i] = table[index[i]] | std::uint32_t{alpha[i]} << 24;
+      for (std::size_t i = 0; i < pixels; ++i) Put(out, i, table[index[i]] | std::uint32_t{alpha[i]} << 24);
       break;
     default:
-      for (std::size_t i = 0; i < pixels; ++i) out[i] = table[index[i]] | 0xFF000000u;
+      for (std::size_t i = 0; i < pixels; ++i) Put(out, i, table[index[i]] | 0xFF000000u);
       break;
   }
 }

@@ -23,4 +23,8 @@ std::uint64_t PaletteLevelBytes(std::uint64_t pixels, std::uint8_t alphaBits);
 void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::size_t pixels,
                    std::uint8_t alphaBits, std::uint32_t* out);
 
+// The same into bytes R, G, B, A at any alignment: 4 x pixels bytes at out.
+void ExpandPalette(const TPaletteTable& table, const std::uint8_t* level, std::size_t pixels,
+                   std::uint8_t alphaBits, std::uint8_t* out);
+
 }  // namespace velmora::blp

@@ -1,36 +1,15 @@
-// BLP2 textures: the 148-byte file header and the texture object that turns one BLP2 file from
-// the archives into one OpenGL 2D texture with all its mip levels.
+// The texture object: one BLP2 file from the archives as one OpenGL 2D texture with all its mip
+// levels. The file is decoded to levels in memory (blp/BlpDecode.h); this class only uploads.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 
 #include "archive/Zanth.h"
 #include "blp/BlpErrors.h"
+#include "blp/BlpHeader.h"
 
 namespace velmora {
-
-// The first 148 bytes of a BLP2 file, little-endian on disk; decoded field by field, so the
-// in-memory layout does not matter.
-struct TBLP2Header {
-  std::uint32_t sign = 0;         // "BLP2" read as a little-endian integer: 0x32504C42
-  std::uint32_t tex_type = 0;     // 0 = JPEG content, 1 = directly stored content
-  std::uint8_t compression = 0;   // 1 = palette indices, 2 = DXT blocks, 3 = 32-bit B,G,R,A pixels
-  std::uint8_t alpha_bits = 0;    // alpha depth: 0, 1, 4 or 8 (other values mean opaque)
-  std::uint8_t alpha_type = 0;    // 7 with alpha_bits 8 selects DXT5
-  std::uint8_t has_mips = 0;      // non-zero: the file carries a mip chain
-  std::uint32_t width = 0;        // level 0, pixels
-  std::uint32_t height = 0;
-  std::array<std::uint32_t, 16> offsets{};  // file offset of each level; 0 = no such level
-  std::array<std::uint32_t, 16> sizes{};    // byte size of each level; 0 = no such level
-
-  static constexpr std::uint32_t kSize = 148;
-  static constexpr std::uint32_t kMagic = 0x32504C42;  // 'B' 'L' 'P' '2'
-
-  // Decodes the header from the first kSize bytes of a file.
-  static TBLP2Header Parse(const std::array<std::uint8_t, kSize>& bytes);
-};
 
 // One BLP2 file loaded into one GL texture. Needs a current GL context whose entry points are
 // resolved in velmora::Gl. A file that cannot be found or read gives an empty texture; only a

@@ -1,6 +1,6 @@
 // The log writer: paths fixed at start, one open-lock-append-close per entry.
 #include "log/LogHandler.h"
-#include "log/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

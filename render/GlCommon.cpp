@@ -1,11 +1,9 @@
 // Shader program loader: reads the GLSL files of the shader table, compiles, attaches, links,
 // and logs what the compiler and the linker report.
 #include "render/GlCommon.h"
-#include "log/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +12,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/FileRead.h"
+#include "base/UniqueFd.h"
+#include "base/Utf.h"
 #include "log/LogHandler.h"
 
 namespace velmora {
@@ -38,37 +39,17 @@ constexpr std::size_t kMaxShaderFileSize = 64u << 20;
 // without sharing: a file that another holder has locked cannot be opened.
 std::vector<GLchar> ReadShaderFile(const std::string& filename) {
   const std::string path = ShaderPathOnDisk(filename);
-  TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  TFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) ThrowFileError(filename, "open", errno);
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
     ThrowFileError(filename, "open", errno);
   }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) ThrowFileError(filename, "read", errno);
-  const auto statSize = static_cast<std::uint64_t>(st.st_size < 0 ? 0 : st.st_size);
-  if (statSize > kMaxShaderFileSize) {
-    throw std::runtime_error("shader file " + filename + " is too large: " +
-                             std::to_string(statSize) + " bytes (limit " +
-                             std::to_string(kMaxShaderFileSize) + ")");
+  std::string bytes;
+  std::string error;
+  if (!ReadFileBytes(fd.get(), bytes, error, kMaxShaderFileSize)) {
+    throw std::runtime_error("cannot read shader file " + filename + ": " + error);
   }
-  std::vector<GLchar> bytes;
-  bytes.reserve(static_cast<std::size_t>(statSize) + 1);
-  char chunk[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowFileError(filename, "read", errno);
-    }
-    if (n == 0) break;
-    // The file may have grown since fstat; the cap holds regardless.
-    if (bytes.size() + static_cast<std::size_t>(n) > kMaxShaderFileSize) {
-      throw std::runtime_error("shader file " + filename + " is too large (limit " +
-                               std::to_string(kMaxShaderFileSize) + " bytes)");
-    }
-    bytes.insert(bytes.end(), chunk, chunk + n);
-  }
-  return bytes;
+  return std::vector<GLchar>(bytes.begin(), bytes.end());
 }
 
 // File existence as the loader sees it: a directory of that name is no file.
@@ -76,36 +57,6 @@ bool ShaderFileExists(const std::string& filename) {
   std::error_code ec;
   const auto status = std::filesystem::status(ShaderPathOnDisk(filename), ec);
   return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
-void AppendReplacement(std::string& out) { out += "\xEF\xBF\xBD"; }  // U+FFFD
-
-// Length of the well-formed UTF-8 sequence at s[0..n), or 0 when it is malformed:
-// no overlong forms, no surrogates (U+D800..U+DFFF), nothing above U+10FFFF.
-std::size_t Utf8SequenceLength(const unsigned char* s, std::size_t n) {
-  const unsigned char c = s[0];
-  if (c < 0x80) return 1;
-  std::size_t len = 0;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (n < len) return 0;
-  if (s[1] < lo || s[1] > hi) return 0;
-  for (std::size_t i = 2; i < len; ++i) {
-    if (s[i] < 0x80 || s[i] > 0xBF) return 0;
-  }
-  return len;
 }
 
 }  // namespace
@@ -121,23 +72,12 @@ std::string ShaderPathOnDisk(const std::string& filename) {
 std::string InfoLogToString(std::span<const GLchar> buffer) {
   std::size_t end = 0;
   while (end < buffer.size() && buffer[end] != '\0') ++end;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+  const std::string text = ValidUtf8(std::string_view(buffer.data(), end));
   std::string out;
-  out.reserve(end + end / 8);
-  for (std::size_t i = 0; i < end;) {
-    if (bytes[i] == '\n') {
-      out += "\r\n";
-      ++i;
-      continue;
-    }
-    const std::size_t len = Utf8SequenceLength(bytes + i, end - i);
-    if (len == 0) {
-      AppendReplacement(out);
-      ++i;
-      continue;
-    }
-    out.append(reinterpret_cast<const char*>(bytes + i), len);
-    i += len;
+  out.reserve(text.size() + text.size() / 8);
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
   }
   return out;
 }

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 
 namespace velmora {
 

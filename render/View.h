@@ -10,8 +10,8 @@
 #include <string>
 
 #include "blp/ZanthBLP.h"
-#include "render/GlApi.h"
-#include "render/GlLibrary.h"
+#include "gl/GlApi.h"
+#include "gl/GlLibrary.h"
 #include "render/ViewPanel.h"
 
 class QOpenGLContext;

@@ -17,47 +17,15 @@
 #include <QString>
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string_view>
-#include <vector>
+
+#include "ui/NodeData.h"
 
 namespace velmora {
 
 class TTreeModel;
 struct TVirtualNode;
-
-// Upper-case name -> folder node of one level. Keys are views into the node names, which the
-// tree control keeps until its Clear. Most folders hold a handful of subfolders, searched in
-// place; past a few dozen an open-addressing table over the entries takes over.
-class TNodeDict {
-public:
-  TVirtualNode* Find(std::string_view name) const;
-  // Inserts or replaces.
-  void Store(std::string_view name, TVirtualNode* node);
-  std::size_t Count() const { return entries_.size(); }
-  void Clear();
-
-private:
-  struct Entry {
-    std::string_view name;
-    TVirtualNode* node;
-  };
-  std::size_t Slot(std::string_view name, bool& found) const;
-  void Rehash();
-
-  std::vector<Entry> entries_;
-  std::vector<std::uint32_t> slots_;  // entry index + 1; 0 = empty; unused while small
-};
-
-// The data of every tree node. The texts are views into text the tree control keeps for its
-// nodes (TTreeModel::AllocText); they are released with the nodes.
-struct TNodeData {
-  std::uint8_t isFile = 0;           // 0 folder, 1 file
-  std::string_view name;             // upper-cased (ASCII a-z only) component or file name
-  std::string_view fullName;         // files: the archive path as added, bytes unchanged
-  std::unique_ptr<TNodeDict> children;  // folders: their subfolders by name; files: none
-};
 
 // The dictionary of the tree's top level. Created with the tree it fills, destroyed with it.
 extern std::unique_ptr<TNodeDict> RootNodes;

@@ -12,11 +12,13 @@
 #include <memory>
 #include <vector>
 
-#include "ui/FileTree.h"
+#include "ui/NodeData.h"
 
 class QAbstractItemView;
 
 namespace velmora {
+
+class TTreeModel;
 
 // One node. Owned by the control; its address stays valid until the control's Clear.
 // Kept small (72 bytes on 64-bit): a client's file list makes a few hundred thousand of them.

@@ -2,10 +2,6 @@
 // mouse position in the status bar, and the wiring from a selected file to the texture view.
 #include "ui/UnitMain.h"
 
-// The view's header first: it brings the program's GL names, which the system GL header (pulled
-// in by some Qt headers) would otherwise shadow with macros.
-#include "render/View.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
@@ -25,12 +21,15 @@
 #include <stdexcept>
 
 #include "archive/Zanth.h"
+#include "base/FileRead.h"
+#include "host/GameInstall.h"
+#include "host/HostPath.h"
+#include "host/MpqToLoad.h"
+#include "host/Registry.h"
 #include "log/LogHandler.h"
+#include "render/View.h"
 #include "ui/ErrorHandler.h"
 #include "ui/FileTree.h"
-#include "ui/HostPath.h"
-#include "ui/MpqToLoad.h"
-#include "ui/Registry.h"
 #include "ui/TreeModel.h"
 
 namespace velmora {
@@ -161,7 +160,7 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
 TForm1::~TForm1() { FormDestroy(); }
 
 void TForm1::FormCreate(const TViewSetup& viewSetup) {
-  // 1. The scroll box right of the splitter and the drawing panel inside it.
+  // The scroll box right of the splitter and the drawing panel inside it.
   ViewBox = std::make_unique<TMyScrollBox>(Splitter1);
   ViewBox->setObjectName(QStringLiteral("ViewBox"));
   Splitter1->addWidget(ViewBox.get());
@@ -186,11 +185,11 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
     if (ViewBox) ViewBox->PaintView();
   });
 
-  // 2. The empty archive list and file index.
+  // The empty archive list and file index.
   CreateArchiveIndex();
   FArchiveIndexCreated = true;
 
-  // 3. The texture view: GL context on the panel, fixed state, shader program, quad buffers.
+  // The texture view: GL context on the panel, fixed state, shader program, quad buffers.
   // The clear colour is the window's background, so transparent texels show the window.
   const QColor face = palette().color(QPalette::Button);
   FView->InitView(*RenderPanel,
@@ -198,37 +197,38 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
                    static_cast<std::uint8_t>(face.blue())},
                   viewSetup);
 
-  // 4. The top level of the tree.
+  // The top level of the tree. Not made when the view set-up failed, so destruction knows
+  // there is no tree to clear.
   CreateRootNodes(*VirtualStringTree);
   FRootNodesCreated = true;
 
-  // 5. The loading starts once the event loop runs and the window is shown.
+  // The loading starts once the event loop runs and the window is shown.
   TimerOnCreate->start();
 }
 
 void TForm1::FormDestroy() {
-  // 1. The shown texture: its GL texture goes while the context exists, its archive file
+  // The shown texture first: its GL texture goes while the context exists, its archive file
   // before the archives close.
   CurrentTexture.reset();
 
-  // 2. The tree and the index.
+  // The tree and the index, before the archives their entries name.
   if (FRootNodesCreated) {
     ClearFileList();
     DestroyRootNodes();
     FRootNodesCreated = false;
   }
 
-  // 3. The view's GL objects and context. After a failed set-up there are none, and nothing
+  // The view's GL objects and context. After a failed set-up there are none, and nothing
   // goes through GL.
   FView->DoneView();
 
-  // 4. Closes every archive.
+  // Every archive, now that no texture or index entry refers to one.
   if (FArchiveIndexCreated) {
     FreeArchiveIndex();
     FArchiveIndexCreated = false;
   }
 
-  // 5. The drawing panel (its host takes the native window with it), then its scroll box.
+  // The drawing panel (its host takes the native window with it), then its scroll box.
   if (RenderPanel) {
     RenderPanel->SetExposeHandler({});
     RenderPanel->SetMouseMoveHandler({});
@@ -263,45 +263,38 @@ void TForm1::LoadMpqs() {
     ~TLoadingEnd() { loading = false; }
   } loadingEnd{FLoading};
 
-  // 1-2. The installation directory. Reading the hive needs nothing but read access.
-  FWinePrefix = WinePrefix();
-  std::string hive;
-  std::string error;
-  TRegLookup reg;
-  if (ReadFileBytes(FWinePrefix + "/system.reg", hive, error)) {
-    reg = LookupWineRegistry(hive, kGameRegistryKey, "InstallPath");
-  }
-  if (!reg.keyFound) {
+  // Where the game is installed. Without the registry key nothing can be loaded; an
+  // "InstallPath" that is no string is an error the user is shown.
+  const TGameInstall game = FindGameInstall(WinePrefix());
+  if (game.status == TGameInstallStatus::kNoRegistryKey) {
     WriteLog("World of Warcraft registry key not found");
     return;
   }
-  FInstallPath.clear();
-  if (reg.value) {
-    if (reg.value->type != kRegSz && reg.value->type != kRegExpandSz) {
-      throw std::runtime_error("Invalid data type for 'InstallPath': " + RegTypeName(reg.value->type));
-    }
-    FInstallPath = reg.value->data;
-  }
+  if (game.status == TGameInstallStatus::kInvalidValueType) throw std::runtime_error(game.reason);
+  FInstallPath = game.installPath;
+  FWinePrefix = game.winePrefix;
 
-  // 3.
+  // The list of archives to open comes from the working directory.
   if (!FileExists("mpqToLoad.txt")) {
     WriteLog("mpqToLoad.txt not found");
     return;
   }
 
-  // 4.
   QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   SetStatusText(0, QStringLiteral("Loading Mpq"));
 
-  // 8. also when one of steps 5-7 fails.
+  // However the loading below ends, normally or by an error on its way to the error box, the
+  // status bar, the pending paints and the cursor are put back.
   auto finish = [this] {
     SetStatusText(0, QString());
     ProcessPendingEvents();
     QGuiApplication::restoreOverrideCursor();
   };
   try {
-    // 5. The archives, in the order of the file.
+    // The archives, in the order of the file; the window repaints between them. Each line
+    // shows in the status bar while its archive opens.
     std::string bytes;
+    std::string error;
     if (!ReadFileBytes("mpqToLoad.txt", bytes, error)) {
       throw std::runtime_error("Cannot open file \"mpqToLoad.txt\". " + error);
     }
@@ -311,13 +304,13 @@ void TForm1::LoadMpqs() {
       OpenMpq(line);
     }
 
-    // 6.
     SetStatusText(0, QStringLiteral("Loading file list"));
     SetStatusText(1, QString());
     ProcessPendingEvents();
 
-    // 7. Every archive's file list into the index and the tree; one sort at the end, also
-    // when an ingestion failed.
+    // Every archive's file list into the index and the tree, in opening order, so that later
+    // archives override earlier ones. The tree neither repaints nor tells its view of single
+    // nodes meanwhile; it is sorted once at the end, also when an ingestion failed.
     VirtualStringTree->BeginUpdate();
     try {
       for (MpqHandle h : *MpqList) LoadListFile(h, AddNode);

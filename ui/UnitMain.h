@@ -59,9 +59,6 @@ extern QPointer<TRenderPanel> RenderPanel;
 // filled from the header as read.
 QString HeaderStatusText(const TBLP2Header& hdr);
 
-// The registry key that holds the game's installation directory, under HKEY_LOCAL_MACHINE.
-inline constexpr const char* kGameRegistryKey = "\\SOFTWARE\\Blizzard Entertainment\\World of Warcraft";
-
 class TForm1 : public QWidget {
   Q_OBJECT
 

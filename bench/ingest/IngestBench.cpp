@@ -24,6 +24,7 @@
 
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
+#include "base/Lines.h"
 #include "support/MpqWriter.h"
 #include "bench/ingest/ListGenerator.h"
 
@@ -80,7 +81,7 @@ std::size_t IngestPlain(const std::vector<MpqHandle>& archives, THookSink& sink,
     std::string text(size == SFILE_INVALID_SIZE ? 0 : size, '\0');
     DWORD read = 0;
     if (!text.empty() && SFileReadFile(file, text.data(), size, &read, nullptr)) {
-      ForEachListLine(text, [&](std::size_t begin, std::size_t end) {
+      ForEachLine(text, [&](std::size_t begin, std::size_t end) {
         const std::string line = text.substr(begin, end - begin);
         const std::string trimmed(TrimBlanks(line));
         std::string key = UpperAscii(trimmed);

@@ -7,6 +7,7 @@
 
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
+#include "base/Lines.h"
 
 namespace velmora::bench {
 
@@ -20,7 +21,7 @@ void TBaselineStartup::LoadListFile(std::uintptr_t mpqh) {
   SFileCloseFile(file);
   text.resize(read);
 
-  ForEachListLine(text, [&](std::size_t begin, std::size_t end) {
+  ForEachLine(text, [&](std::size_t begin, std::size_t end) {
     const std::string_view line(text.data() + begin, end - begin);
     const std::string_view trimmed = TrimBlanks(line);
     std::string key = UpperAscii(trimmed);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "archive/Zanth.h"
+#include "base/Lines.h"
 #include "bench/startup/StartupBaseline.h"
 #include "bench/startup/StartupList.h"
 #include "support/MpqWriter.h"
@@ -266,7 +267,7 @@ int main(int argc, char** argv) {
     TListInfo li;
     const auto texts = velmora::bench::MakeStartupListFiles(lines, kArchives);
     for (std::size_t i = 0; i < texts.size(); ++i) {
-      velmora::ForEachListLine(texts[i], [&](std::size_t, std::size_t) { ++li.lines; });
+      velmora::ForEachLine(texts[i], [&](std::size_t, std::size_t) { ++li.lines; });
       li.bytes += texts[i].size();
       velmora::test::WriteMpq(paths[i], {{"stub", "x"}}, texts[i]);
     }

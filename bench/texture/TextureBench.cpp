@@ -10,7 +10,7 @@
 #include "archive/Zanth.h"
 #include "blp/PaletteExpand.h"
 #include "blp/ZanthBLP.h"
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 #include "support/BlpWriter.h"
 #include "support/EglContext.h"
 #include "support/MpqWriter.h"

@@ -1,5 +1,5 @@
 // The archive path rules shared by the file index and the file tree: keys, file names,
-// extensions, directories, and the splitting of listfile text into lines.
+// extensions and directories.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -108,53 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
         PartsRow{"dot_after_slash_counts", "A.X/B", "A.X/B", ".X/B", ""},
         PartsRow{"lone_separator", "\\", "", "", "\\"},
         PartsRow{"lone_colon", ":", "", "", ":"}),
-    [](const auto& info) { return std::string(info.param.fault); });
-
-struct LinesRow {
-  // Test names and failure messages show the row by its fault.
-  friend void PrintTo(const LinesRow& row, std::ostream* os) { *os << row.fault; }
-  const char* fault;
-  std::string text;
-  std::vector<std::string> lines;
-};
-
-class ListLineRows : public ::testing::TestWithParam<LinesRow> {};
-
-TEST_P(ListLineRows, SplitsText) {
-  const LinesRow& row = GetParam();
-  std::vector<std::string> lines;
-  ForEachListLine(row.text, [&](std::size_t begin, std::size_t end) {
-    ASSERT_LE(begin, end);
-    ASSERT_LE(end, row.text.size());
-    lines.push_back(row.text.substr(begin, end - begin));
-  });
-  std::string got;
-  std::string want;
-  for (const auto& l : lines) got += "[" + Escaped(l) + "]";
-  for (const auto& l : row.lines) want += "[" + Escaped(l) + "]";
-  EXPECT_EQ(got, want) << "text " << Escaped(row.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ListLineRows,
-    ::testing::Values(
-        LinesRow{"crlf_ends_lines", "a\r\nb\r\n", {"a", "b"}},
-        LinesRow{"lf_ends_lines", "a\nb\n", {"a", "b"}},
-        LinesRow{"cr_ends_lines", "a\rb\r", {"a", "b"}},
-        LinesRow{"last_line_without_break", "a\r\nb", {"a", "b"}},
-        LinesRow{"mixed_breaks", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
-        LinesRow{"empty_line_inside_crlf", "a\r\n\r\nb\r\n", {"a", "", "b"}},
-        LinesRow{"empty_line_inside_lf", "a\n\nb", {"a", "", "b"}},
-        LinesRow{"cr_then_crlf_is_an_empty_line", "a\r\r\nb", {"a", "", "b"}},
-        LinesRow{"lf_then_cr_is_two_breaks", "a\n\rb", {"a", "", "b"}},
-        LinesRow{"empty_line_at_start", "\r\na", {"", "a"}},
-        LinesRow{"two_final_breaks_give_one_empty_line", "a\r\n\r\n", {"a", ""}},
-        LinesRow{"lone_break_is_one_empty_line", "\n", {""}},
-        LinesRow{"empty_text_has_no_lines", "", {}},
-        LinesRow{"nul_ends_the_text", std::string("a\r\nb\0c\r\nd\r\n", 11), {"a", "b"}},
-        LinesRow{"nul_first_gives_nothing", std::string("\0a\r\n", 4), {}},
-        LinesRow{"nul_after_break_adds_no_line", std::string("a\r\n\0b", 5), {"a"}},
-        LinesRow{"blanks_are_left_to_the_caller", "  a \r\n", {"  a "}}),
     [](const auto& info) { return std::string(info.param.fault); });
 
 }  // namespace

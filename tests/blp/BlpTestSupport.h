@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 #include "support/BlpWriter.h"
 #include "support/ImageCompare.h"
 #include "support/MpqWriter.h"

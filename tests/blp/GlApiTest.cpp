@@ -2,7 +2,7 @@
 // missing entry point reported by name with the table left empty and nothing called.
 #include <gtest/gtest.h>
 
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 #include "support/RecordingGl.h"
 
 namespace velmora::test {

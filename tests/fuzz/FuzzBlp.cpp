@@ -22,7 +22,7 @@
 #include "archive/Zanth.h"
 #include "blp/ZanthBLP.h"
 #include "fuzz/FuzzArchive.h"
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 #include "support/BlpWriter.h"
 #include "support/DxtOracle.h"
 #include "support/RecordingGl.h"

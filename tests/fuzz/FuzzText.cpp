@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ui/MpqToLoad.h"
-#include "ui/Registry.h"
+#include "host/MpqToLoad.h"
+#include "host/Registry.h"
 
 namespace {
 

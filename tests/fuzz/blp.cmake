@@ -4,7 +4,7 @@ velmora_add_fuzzer(fuzz_blp
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/FuzzBlp.cpp ${CMAKE_CURRENT_SOURCE_DIR}/FuzzArchive.cpp
           ${PROJECT_SOURCE_DIR}/tests/support/MpqWriter.cpp ${PROJECT_SOURCE_DIR}/tests/support/RecordingGl.cpp
           ${PROJECT_SOURCE_DIR}/tests/support/BlpWriter.cpp ${PROJECT_SOURCE_DIR}/tests/support/DxtOracle.cpp
-  LIBS velmora::blp velmora::archive StormLib::StormLib)
+  LIBS velmora::blp velmora::gl velmora::archive StormLib::StormLib)
 
 # Seed writer, built only on request: cmake --build build/fuzz --target make_blp_seeds
 add_executable(make_blp_seeds EXCLUDE_FROM_ALL ${CMAKE_CURRENT_SOURCE_DIR}/MakeBlpSeeds.cpp

@@ -1,6 +1,4 @@
-# The registry stand-in parser and the "mpqToLoad.txt" decoder are plain C++: their sources are
-# built straight into the target instead of the whole window library.
+# The registry stand-in parser and the "mpqToLoad.txt" decoder of the host layer.
 velmora_add_fuzzer(fuzz_text
-  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/FuzzText.cpp ${PROJECT_SOURCE_DIR}/ui/Registry.cpp
-          ${PROJECT_SOURCE_DIR}/ui/MpqToLoad.cpp
-  LIBS velmora::archive)
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/FuzzText.cpp
+  LIBS velmora::host velmora::base)

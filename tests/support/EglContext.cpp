@@ -5,7 +5,7 @@
 #include <EGL/eglext.h>
 #include <dlfcn.h>
 
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 
 namespace velmora::test {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 
 namespace velmora::test {
 

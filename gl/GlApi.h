@@ -1,8 +1,7 @@
 // The program's own OpenGL declarations and its one table of GL entry points.
 // Entry points are resolved once, through a lookup function handed in by whoever owns the
 // context; the loader, the shader loader and the view all call through the table. The system
-// GL headers are deliberately not included: they define GL_ARB_texture_compression as a macro,
-// and that name is the process-wide flag below.
+// GL headers are not needed here; they may come before or after this one.
 #pragma once
 
 #include <cstddef>
@@ -12,10 +11,13 @@
 #include <vector>
 
 // The system GL headers (pulled in by Qt's OpenGL classes too) define the extension's name as a
-// macro; here it is the flag's name.
+// macro (to 1); here it is the flag's name. Whichever comes first, the name must keep meaning the
+// flag: an earlier definition is dropped, and the name is defined as itself, so that a GL header
+// included later sees the extension as declared and leaves the name alone.
 #ifdef GL_ARB_texture_compression
 #undef GL_ARB_texture_compression
 #endif
+#define GL_ARB_texture_compression GL_ARB_texture_compression
 
 namespace velmora {
 

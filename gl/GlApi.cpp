@@ -1,5 +1,5 @@
 // Resolution of the GL entry point table and the texture-compression flag.
-#include "render/GlApi.h"
+#include "gl/GlApi.h"
 
 #include <cstring>
 

@@ -1,26 +1,16 @@
-// Windows-style paths on the host file system, and whole-file reads.
-#include "ui/HostPath.h"
+// Windows-style paths on the host file system, as Wine maps them.
+#include "host/HostPath.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
+
+#include "base/Ascii.h"
 
 namespace velmora {
 namespace {
-
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
 
 bool EntryExists(const std::string& path) {
   struct stat st {};
@@ -120,46 +110,6 @@ std::string MapWindowsPath(std::string_view winPath, std::string_view winePrefix
     if (pos == rest.size()) walker.TrailingSlash();
   }
   return walker.Take();
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& error) {
-  bytes.clear();
-  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  struct TFdCloser {
-    int fd;
-    ~TFdCloser() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    error = "not a regular file";
-    return false;
-  }
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = std::strerror(errno);
-      bytes.clear();
-      return false;
-    }
-    bytes.append(buf, static_cast<std::size_t>(n));
-  }
 }
 
 }  // namespace velmora

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "ui/Registry.h"
+#include "host/Registry.h"
 
 namespace velmora {
 namespace {

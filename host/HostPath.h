@@ -1,4 +1,4 @@
-// Windows-style paths on the host file system, as Wine maps them, and reading whole files.
+// Windows-style paths on the host file system, as Wine maps them.
 #pragma once
 
 #include <string>
@@ -18,12 +18,5 @@ namespace velmora {
 //     components without a match stay as they are.
 // The empty path stays empty. Only looks at the file system; never creates anything.
 std::string MapWindowsPath(std::string_view winPath, std::string_view winePrefix);
-
-// True when something that is not a directory exists at `path` (links followed).
-bool FileExists(const std::string& path);
-
-// Reads a whole regular file. False with a message ("Permission denied", "not a regular
-// file", ...) in `error` when it cannot be opened or read; never blocks on a pipe or device.
-bool ReadFileBytes(const std::string& path, std::string& bytes, std::string& error);
 
 }  // namespace velmora

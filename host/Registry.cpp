@@ -1,5 +1,5 @@
 // Reading one value out of a Wine system.reg hive, and where that hive lies.
-#include "ui/Registry.h"
+#include "host/Registry.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -7,23 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/Ascii.h"
+#include "base/Utf.h"
+
 namespace velmora {
 namespace {
 
 constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
-
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
-}
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
@@ -65,61 +55,12 @@ private:
   std::size_t pos_ = 0;
 };
 
-// Appends UTF-16 units as UTF-8, pairing surrogates; a lone surrogate becomes U+FFFD.
-class TUtf16Sink {
-public:
-  explicit TUtf16Sink(std::string& out) : out_(out) {}
-  void Unit(std::uint32_t u) {
-    if (u >= 0xDC00 && u <= 0xDFFF && high_ != 0) {
-      Code(0x10000 + ((high_ - 0xD800) << 10) + (u - 0xDC00));
-      high_ = 0;
-      return;
-    }
-    Flush();
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      high_ = u;
-      return;
-    }
-    Code(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
-  }
-  // A byte taken from the file as it is.
-  void Byte(char c) {
-    Flush();
-    out_.push_back(c);
-  }
-  void Flush() {
-    if (high_ != 0) Code(0xFFFD);
-    high_ = 0;
-  }
-
-private:
-  void Code(std::uint32_t c) {
-    if (c < 0x80) {
-      out_.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out_.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out_.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out_.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out_.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out_.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out_.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  std::string& out_;
-  std::uint32_t high_ = 0;
-};
-
 // Parses an escaped name or string starting at s[pos] up to the unescaped `end` character.
 // On success `pos` is left just after `end`. Escapes: \a \b \e \f \n \r \t \v, \x with one to
 // four hex digits (one UTF-16 unit), \ooo octal with one to three digits; any other escaped
 // character stands for itself.
 bool ParseEscaped(std::string_view s, std::size_t& pos, char end, std::string& out) {
-  TUtf16Sink sink(out);
+  TUtf16ToUtf8 sink(out);
   std::size_t i = pos;
   while (i < s.size() && s[i] != end) {
     if (s[i] != '\\') {
@@ -204,16 +145,6 @@ void CutAtNul(std::string& s) {
   if (nul != std::string::npos) s.resize(nul);
 }
 
-// UTF-16 LE bytes as UTF-8; an odd last byte is dropped.
-std::string Utf16LeToUtf8(std::string_view bytes) {
-  std::string out;
-  TUtf16Sink sink(out);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-    sink.Unit(static_cast<unsigned char>(bytes[i]) | static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
-  sink.Flush();
-  return out;
-}
-
 // The data part of a value line, after "=". Hex data has already been joined over its
 // continuation lines. Nothing when the data is malformed: such a value is not loaded.
 std::optional<TRegValue> ParseData(std::string_view data) {
@@ -259,7 +190,7 @@ std::optional<TRegValue> ParseData(std::string_view data) {
     std::string bytes;
     if (!ParseHexBytes(data.substr(pos + 1), bytes)) return std::nullopt;
     if (IsStringType(v.type)) {
-      v.data = Utf16LeToUtf8(bytes);
+      v.data = Utf16ToUtf8(bytes, false);
       CutAtNul(v.data);
     } else {
       v.data = std::move(bytes);

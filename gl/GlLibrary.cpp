@@ -1,5 +1,5 @@
 // Run-time loading of the system's OpenGL library.
-#include "render/GlLibrary.h"
+#include "gl/GlLibrary.h"
 
 #include <dlfcn.h>
 

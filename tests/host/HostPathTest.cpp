@@ -1,5 +1,4 @@
-// Windows-style paths mapped onto a real directory tree laid out like a Wine prefix, and the
-// whole-file reader's refusals.
+// Windows-style paths mapped onto a real directory tree laid out like a Wine prefix.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +9,7 @@
 #include <string>
 
 #include "support/TestData.h"
-#include "ui/HostPath.h"
+#include "host/HostPath.h"
 
 namespace fs = std::filesystem;
 
@@ -72,28 +71,6 @@ TEST_F(HostPathTest, RelativePathsStartAtTheCurrentDirectory) {
   EXPECT_EQ(MapWindowsPath("data\\COMMON.mpq", prefix_), "Data/common.MPQ");
   EXPECT_EQ(MapWindowsPath("GameData\\common.MPQ", prefix_), "GameData/common.MPQ");
   fs::current_path(old);
-}
-
-TEST_F(HostPathTest, ReadFileBytesRefusesWhatIsNoRegularFile) {
-  const std::string dir = (tmp_.path() / "pfx").string();
-  const std::string fifo = (tmp_.path() / "fifo").string();
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const std::string file = (tmp_.path() / "pfx/drive_c/Games/WoW/Data/common.MPQ").string();
-
-  std::string bytes;
-  std::string error;
-  EXPECT_TRUE(ReadFileBytes(file, bytes, error));
-  EXPECT_EQ(bytes, "x");
-  EXPECT_FALSE(ReadFileBytes(fifo, bytes, error));  // must not wait for a writer
-  EXPECT_EQ(error, "not a regular file");
-  EXPECT_FALSE(ReadFileBytes(dir, bytes, error));
-  EXPECT_FALSE(ReadFileBytes(dir + "/missing", bytes, error));
-  EXPECT_EQ(error, "No such file or directory");
-
-  EXPECT_TRUE(FileExists(file));
-  EXPECT_TRUE(FileExists(fifo));
-  EXPECT_FALSE(FileExists(dir));
-  EXPECT_FALSE(FileExists(dir + "/missing"));
 }
 
 }  // namespace

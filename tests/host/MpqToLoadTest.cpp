@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/MpqToLoad.h"
+#include "host/MpqToLoad.h"
 
 namespace velmora {
 namespace {

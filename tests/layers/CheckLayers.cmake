@@ -1,0 +1,55 @@
+# Fails when a source file of a layer includes a header of a layer above it, when Qt reaches a
+# layer below render/, Qt Widgets a layer below ui/, or StormLib any file but archive/Storm.h.
+#   cmake -DROOT=<source tree> [-DWIDGETS_DIR=<QtWidgets include dir>] -P CheckLayers.cmake
+# Prints every violation as "<file>: <include> (<rule>)".
+cmake_minimum_required(VERSION 3.25)
+
+# Each layer and the project folders its files may include (its own always).
+set(allowed_base "")
+set(allowed_host "base")
+set(allowed_archive "base")
+set(allowed_log "base")
+set(allowed_gl "base")
+set(allowed_dexaro "")
+set(allowed_blp "base;archive;dexaro;gl")
+set(allowed_render "base;gl;blp;archive;log")
+set(allowed_ui "base;host;archive;log;gl;dexaro;blp;render")
+set(allowed_app "base;host;archive;log;gl;dexaro;blp;render;ui")
+set(layers base host archive log gl dexaro blp render ui app)
+set(no_qt base host archive log gl dexaro blp)
+
+set(violations "")
+foreach(layer IN LISTS layers)
+  if(NOT IS_DIRECTORY "${ROOT}/${layer}")
+    continue()
+  endif()
+  file(GLOB_RECURSE sources RELATIVE "${ROOT}" "${ROOT}/${layer}/*.h" "${ROOT}/${layer}/*.cpp"
+       "${ROOT}/${layer}/*.c" "${ROOT}/${layer}/*.inl")
+  foreach(source IN LISTS sources)
+    file(STRINGS "${ROOT}/${source}" lines REGEX "^[ \t]*#[ \t]*include")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "#[ \t]*include[ \t]*\"([A-Za-z0-9_]+)/[^\"]+\"")
+        set(target "${CMAKE_MATCH_1}")
+        if(NOT target STREQUAL layer AND target IN_LIST layers AND NOT target IN_LIST allowed_${layer})
+          list(APPEND violations "${source}: ${line} (${layer}/ may not include ${target}/)")
+        endif()
+      elseif(line MATCHES "#[ \t]*include[ \t]*<(Q[A-Za-z0-9_/]*)>")
+        set(header "${CMAKE_MATCH_1}")
+        if(layer IN_LIST no_qt)
+          list(APPEND violations "${source}: ${line} (no Qt in ${layer}/)")
+        elseif(layer STREQUAL "render" AND (header MATCHES "^QtWidgets" OR
+               (WIDGETS_DIR AND EXISTS "${WIDGETS_DIR}/${header}")))
+          list(APPEND violations "${source}: ${line} (no Qt Widgets in render/)")
+        endif()
+      elseif(line MATCHES "#[ \t]*include[ \t]*<StormLib.h>" AND NOT source STREQUAL "archive/Storm.h")
+        list(APPEND violations "${source}: ${line} (StormLib only through archive/Storm.h)")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n" text)
+  message(FATAL_ERROR "includes against the layer order:\n${text}")
+endif()
+message(STATUS "layer order holds under ${ROOT}")

@@ -1,5 +1,6 @@
 // The log writer: paths fixed at start, one open-lock-append-close per entry.
 #include "log/LogHandler.h"
+#include "log/LogPlace.h"
 #include "log/UniqueFd.h"
 
 #include <fcntl.h>
@@ -49,13 +50,19 @@ void InitLogFilesAt(const std::string& exeDir, std::time_t startTime) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min);
-  const std::string logsDir = exeDir + "/logs/";
-  LogFileName = logsDir + stamp + ".txt";
+  std::string logsDir = exeDir + "/logs/";
   ObjDir = exeDir + "/obj/";
 
   std::error_code ec;  // failures are silent: WriteLog then loses its entries
   std::filesystem::create_directories(logsDir, ec);
   std::filesystem::create_directories(ObjDir, ec);
+  // An installed program's folder is not its users' to write: their own state directory takes
+  // the same file names. Decided once here; later failures lose entries as before.
+  if (!IsWritableDir(logsDir)) {
+    const std::string userLogs = UserStateLogsDir();
+    if (!userLogs.empty() && MakePrivateDirs(userLogs) && IsWritableDir(userLogs)) logsDir = userLogs;
+  }
+  LogFileName = logsDir + stamp + ".txt";
 }
 
 void InitLogFiles() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "log/LogHandler.h"
+#include "render/ShaderSearch.h"
 
 namespace velmora {
 
@@ -115,7 +116,7 @@ std::string ShaderPathOnDisk(const std::string& filename) {
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
-  return path;
+  return ShaderBaseDir.empty() ? path : ShaderBaseDir + "/" + path;
 }
 
 std::string InfoLogToString(std::span<const GLchar> buffer) {

@@ -14,4 +14,5 @@ if(VELMORA_GUI)
   # View.h shows TBlpTexture and QWindow to its users.
   target_link_libraries(velmora_render PUBLIC velmora::blp Qt6::Gui)
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/ShaderSearch.cmake)
 velmora_warnings(velmora_render)

@@ -1,13 +1,11 @@
 // Reading one value out of a Wine system.reg hive, and where that hive lies.
 #include "host/Registry.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 
 #include "base/Ascii.h"
+#include "base/Paths.h"
 #include "base/Utf.h"
 
 namespace velmora {
@@ -313,13 +311,7 @@ std::string RegTypeName(std::uint32_t type) {
 
 std::string WinePrefix() {
   if (const char* p = std::getenv("WINEPREFIX"); p != nullptr && *p != '\0') return p;
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h != nullptr && *h != '\0') {
-    home = h;
-  } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    home = pw->pw_dir;
-  }
-  return home + "/.wine";
+  return HomeDir() + "/.wine";
 }
 
 std::string SystemHivePath() { return WinePrefix() + "/system.reg"; }

@@ -1,6 +1,8 @@
 // The log writer: paths fixed at start, one open-lock-append-close per entry.
 #include "log/LogHandler.h"
+#include "base/Paths.h"
 #include "base/UniqueFd.h"
+#include "log/LogPlace.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -49,20 +51,25 @@ void InitLogFilesAt(const std::string& exeDir, std::time_t startTime) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min);
-  const std::string logsDir = exeDir + "/logs/";
-  LogFileName = logsDir + stamp + ".txt";
+  std::string logsDir = exeDir + "/logs/";
   ObjDir = exeDir + "/obj/";
 
   std::error_code ec;  // failures are silent: WriteLog then loses its entries
   std::filesystem::create_directories(logsDir, ec);
   std::filesystem::create_directories(ObjDir, ec);
+  // An installed program's folder is not its users' to write: their own state directory takes
+  // the same file names. Decided once here; later failures lose entries as before.
+  if (!IsWritableDir(logsDir)) {
+    const std::string userLogs = UserStateLogsDir();
+    if (!userLogs.empty() && MakePrivateDirs(userLogs) && IsWritableDir(userLogs)) logsDir = userLogs;
+  }
+  LogFileName = logsDir + stamp + ".txt";
 }
 
 void InitLogFiles() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   // Without /proc the working directory is the best guess there is.
-  const std::string exeDir = ec ? std::string(".") : exe.parent_path().string();
+  const std::string found = ExecutableDir();
+  const std::string exeDir = found.empty() ? std::string(".") : found;
   InitLogFilesAt(exeDir, std::time(nullptr));
 }
 

@@ -11,7 +11,7 @@
 namespace velmora {
 
 // Fixed by InitLogFiles for the whole run. Empty before it.
-extern std::string LogFileName;  // <exeDir>/logs/yyyymmdd_hhnn.txt
+extern std::string LogFileName;  // <exeDir>/logs/yyyymmdd_hhnn.txt (or the user's state dir)
 extern std::string ObjDir;       // <exeDir>/obj/ (created at start, not used otherwise)
 
 // Serialises WriteLog across threads. The program main creates it right after InitLogFiles
@@ -22,7 +22,9 @@ void DestroyLogLock();
 
 // Computes LogFileName and ObjDir from the current local time and the directory of the
 // running executable (/proc/self/exe), and creates <exeDir>/logs/ and ObjDir. Never fails
-// loudly: directories that cannot be created are left out.
+// loudly: directories that cannot be created are left out. When <exeDir>/logs/ cannot be
+// created or written (an installed program), the log file goes to the user's state directory
+// under the same name (log/LogPlace.h), when that one can be.
 void InitLogFiles();
 
 // InitLogFiles with the executable's directory and the start time given: the program's

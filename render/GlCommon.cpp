@@ -16,6 +16,7 @@
 #include "base/UniqueFd.h"
 #include "base/Utf.h"
 #include "log/LogHandler.h"
+#include "render/ShaderSearch.h"
 
 namespace velmora {
 
@@ -52,13 +53,6 @@ std::vector<GLchar> ReadShaderFile(const std::string& filename) {
   return std::vector<GLchar>(bytes.begin(), bytes.end());
 }
 
-// File existence as the loader sees it: a directory of that name is no file.
-bool ShaderFileExists(const std::string& filename) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(ShaderPathOnDisk(filename), ec);
-  return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
 }  // namespace
 
 std::string ShaderPathOnDisk(const std::string& filename) {
@@ -66,7 +60,7 @@ std::string ShaderPathOnDisk(const std::string& filename) {
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
-  return path;
+  return ShaderBaseDir.empty() ? path : ShaderBaseDir + "/" + path;
 }
 
 std::string InfoLogToString(std::span<const GLchar> buffer) {
@@ -110,7 +104,8 @@ GLuint LoadShaders(TShaderInfo* list) {
   if (list == nullptr) return 0;
   const GLuint program = Gl.CreateProgram();
   for (TShaderInfo* entry = list; entry->stype != 0; ++entry) {
-    if (!ShaderFileExists(entry->filename)) {
+    // A directory of that name is no file.
+    if (!FileExists(ShaderPathOnDisk(entry->filename))) {
       WriteLog("File not found " + entry->filename);
       return 0;
     }

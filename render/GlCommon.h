@@ -49,7 +49,7 @@ GLint CheckProgram(GLuint program, GLenum pname);
 std::string InfoLogToString(std::span<const GLchar> buffer);
 
 // Where a table file name lies on this file system: backslashes become slashes, relative to
-// the working directory.
+// the working directory, or to ShaderBaseDir when the search chose another place.
 std::string ShaderPathOnDisk(const std::string& filename);
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include <QOpenGLContext>
 
 #include "render/GlCommon.h"
+#include "render/ShaderSearch.h"
 
 namespace velmora {
 
@@ -105,6 +106,7 @@ void TGlView::InitView(TRenderPanel& panel, TRgb buttonFace, const TViewSetup& s
     Gl.BlendFunc(gl::SRC_ALPHA, gl::ONE_MINUS_SRC_ALPHA);
     Gl.GenVertexArrays(1, &VertexArray);
     Gl.BindVertexArray(VertexArray);
+    SelectShaderBaseDir(ShaderList);
     ShaderProgram = LoadShaders(ShaderList);
     Gl.UseProgram(ShaderProgram);
     IndexBuffer = MakeBuffer(gl::ELEMENT_ARRAY_BUFFER, kQuadIndices, sizeof kQuadIndices);

@@ -17,6 +17,8 @@ packages=(
   clang-14 libclang-rt-14-dev
   # benchmarks
   libsquish-dev
+  # installing and packaging: icons, desktop entry check, .deb with its dependencies, man page
+  librsvg2-bin desktop-file-utils dpkg-dev file binutils groff-base
 )
 
 missing=()

@@ -1,0 +1,112 @@
+# cmake -DBUILD_DIR=... -DPREFIX=... -DEXPECTED="a;b;..." -DLIBDIR=lib -DBINDIR=bin -DVERSION=x.y.z
+#       [-DREADELF=readelf] [-DGROFF=groff] -P InstallTree.cmake
+# Installs the build into a fresh PREFIX and fails on the first difference from what a user of
+# the tree relies on: the exact file list, the library's links and soname, the program's
+# relative run path, the PNG icon sizes, and a manual page that formats without warnings.
+set(errors "")
+macro(fail)
+  string(APPEND errors "\n  " ${ARGN})
+endmacro()
+
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install ${BUILD_DIR} --prefix ${PREFIX} failed (${rc}):\n${out}${err}")
+endif()
+
+# Files and links (a link to a directory would show up as a file too).
+file(GLOB_RECURSE found LIST_DIRECTORIES false RELATIVE "${PREFIX}" "${PREFIX}/*")
+list(SORT found)
+set(missing ${EXPECTED})
+list(REMOVE_ITEM missing ${found})
+set(extra ${found})
+list(REMOVE_ITEM extra ${EXPECTED})
+foreach(f IN LISTS missing)
+  fail("missing: ${f}")
+endforeach()
+foreach(f IN LISTS extra)
+  fail("not expected: ${f}")
+endforeach()
+
+# libDexaro.so -> libDexaro.so.1 -> libDexaro.so.<version>, the soname being libDexaro.so.1.
+foreach(pair "libDexaro.so=libDexaro.so.1" "libDexaro.so.1=libDexaro.so.${VERSION}")
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 link)
+  list(GET pair 1 target)
+  if(NOT IS_SYMLINK "${PREFIX}/${LIBDIR}/${link}")
+    fail("${LIBDIR}/${link} is not a link")
+  else()
+    file(READ_SYMLINK "${PREFIX}/${LIBDIR}/${link}" got)
+    if(NOT got STREQUAL target)
+      fail("${LIBDIR}/${link} points to ${got}, not ${target}")
+    endif()
+  endif()
+endforeach()
+
+function(dynamic_section file out)
+  execute_process(COMMAND "${READELF}" -d "${file}" RESULT_VARIABLE rc OUTPUT_VARIABLE text ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    set(text "readelf failed: ${err}")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+if(NOT READELF)
+  fail("readelf not found (binutils): soname and run path unchecked")
+else()
+  dynamic_section("${PREFIX}/${LIBDIR}/libDexaro.so.${VERSION}" lib)
+  if(NOT lib MATCHES "\\(SONAME\\)[^\n]*\\[libDexaro\\.so\\.1\\]")
+    fail("libDexaro.so.${VERSION} has no soname libDexaro.so.1:\n${lib}")
+  endif()
+  if(EXISTS "${PREFIX}/${BINDIR}/VelmoraGL")
+    # The program finds its libDexaro relative to itself, wherever the prefix is.
+    file(RELATIVE_PATH lib_from_bin "${PREFIX}/${BINDIR}" "${PREFIX}/${LIBDIR}")
+    dynamic_section("${PREFIX}/${BINDIR}/VelmoraGL" exe)
+    if(NOT exe MATCHES "\\((RUNPATH|RPATH)\\)[^\n]*\\[\\$ORIGIN/${lib_from_bin}\\]")
+      fail("VelmoraGL's run path is not [$ORIGIN/${lib_from_bin}]:\n${exe}")
+    endif()
+    if(NOT exe MATCHES "\\(NEEDED\\)[^\n]*\\[libDexaro\\.so\\.1\\]")
+      fail("VelmoraGL does not name libDexaro.so.1:\n${exe}")
+    endif()
+  endif()
+endif()
+
+# PNG: 8-byte signature, then the IHDR chunk; width and height are its first two big-endian
+# 32-bit fields, at bytes 16 and 20.
+file(GLOB pngs "${PREFIX}/share/icons/hicolor/*x*/apps/velmoragl.png")
+foreach(png IN LISTS pngs)
+  get_filename_component(sizeDir "${png}" DIRECTORY)
+  get_filename_component(sizeDir "${sizeDir}" DIRECTORY)
+  get_filename_component(sizeDir "${sizeDir}" NAME)
+  string(REGEX REPLACE "x.*" "" size "${sizeDir}")
+  file(READ "${png}" head LIMIT 24 HEX)
+  string(SUBSTRING "${head}" 0 16 signature)
+  string(SUBSTRING "${head}" 32 8 width)
+  string(SUBSTRING "${head}" 40 8 height)
+  math(EXPR width "0x${width}")
+  math(EXPR height "0x${height}")
+  if(NOT signature STREQUAL "89504e470d0a1a0a" OR NOT width EQUAL size OR NOT height EQUAL size)
+    fail("${sizeDir}/apps/velmoragl.png is ${width} x ${height} (signature ${signature}), not ${size} x ${size}")
+  endif()
+endforeach()
+
+# The manual page formats cleanly: groff's warnings (-ww) name each troff fault.
+file(GLOB manpages "${PREFIX}/share/man/man1/*.1.gz")
+foreach(page IN LISTS manpages)
+  if(NOT GROFF)
+    fail("groff not found (groff-base): ${page} unchecked")
+    break()
+  endif()
+  execute_process(COMMAND gzip -dc "${page}" COMMAND "${GROFF}" -man -ww -z -Tutf8
+                  RESULT_VARIABLE rc ERROR_VARIABLE warnings)
+  if(NOT rc EQUAL 0 OR NOT warnings STREQUAL "")
+    fail("${page} does not format cleanly (${rc}):\n${warnings}")
+  endif()
+endforeach()
+
+if(errors)
+  message(FATAL_ERROR "install tree ${PREFIX}:${errors}")
+endif()
+list(LENGTH found count)
+message(STATUS "${count} files installed under ${PREFIX} as expected")

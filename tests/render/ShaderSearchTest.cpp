@@ -1,0 +1,175 @@
+// The shader folder search on a real GL (Mesa, headless EGL): which of the working directory,
+// the installed data folder and the source tree is used, that the loader then reads from that
+// folder (every other folder holds sources that do not compile), the one log line naming a
+// folder other than the working directory, and the loader's own "File not found" line, as
+// before, when no folder holds both files.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "log/LogHandler.h"
+#include "render/GlCommon.h"
+#include "render/ShaderSearch.h"
+#include "support/EglContext.h"
+#include "support/TestData.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+
+namespace {
+
+constexpr const char* kVertexOk = R"(#version 130
+#extension GL_ARB_explicit_attrib_location : require
+layout(location = 0) in vec3 position;
+layout(location = 1) in vec2 texCoord;
+out vec2 vTexCoord;
+void main() { vTexCoord = texCoord; gl_Position = vec4(position, 1.0); }
+)";
+
+constexpr const char* kFragmentOk = R"(#version 130
+uniform sampler2D tex;
+in vec2 vTexCoord;
+out vec4 colour;
+void main() { colour = texture(tex, vTexCoord); }
+)";
+
+constexpr const char* kBroken = "#version 130\nvoid main() { notDeclared = 1; }\n";
+
+enum class Place { Cwd, Installed, Source, None };
+
+// What a folder holds: "vf" both files, "v" or "f" one of them, "vD" the vertex file and a
+// directory named fragment.glsl, "" nothing.
+struct SearchRow {
+  const char* name;
+  const char* cwd;
+  const char* installed;
+  const char* source;
+  bool runFromBuildFolder;  // the executable lies in the folder VelmoraGL is built into
+  Place expected;
+  const char* missingLogged;  // the loader's line when nothing is found
+};
+
+void PrintTo(const SearchRow& row, std::ostream* os) { *os << row.name; }
+
+std::vector<std::string> LogMessages() {
+  std::ifstream in(LogFileName, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  const std::string text = s.str();
+  std::vector<std::string> out;
+  for (std::size_t pos = 0; pos < text.size();) {
+    std::size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    out.push_back(text.substr(pos, end - pos).substr(std::min<std::size_t>(11, end - pos)));
+    pos = end + 2;
+  }
+  return out;
+}
+
+class ShaderSearch : public ::testing::TestWithParam<SearchRow> {
+protected:
+  void SetUp() override {
+    if (!egl_.ok()) GTEST_SKIP() << "no headless OpenGL: " << egl_.error();
+    oldCwd_ = fs::current_path();
+    InitLogFilesAt(logs_.path().string(), std::time(nullptr));
+    CreateLogLock();
+    for (TShaderInfo& entry : ShaderList) entry.shader = 0;
+  }
+  void TearDown() override {
+    if (!egl_.ok()) return;
+    for (TShaderInfo& entry : ShaderList) {
+      if (entry.shader != 0) Gl.DeleteShader(entry.shader);
+      entry.shader = 0;
+    }
+    ShaderBaseDir.clear();
+    DestroyLogLock();
+    fs::current_path(oldCwd_);
+  }
+  // shader/ under `base` with the files `what` names; good sources only in the chosen place.
+  static void Fill(const fs::path& base, const std::string& what, bool chosen) {
+    fs::create_directories(base / "shader");
+    if (what.find('v') != std::string::npos) {
+      std::ofstream(base / "shader/vertex.glsl", std::ios::binary) << (chosen ? kVertexOk : kBroken);
+    }
+    if (what.find('f') != std::string::npos) {
+      std::ofstream(base / "shader/fragment.glsl", std::ios::binary) << (chosen ? kFragmentOk : kBroken);
+    }
+    if (what.find('D') != std::string::npos) fs::create_directories(base / "shader/fragment.glsl");
+  }
+
+  test::EglContext egl_;
+  test::TempDir root_;
+  test::TempDir logs_;
+  fs::path oldCwd_;
+};
+
+TEST_P(ShaderSearch, first_folder_with_both_files_is_used_and_named_in_the_log) {
+  const SearchRow& row = GetParam();
+  const fs::path cwd = root_.path() / "work";
+  const fs::path installed = root_.path() / "prefix/share/velmora";
+  const fs::path source = root_.path() / "src";
+  const fs::path buildProgramDir = root_.path() / "build/app";
+  fs::create_directories(root_.path() / "prefix/bin");
+  fs::create_directories(buildProgramDir);
+  // With no complete folder the loader reads the working directory, as it always did.
+  Fill(cwd, row.cwd, row.expected == Place::Cwd || row.expected == Place::None);
+  Fill(installed, row.installed, row.expected == Place::Installed);
+  Fill(source, row.source, row.expected == Place::Source);
+  fs::current_path(cwd);
+
+  const fs::path exeDir = row.runFromBuildFolder ? buildProgramDir : root_.path() / "prefix/bin";
+  // From the build folder the data folder would be build/share/velmora, which does not exist.
+  UseShaderBaseDir(ShaderList, ShaderBaseDirCandidates(exeDir.string(), "../share/velmora",
+                                                       buildProgramDir.string(), source.string()));
+  std::vector<std::string> expectedLog;
+  switch (row.expected) {
+    case Place::Cwd:
+    case Place::None:
+      EXPECT_EQ(ShaderBaseDir, "");
+      break;
+    case Place::Installed:
+      EXPECT_EQ(fs::path(ShaderBaseDir).lexically_normal(), installed);
+      expectedLog.push_back("Shaders from " + (installed / "shader").string());
+      break;
+    case Place::Source:
+      EXPECT_EQ(ShaderBaseDir, source.string());
+      expectedLog.push_back("Shaders from " + (source / "shader").string());
+      break;
+  }
+  EXPECT_EQ(LogMessages(), expectedLog) << "after the search";
+
+  const GLuint program = LoadShaders(ShaderList);
+  if (row.expected == Place::None) {
+    EXPECT_EQ(program, 0u);
+    expectedLog.push_back(std::string("File not found ") + row.missingLogged);
+  } else {
+    ASSERT_NE(program, 0u) << "a stage was read from another folder";
+    GLint linked = 0;
+    Gl.GetProgramiv(program, gl::LINK_STATUS, &linked);
+    EXPECT_EQ(linked, 1);
+    Gl.DeleteProgram(program);
+  }
+  EXPECT_EQ(LogMessages(), expectedLog) << "after loading";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ShaderSearch,
+    ::testing::Values(
+        SearchRow{"working_directory_comes_first", "vf", "vf", "vf", true, Place::Cwd, ""},
+        SearchRow{"installed_data_folder_when_the_working_directory_has_none", "", "vf", "vf", false,
+                  Place::Installed, ""},
+        SearchRow{"working_directory_missing_a_file_is_passed_over", "v", "vf", "", false, Place::Installed, ""},
+        SearchRow{"directory_named_like_a_file_does_not_count", "vD", "vf", "", false, Place::Installed, ""},
+        SearchRow{"source_tree_when_run_from_the_build_folder", "f", "", "vf", true, Place::Source, ""},
+        SearchRow{"source_tree_never_for_a_copy_installed_elsewhere", "", "v", "vf", false, Place::None,
+                  "shader\\vertex.glsl"},
+        SearchRow{"nowhere_keeps_the_loaders_missing_file_line", "v", "f", "", false, Place::None,
+                  "shader\\fragment.glsl"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

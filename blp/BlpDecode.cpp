@@ -55,25 +55,6 @@ TBlpLevel ReadLevel(TBlpSource& source, int index, std::uint32_t w, std::uint32_
   return level;
 }
 
-// Decodes one level's blocks to w x h RGBA pixels. The decoder writes only whole blocks, so it
-// runs over the level padded to whole blocks (the level holds every partial block) and the rows
-// are then closed up; levels below 4 pixels show their own block that way.
-std::vector<std::uint8_t> DecodeDxtLevel(TLevelFormat format, std::uint32_t w, std::uint32_t h,
-                                         const std::uint8_t* blocks, int index) {
-  const std::uint64_t pw = Pad4(w);
-  const std::uint64_t ph = Pad4(h);
-  std::vector<std::uint8_t> rgba;
-  Allocate(rgba, pw * ph * 4, std::to_string(pw) + " x " + std::to_string(ph) + " RGBA pixels for mip level " +
-                                  std::to_string(index));
-  DecompressDxt(format, static_cast<std::int32_t>(pw), static_cast<std::int32_t>(ph), blocks, rgba.data());
-  if (pw != w) {
-    const std::size_t row = std::size_t{w} * 4;
-    for (std::size_t y = 1; y < h; ++y) std::memmove(rgba.data() + y * row, rgba.data() + y * pw * 4, row);
-  }
-  rgba.resize(std::size_t{w} * h * 4);
-  return rgba;
-}
-
 // Steps through the levels the header lists: a 0 width or height counts as 1, and the first
 // level without an offset or a size ends the chain.
 template <class TProduce>
@@ -138,6 +119,27 @@ void DecompressDxt(TLevelFormat format, std::int32_t w, std::int32_t h, const vo
   }
 }
 
+// Decodes one level's blocks to w x h RGBA pixels. The decoder writes only whole blocks, so it
+// runs over the level padded to whole blocks (the level holds every partial block) and the rows
+// are then closed up; levels below 4 pixels show their own block that way.
+std::vector<std::uint8_t> DecodeDxtLevel(TLevelFormat format, const TBlpLevel& level, int index) {
+  const std::uint32_t w = level.width;
+  const std::uint32_t h = level.height;
+  const std::uint8_t* blocks = level.bytes.data();
+  const std::uint64_t pw = Pad4(w);
+  const std::uint64_t ph = Pad4(h);
+  std::vector<std::uint8_t> rgba;
+  Allocate(rgba, pw * ph * 4, std::to_string(pw) + " x " + std::to_string(ph) + " RGBA pixels for mip level " +
+                                  std::to_string(index));
+  DecompressDxt(format, static_cast<std::int32_t>(pw), static_cast<std::int32_t>(ph), blocks, rgba.data());
+  if (pw != w) {
+    const std::size_t row = std::size_t{w} * 4;
+    for (std::size_t y = 1; y < h; ++y) std::memmove(rgba.data() + y * row, rgba.data() + y * pw * 4, row);
+  }
+  rgba.resize(std::size_t{w} * h * 4);
+  return rgba;
+}
+
 TBLP2Header ReadBlpHeader(TBlpSource& source) {
   std::array<std::uint8_t, TBLP2Header::kSize> raw{};
   source.ReadHeader(raw.data(), TBLP2Header::kSize);
@@ -171,7 +173,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
       ForEachLevel(hdr, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
         const std::uint64_t needed = BlockCount(w) * BlockCount(h) * BlockBytes(dxt);
         TBlpLevel level = ReadLevel(source, i, w, h, offset, size, needed);
-        if (!options.dxtAsBlocks) level.bytes = DecodeDxtLevel(dxt, w, h, level.bytes.data(), i);
+        if (!options.dxtAsBlocks) level.bytes = DecodeDxtLevel(dxt, level, i);
         out.levels.push_back(std::move(level));
       });
       break;

@@ -111,6 +111,9 @@ TBlpLevels DecodeBlp(TBlpSource& source, std::uint32_t maxTextureSize, const TDe
 // any other format does nothing.
 void DecompressDxt(TLevelFormat format, std::int32_t w, std::int32_t h, const void* src, void* dst);
 
+// One DXT level decoded by Dexaro to width x height RGBA pixels, its partial blocks included.
+std::vector<std::uint8_t> DecodeDxtLevel(TLevelFormat format, const TBlpLevel& level, int index);
+
 // Reverses the four bytes of v.
 constexpr std::uint32_t SwapBytes(std::uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);

@@ -22,10 +22,14 @@ GLenum GlFormatOf(blp::TLevelFormat format) {
   return gl::RGBA;
 }
 
-void Upload(GLint index, blp::TLevelFormat format, const blp::TBlpLevel& level) {
+void Upload(GLint index, blp::TLevelFormat format, const blp::TBlpLevel& level, bool compressed) {
   const auto w = static_cast<GLsizei>(level.width);
   const auto h = static_cast<GLsizei>(level.height);
-  if (blp::BlockBytes(format) != 0) {
+  if (blp::BlockBytes(format) == 0) {
+    // Uncompressed pixels are stored B, G, R, A; GL swizzles them on upload.
+    Gl.TexImage2D(gl::TEXTURE_2D, index, static_cast<GLint>(gl::RGBA8), w, h, 0, GlFormatOf(format),
+                  gl::UNSIGNED_BYTE, level.bytes.data());
+  } else if (compressed) {
     // Only a driver limit far beyond any real GPU's could let a level outgrow GLsizei.
     if (level.bytes.size() > static_cast<std::size_t>(std::numeric_limits<GLsizei>::max())) {
       throw TAllocationError("cannot allocate " + std::to_string(level.bytes.size()) + " bytes for mip level " +
@@ -34,9 +38,10 @@ void Upload(GLint index, blp::TLevelFormat format, const blp::TBlpLevel& level) 
     Gl.CompressedTexImage2DARB(gl::TEXTURE_2D, index, GlFormatOf(format), w, h, 0,
                                static_cast<GLsizei>(level.bytes.size()), level.bytes.data());
   } else {
-    // Uncompressed pixels are stored B, G, R, A; GL swizzles them on upload.
-    Gl.TexImage2D(gl::TEXTURE_2D, index, static_cast<GLint>(gl::RGBA8), w, h, 0, GlFormatOf(format),
-                  gl::UNSIGNED_BYTE, level.bytes.data());
+    // No texture compression: the library decodes the blocks for this upload.
+    const std::vector<std::uint8_t> rgba = blp::DecodeDxtLevel(format, level, static_cast<int>(index));
+    Gl.TexImage2D(gl::TEXTURE_2D, index, static_cast<GLint>(gl::RGBA8), w, h, 0, gl::RGBA, gl::UNSIGNED_BYTE,
+                  rgba.data());
   }
 }
 
@@ -83,7 +88,10 @@ void TBlpTexture::LoadBlp() {
   blp::TArchiveSource source(*file);
   hdr = blp::ReadBlpHeader(source);
   // Not BLP2, or JPEG content: nothing is bound, uploaded or set.
-  if (!blp::IsLoadableContent(hdr)) return;
+  if (!blp::IsLoadableContent(hdr)) {
+    FHeaderProblem = blp::CheckBlpHeader(hdr, source.Size(), 0);
+    return;
+  }
 
   Gl.BindTexture(gl::TEXTURE_2D, id);
   width = static_cast<std::int32_t>(hdr.width);
@@ -93,16 +101,18 @@ void TBlpTexture::LoadBlp() {
                              hdr.compression == blp::kUncompressedEncoding;
   GLint limit = 0;
   if (knownEncoding) Gl.GetIntegerv(gl::MAX_TEXTURE_SIZE, &limit);
-  if (const auto problem = blp::CheckBlpHeader(hdr, source.Size(), static_cast<std::uint32_t>(std::max<GLint>(limit, 1)));
-      problem && problem->kind == blp::THeaderProblemKind::kTooLarge) {
-    throw TAllocationError(problem->message);
+  FHeaderProblem = blp::CheckBlpHeader(hdr, source.Size(), static_cast<std::uint32_t>(std::max<GLint>(limit, 1)));
+  if (FHeaderProblem && FHeaderProblem->kind == blp::THeaderProblemKind::kTooLarge) {
+    throw TAllocationError(FHeaderProblem->message);
   }
 
-  const bool compressed = GL_ARB_texture_compression && Gl.CompressedTexImage2DARB != nullptr;
-  const blp::TBlpLevels levels = blp::DecodeBlpLevels(source, hdr, {.dxtAsBlocks = compressed});
+  FLevels = blp::DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true});
   // No palette, no picture: the load ends here, texture parameters included.
-  if (!levels.complete) return;
-  for (std::size_t i = 0; i < levels.levels.size(); ++i) Upload(static_cast<GLint>(i), levels.format, levels.levels[i]);
+  if (!FLevels.complete) return;
+  const bool compressed = GL_ARB_texture_compression && Gl.CompressedTexImage2DARB != nullptr;
+  for (std::size_t i = 0; i < FLevels.levels.size(); ++i) {
+    Upload(static_cast<GLint>(i), FLevels.format, FLevels.levels[i], compressed);
+  }
 
   // The minification filter ignores the mip levels.
   Gl.TexParameteri(gl::TEXTURE_2D, gl::TEXTURE_MIN_FILTER, static_cast<GLint>(gl::LINEAR));

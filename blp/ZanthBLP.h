@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "archive/Zanth.h"
+#include "blp/BlpDecode.h"
 #include "blp/BlpErrors.h"
 #include "blp/BlpHeader.h"
 
@@ -25,6 +27,13 @@ public:
   std::uint32_t id = 0;     // the GL texture name
   TBLP2Header hdr;          // as read from the file; all zero without a file
 
+  // The file's levels as decoded for the upload: palette expanded to RGBA, DXT as blocks,
+  // uncompressed as B, G, R, A. Empty when the load stopped before reading them.
+  const blp::TBlpLevels& Levels() const { return FLevels; }
+  // Why the header was not loaded as it stands (not BLP2, JPEG content, unknown encoding), or
+  // none.
+  const std::optional<blp::THeaderProblem>& HeaderProblem() const { return FHeaderProblem; }
+
   // Levels of a full mip chain down to 1 x 1: 256 x 64 has 9.
   static int MipLevelCount(std::uint32_t w, std::uint32_t h);
   // Reverses the four bytes of v.
@@ -36,6 +45,9 @@ public:
 private:
   void LoadBlp();
   void ReleaseTexture() noexcept;
+
+  blp::TBlpLevels FLevels;
+  std::optional<blp::THeaderProblem> FHeaderProblem;
 };
 
 }  // namespace velmora

@@ -74,22 +74,6 @@ QString HeaderStatusText(const TBLP2Header& hdr) {
                            hdr.height);
 }
 
-TMyScrollBox::TMyScrollBox(QWidget* parent) : QScrollArea(parent) {
-  setFrameShape(QFrame::NoFrame);
-  setWidgetResizable(false);  // the drawing panel keeps its own size; scroll bars show the rest
-  setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  setFocusPolicy(Qt::NoFocus);
-}
-
-void TMyScrollBox::PaintView() {
-  if (OnRedrawTexture) OnRedrawTexture();
-}
-
-void TMyScrollBox::paintEvent(QPaintEvent* event) {
-  QScrollArea::paintEvent(event);
-  PaintView();
-}
-
 TForm1::TForm1(QWidget* parent) : TForm1(TViewSetup{}, parent) {}
 
 TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)

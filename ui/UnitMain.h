@@ -3,13 +3,14 @@
 #pragma once
 
 #include <QPointer>
-#include <QScrollArea>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "ui/ScrollBox.h"
 
 class QLabel;
 class QSplitter;
@@ -25,26 +26,6 @@ class TTreeModel;
 struct TVirtualNode;
 struct TViewSetup;
 struct TBLP2Header;
-
-// The scroll box of the view: scroll bars appear when the drawing panel is larger than its
-// client area.
-class TMyScrollBox : public QScrollArea {
-  Q_OBJECT
-
-public:
-  explicit TMyScrollBox(QWidget* parent);
-
-  // The main window's RedrawTexture; the scroll box's painting runs it after its own.
-  std::function<void()> OnRedrawTexture;
-
-  // The scroll box's window-painting step for what it shows: the GL panel has no painting of
-  // its own, so its exposures come here too.
-  void PaintView();
-
-protected:
-  // Painting of the client area (the viewport): the inherited painting first, then the view.
-  void paintEvent(QPaintEvent* event) override;
-};
 
 // Created by the window's creation handler and destroyed by its destruction handler (drawing
 // panel first); null outside that span.

@@ -52,9 +52,29 @@ int ListedLevelCount(const TBLP2Header& hdr) {
   return hdr.has_mips != 0 ? std::min(MipLevelCount(hdr.width, hdr.height), kMaxLevels) : 1;
 }
 
+std::uint64_t LoadBytesOf(const TBLP2Header& hdr) {
+  // Level 0 fits the GL limit (checked first), so every term below fits 64 bits.
+  const int levels = ListedLevelCount(hdr);
+  std::uint64_t total = 0;
+  std::uint64_t w = std::max<std::uint32_t>(hdr.width, 1);
+  std::uint64_t h = std::max<std::uint32_t>(hdr.height, 1);
+  for (int i = 0; i < levels; ++i) {
+    const auto idx = static_cast<std::size_t>(i);
+    if (hdr.offsets[idx] == 0 || hdr.sizes[idx] == 0) break;
+    const std::uint64_t pw = (w + 3) & ~std::uint64_t{3};
+    const std::uint64_t ph = (h + 3) & ~std::uint64_t{3};
+    const std::uint64_t rgba = pw * ph * 4;
+    // The level buffer is at most RGBA-sized (uncompressed, or 2 bytes a pixel for palette);
+    // the expansion or decode and GL's copy are RGBA each.
+    total += 3 * rgba;
+    w = std::max<std::uint64_t>(w >> 1, 1);
+    h = std::max<std::uint64_t>(h >> 1, 1);
+  }
+  return total;
+}
+
 std::optional<THeaderProblem> CheckBlpHeader(const TBLP2Header& hdr, std::uint64_t fileSize,
                                              std::uint32_t maxTextureSize) {
-  (void)fileSize;
   if (hdr.sign != TBLP2Header::kMagic) {
     if (hdr.sign == kBlp1Magic) {
       // BLP1 keeps its content type where BLP2 does: 0 JPEG, 1 palette.
@@ -92,6 +112,13 @@ std::optional<THeaderProblem> CheckBlpHeader(const TBLP2Header& hdr, std::uint64
                                                                " bytes for mip level " + std::to_string(i) +
                                                                " (limit " + std::to_string(kMaxLevelBytes) + ")"};
     }
+  }
+  const std::uint64_t allowed = kBytesPerFileByte * fileSize + kBaseAllowance;
+  if (const std::uint64_t needed = LoadBytesOf(hdr); needed > allowed) {
+    return THeaderProblem{THeaderProblemKind::kTooLarge,
+                          "cannot allocate " + std::to_string(needed) + " bytes for " + std::to_string(hdr.width) +
+                              " x " + std::to_string(hdr.height) + " pixels from a file of " +
+                              std::to_string(fileSize) + " bytes (limit " + std::to_string(allowed) + ")"};
   }
   return std::nullopt;
 }

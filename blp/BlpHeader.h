@@ -40,6 +40,17 @@ constexpr std::uint32_t kBlp1Magic = 0x31504C42;  // 'B' 'L' 'P' '1'
 constexpr int kMaxLevels = 16;  // entries of the offset table
 // sizes[i] is 32-bit; 2^31 bytes or more is no level any writer produced and no buffer we take.
 constexpr std::uint64_t kMaxLevelBytes = 0x7FFFFFFF;
+// What a file of S bytes may make the viewer allocate for its load, GL included:
+// kBytesPerFileByte x S + kBaseAllowance. Honest files need a small multiple of their size (DXT1,
+// the densest encoding, expands 8 times to RGBA, and a copy for GL doubles that); the allowance
+// lets a small file claim a moderate size whose data it lacks (a level cut short reads as zero).
+constexpr std::uint64_t kBytesPerFileByte = 64;
+constexpr std::uint64_t kBaseAllowance = 64ull << 20;
+
+// Bytes a load of this header allocates at most, on any path: per listed level, its buffer at
+// the size its encoding needs, an RGBA expansion or decode of it (whole blocks), and the GL
+// texture's own RGBA copy.
+std::uint64_t LoadBytesOf(const TBLP2Header& hdr);
 
 // Magic "BLP2" and directly stored content: the header is taken, the rest decides what loads.
 bool IsLoadableContent(const TBLP2Header& hdr);
@@ -65,7 +76,7 @@ struct THeaderProblem {
 // The first reason the header cannot be loaded as it stands, or none. Pure: the header, the
 // size of the file it came from and GL_MAX_TEXTURE_SIZE in, no reads, no allocation. Checked,
 // in this order: magic, content type, encoding, level 0 against the size limit, each listed
-// level's size against 2^31 - 1.
+// level's size against 2^31 - 1, what the load allocates against what the file size justifies.
 std::optional<THeaderProblem> CheckBlpHeader(const TBLP2Header& hdr, std::uint64_t fileSize,
                                              std::uint32_t maxTextureSize);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "BlpReference.h"
 #include "BlpTestSupport.h"
@@ -98,6 +100,28 @@ TEST(BlpDecode, short_level_is_zero_filled_and_counted) {
   EXPECT_EQ(decoded.levels[0].bytes[1023], 0);
 }
 
+// Every real texture, and every one cut to half its size, stays within what its size justifies.
+TEST(BlpDecode, real_textures_whole_and_cut_to_half_load) {
+  VELMORA_REQUIRE_REALDATA();
+  int loaded = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(RealDataDir() / "blp")) {
+    if (entry.path().extension() != ".blp") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const std::string& bytes : {whole, whole.substr(0, whole.size() / 2)}) {
+      blp::TMemorySource source({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+      const TBLP2Header hdr = blp::ReadBlpHeader(source);
+      if (!blp::IsLoadableContent(hdr)) continue;  // BLP1 and JPEG content
+      EXPECT_NO_THROW({
+        const blp::TBlpLevels levels = blp::DecodeBlp(source, 16384, {});
+        EXPECT_FALSE(levels.levels.empty()) << entry.path() << " " << bytes.size() << " bytes";
+      }) << entry.path() << " " << bytes.size() << " bytes";
+      ++loaded;
+    }
+  }
+  EXPECT_GE(loaded, 18);
+}
+
 // The one header check: the first failure, with the value found and, for sizes, the limit.
 struct CheckRow {
   const char* name;
@@ -123,6 +147,10 @@ const CheckRow kChecks[] = {
      blp::THeaderProblemKind::kUnknownEncoding, "unknown encoding 9: not supported"},
     {"width_beyond_limit", [](std::string& b) { PutLe32(b, blpfield::kWidth, 16385); },
      blp::THeaderProblemKind::kTooLarge, "cannot allocate 16385 x 16 RGBA pixels (limit 16384)"},
+    {"more_than_the_file_justifies",
+     [](std::string& b) { PutLe32(b, blpfield::kWidth, 8192); PutLe32(b, blpfield::kHeight, 8192); },
+     blp::THeaderProblemKind::kTooLarge,
+     "cannot allocate 1072693248 bytes for 8192 x 8192 pixels from a file of 1512 bytes (limit 67205632)"},
     {"level_1_size_2_31", [](std::string& b) { PutLe32(b, blpfield::kSizes + 4, 0x80000000u); },
      blp::THeaderProblemKind::kTooLarge, "cannot allocate 2147483648 bytes for mip level 1 (limit 2147483647)"},
 };

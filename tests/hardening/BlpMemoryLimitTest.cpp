@@ -80,6 +80,26 @@ const MemoryRow kRows[] = {
        b[blpfield::kHasMips] = 0;
      },
      2048, false, 1},
+    // Small files whose headers lie within the GL limit: refused by what their size justifies.
+    {"dxt5_149_bytes_claiming_16384_square_with_mips", 2, 8, 7, 8, 8,
+     [](std::string& b) {
+       Claim(b, 16384, 16384);
+       b.resize(149);
+     },
+     16384, true, 0},
+    {"palette_1173_bytes_claiming_16384_square", 1, 8, 8, 8, 8,
+     [](std::string& b) {
+       Claim(b, 16384, 16384);
+       b.resize(1173);
+     },
+     16384, true, 0},
+    {"uncompressed_148_bytes_every_offset_past_the_end", 3, 8, 8, 8, 8,
+     [](std::string& b) {
+       Claim(b, 8192, 8192);
+       EveryLevelHugeAndPastTheEnd(b);
+       b.resize(148);
+     },
+     16384, true, 0},
 };
 
 std::uint64_t Pad4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
@@ -126,6 +146,9 @@ TEST_P(BlpMemoryLimit, AllocatesNoMoreThanTheFileAndTheGlLimitJustify) {
   }
   // Pixel buffer, level buffer and the recording table's copies of the uploads.
   EXPECT_LE(total, 4 * bound) << "all allocations of the load";
+  // Whatever the header says, at most 64 bytes per file byte and 64 MiB, GL's copy counted as
+  // what the recording table keeps.
+  EXPECT_LE(total, 64 * bytes.size() + (std::size_t{64} << 20)) << "bounded by the file";
   const std::size_t uploads = gl.Calls("glTexImage2D").size() + gl.Calls("glCompressedTexImage2DARB").size();
   EXPECT_EQ(uploads, static_cast<std::size_t>(row.raises ? 0 : row.levels)) << gl.Trace();
   GL_ARB_texture_compression = false;

@@ -1,9 +1,9 @@
 // The file index and the archive list.
 #include <bit>
-#include <cstring>
 
 #include "archive/Storm.h"
 #include "archive/Zanth.h"
+#include "base/SipHash.h"
 
 namespace velmora {
 
@@ -12,31 +12,9 @@ std::unique_ptr<TFileIndex> FileIndex;
 
 namespace {
 
-std::uint64_t Load64(const char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-// 64-bit multiply-mix hash over 8-byte words; keys are archive paths of a few dozen bytes.
-std::uint64_t HashKey(std::string_view s) {
-  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
-  std::uint64_t h = s.size() * kMul;
-  std::size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    h = (h ^ Load64(s.data() + i)) * kMul;
-    h ^= h >> 29;
-  }
-  if (i < s.size()) {
-    std::uint64_t tail = 0;
-    std::memcpy(&tail, s.data() + i, s.size() - i);
-    h = (h ^ tail) * kMul;
-  }
-  h ^= h >> 32;
-  h *= 0xD6E8FEB86659FD93ull;
-  h ^= h >> 32;
-  return h;
-}
+// Keys come from listfiles anyone can write: the hash is keyed per process, so no listfile can
+// be made whose keys share a home slot.
+std::uint64_t HashKey(std::string_view s) { return KeyedHash(s); }
 
 constexpr std::size_t kInitialSlots = 1024;
 
@@ -49,6 +27,7 @@ std::size_t TFileIndex::Slot(std::uint64_t hash, std::string_view key, bool& fou
   const std::uint64_t tag = hash >> 32;
   std::size_t i = static_cast<std::size_t>(hash >> shift_);
   for (;;) {
+    ++probes_;
     const std::uint64_t v = table_[i];
     if (v == 0) {
       found = false;

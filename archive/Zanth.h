@@ -49,6 +49,9 @@ public:
 
   void Clear();
 
+  // Table slots looked at by all lookups so far: a measure of collisions that needs no clock.
+  std::uint64_t ProbeCount() const { return probes_; }
+
 private:
   struct Entry {
     std::string_view key;
@@ -68,6 +71,7 @@ private:
   std::size_t mask_ = 0;
   unsigned shift_ = 64;  // 64 - log2(slots)
   std::vector<std::unique_ptr<char[]>> texts_;
+  mutable std::uint64_t probes_ = 0;
 };
 
 // The open archives, in opening order; each is closed by FreeArchiveIndex, first to last.

@@ -1,6 +1,8 @@
 // The file tree's per-level dictionaries.
 #include "ui/NodeData.h"
 
+#include "base/SipHash.h"
+
 namespace velmora {
 
 namespace {
@@ -8,12 +10,8 @@ namespace {
 // Past this many entries a level's dictionary gets its hash table.
 constexpr std::size_t kLinearEntries = 24;
 
-// FNV-1a over the name: names are short, and the table only serves large levels.
-std::uint64_t HashName(std::string_view s) {
-  std::uint64_t h = 0xCBF29CE484222325ull;
-  for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
-  return h ^ (h >> 29);
-}
+// Names come from listfiles anyone can write: the hash is keyed per process.
+std::uint64_t HashName(std::string_view s) { return KeyedHash(s); }
 
 }  // namespace
 
@@ -21,6 +19,7 @@ std::size_t TNodeDict::Slot(std::string_view name, bool& found) const {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = static_cast<std::size_t>(HashName(name)) & mask;
   for (;;) {
+    ++probes_;
     const std::uint32_t v = slots_[i];
     if (v == 0) {
       found = false;

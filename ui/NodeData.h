@@ -22,6 +22,8 @@ public:
   void Store(std::string_view name, TVirtualNode* node);
   std::size_t Count() const { return entries_.size(); }
   void Clear();
+  // Hash slots looked at by all lookups so far: a measure of collisions that needs no clock.
+  std::uint64_t ProbeCount() const { return probes_; }
 
 private:
   struct Entry {
@@ -33,6 +35,7 @@ private:
 
   std::vector<Entry> entries_;
   std::vector<std::uint32_t> slots_;  // entry index + 1; 0 = empty; unused while small
+  mutable std::uint64_t probes_ = 0;
 };
 
 // The data of every tree node. The texts are views into text the tree control keeps for its

@@ -10,6 +10,7 @@
 
 #include "base/FileRead.h"
 #include "base/Lines.h"
+#include "base/SipHash.h"
 #include "support/TestData.h"
 
 namespace velmora::test {
@@ -100,6 +101,19 @@ TEST(FileRead, RefusesWhatIsNoRegularFileAndWhatIsTooLarge) {
   EXPECT_TRUE(FileExists(fifo));
   EXPECT_FALSE(FileExists(dir));
   EXPECT_FALSE(FileExists(dir + "/missing"));
+}
+
+// The reference vector of SipHash-2-4 (key 00..0f, message 00..0e) checks the rounds that
+// SipHash-1-3 shares; the process key differs between processes but is one for the process.
+TEST(SipHash, rounds_match_the_reference_and_the_process_key_is_drawn_once) {
+  const TSipKey key{0x0706050403020100ull, 0x0F0E0D0C0B0A0908ull};
+  std::string message;
+  for (char c = 0; c < 15; ++c) message.push_back(c);
+  EXPECT_EQ(SipHash24(key, message), 0xA129CA6149BE45E5ull);
+  EXPECT_EQ(SipHash24(key, ""), 0x726FDB47DD0E0E31ull);
+  EXPECT_NE(SipHash13(key, message), SipHash24(key, message));
+  EXPECT_EQ(&ProcessHashKey(), &ProcessHashKey());
+  EXPECT_FALSE(ProcessHashKey().k0 == 0 && ProcessHashKey().k1 == 0);
 }
 
 }  // namespace

@@ -5,12 +5,16 @@
 // Depth of a path never turns into depth of the stack.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "HardeningSupport.h"
 #include "archive/Zanth.h"
+#include "base/Ascii.h"
 #include "ui/FileTree.h"
+#include "ui/NodeData.h"
 #include "ui/TreeModel.h"
 
 namespace velmora::test {
@@ -142,6 +146,80 @@ TEST(HostileListFile, path_of_100000_backslashes_needs_no_stack_per_level) {
   EXPECT_EQ(c.nodes, 100002u);
   EXPECT_EQ(c.topLevel, 1u);
   EXPECT_EQ(c.afterClear, 0u);
+}
+
+// The unkeyed hashes the index and the tree's levels used before: anyone could make keys that
+// share their home slot, and every insert then walks the cluster (30,000 such lines took 4.8 s).
+std::uint64_t UnkeyedIndexHash(std::string_view s) {
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = s.size() * kMul;
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w = 0;
+    std::memcpy(&w, s.data() + i, 8);
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  }
+  if (i < s.size()) {
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, s.data() + i, s.size() - i);
+    h = (h ^ tail) * kMul;
+  }
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  return h ^ (h >> 32);
+}
+
+std::uint64_t UnkeyedNameHash(std::string_view s) {
+  std::uint64_t h = 0xCBF29CE484222325ull;
+  for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  return h ^ (h >> 29);
+}
+
+// `count` names made from `pattern` + a number, kept when `slot` of their unkeyed hash is 0; or
+// every one when `slot` is null (the random input of the same shape).
+std::vector<std::string> Names(std::size_t count, const char* pattern, std::uint64_t (*slot)(std::string_view)) {
+  std::vector<std::string> names;
+  for (std::uint64_t n = 0; names.size() < count; ++n) {
+    std::string name = pattern + std::to_string(n) + ".BLP";
+    if (slot == nullptr || slot(name) == 0) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+constexpr std::size_t kColliding = 1000;
+
+// Keys that shared one home slot under the unkeyed hash cost no more probes than keys of the
+// same shape that did not.
+TEST(HostileKeys, index_keys_made_to_collide_cost_what_random_keys_cost) {
+  // The home slot was the hash's top bits: 13 equal bits put them in one slot of any table the
+  // index makes for them.
+  const auto top13 = [](std::string_view k) { return UnkeyedIndexHash(k) >> 51; };
+  const auto probes = [](const std::vector<std::string>& keys) {
+    TFileIndex index;
+    for (const std::string& k : keys) index.Store(k, TFileMpqRec{1, {}, k});
+    for (const std::string& k : keys) EXPECT_NE(index.Find(k), nullptr);
+    return index.ProbeCount();
+  };
+  const std::uint64_t colliding = probes(Names(kColliding, "TEXTURES\\X", +top13));
+  const std::uint64_t random = probes(Names(kColliding, "TEXTURES\\X", nullptr));
+  EXPECT_LT(colliding, 3 * random) << "colliding " << colliding << ", random " << random;
+}
+
+TEST(HostileKeys, folder_names_made_to_collide_cost_what_random_names_cost) {
+  // A level's table took the hash's low bits: 12 equal bits put them in one slot of the table
+  // a level of this many folders gets.
+  const auto low12 = [](std::string_view k) { return UnkeyedNameHash(k) & 0xFFF; };
+  const auto probes = [](const std::vector<std::string>& names) {
+    std::vector<TVirtualNode> nodes(names.size());
+    TNodeDict dict;
+    for (std::size_t i = 0; i < names.size(); ++i) dict.Store(names[i], &nodes[i]);
+    for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(dict.Find(names[i]), &nodes[i]);
+    return dict.ProbeCount();
+  };
+  const std::uint64_t colliding = probes(Names(kColliding, "F", +low12));
+  const std::uint64_t random = probes(Names(kColliding, "F", nullptr));
+  EXPECT_LT(colliding, 3 * random) << "colliding " << colliding << ", random " << random;
 }
 
 }  // namespace

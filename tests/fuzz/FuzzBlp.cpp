@@ -7,9 +7,11 @@
 // Every upload is then compared with a plain model of the format written here: which levels the
 // header's chain holds, their sizes, and their pixels (palette expansion, DXT through the
 // reference decoder, uncompressed bytes as stored); the allocation error may come only from a
-// size beyond the GL limit or a level size of 2^31 bytes or more.
+// size beyond the GL limit, a level size of 2^31 bytes or more, or a load larger than the file
+// justifies (64 bytes per file byte and 64 MiB), and then before any upload.
 //
-// GL_MAX_TEXTURE_SIZE is 1024 here, so that no input makes a buffer larger than 4 MiB.
+// GL_MAX_TEXTURE_SIZE is a real GPU's 16384: the file-size bound alone keeps every input's
+// buffers small, and -rss_limit_mb fails any input that balloons all the same.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -31,7 +33,7 @@ using namespace velmora;
 
 namespace {
 
-constexpr GLint kMaxTextureSize = 1024;
+constexpr GLint kMaxTextureSize = 16384;
 constexpr char kName[] = "fuzz\\input.blp";
 
 [[noreturn]] void Fail(const char* what, int level = -1) {
@@ -135,13 +137,15 @@ void CheckLoad(const std::string& file, bool compressedPath) {
   } else if (!accepted || !known || noPalette) {
     uploads = 0;
   } else {
+    // Per level: its buffer, its RGBA expansion or decode, and GL's copy, each at most RGBA of
+    // whole blocks.
+    std::uint64_t loadBytes = 0;
     for (std::size_t i = 0; i < chain.size(); ++i) {
-      if (size(static_cast<int>(i)) > 0x7FFFFFFFu) {
-        error = true;
-        uploads = i;
-        break;
-      }
+      if (size(static_cast<int>(i)) > 0x7FFFFFFFu) error = true;
+      loadBytes += 3 * 4 * ((std::uint64_t{chain[i].w} + 3) / 4 * 4) * ((std::uint64_t{chain[i].h} + 3) / 4 * 4);
     }
+    if (loadBytes > 64 * std::uint64_t{file.size()} + (std::uint64_t{64} << 20)) error = true;
+    if (error) uploads = 0;
   }
 
   bool raised = false;

@@ -8,6 +8,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
@@ -53,6 +55,9 @@ QDialog* ShowShortcutHelp(QWidget& window) {
     table->setItem(row, 0, new QTableWidgetItem(action->text().remove(QLatin1Char('&'))));
     table->setItem(row, 1, new QTableWidgetItem(keys));
   }
+  // Tall enough for every row without scrolling, as far as the screen allows.
+  const int rows = table->horizontalHeader()->height() + table->rowCount() * table->verticalHeader()->defaultSectionSize();
+  dialog->resize(dialog->width(), std::min(rows + 80, 720));
   dialog->show();
   dialog->raise();
   return dialog;

@@ -4,7 +4,10 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPainter>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
 
@@ -16,35 +19,51 @@ namespace {
 // A font without such faces is scaled horizontally by the font engine.
 constexpr int kStretches[] = {100, 94, 87, 81, 75, 69};
 
-// Keeps a panel's line box as tall as the font's line: what the frame's inner area lacks comes
-// out of the frame's rows, top first (the font's spare ascent lies there), then bottom.
-class TLineBoxKeeper : public QObject {
+// A panel's frame leaves 12 rows inside a 14-row panel, one less than the line of an 11-pixel
+// font (ascent 10 and descent 3 for DejaVu Sans). The label centres that line and clips it to the
+// frame's inside, which cuts the descenders and underscores. The ascent holds a row or two of
+// room above the tallest letters, so the panel draws its text itself: centred as the label would,
+// but never with the descent below the inside; the frame stays where it was.
+class TPanelPainter : public QObject {
 public:
   using QObject::QObject;
 
-  static void Fit(QLabel& label) {
-    const int frame = label.frameWidth();
-    const int inner = label.height() - 2 * frame;
-    const int lack = std::max(0, QFontMetrics(label.font()).height() - inner);
-    const int top = std::min(lack, frame);
-    const int bottom = std::min(lack - top, frame);
-    const QMargins margins(0, -top, 0, -bottom);
-    if (label.contentsMargins() != margins) label.setContentsMargins(margins);
+  static void Paint(QLabel& label) {
+    QPainter painter(&label);
+    QStyleOptionFrame frame;
+    frame.initFrom(&label);
+    frame.rect = label.frameRect();
+    frame.frameShape = label.frameShape();
+    frame.lineWidth = label.lineWidth();
+    frame.midLineWidth = label.midLineWidth();
+    if (label.frameShadow() == QFrame::Sunken) frame.state |= QStyle::State_Sunken;
+    if (label.frameShadow() == QFrame::Raised) frame.state |= QStyle::State_Raised;
+    label.style()->drawControl(QStyle::CE_ShapedFrame, &frame, &painter, &label);
+
+    const QRect inside = label.contentsRect();
+    const QFontMetrics metrics(label.font());
+    const int centred = inside.top() + (inside.height() - metrics.height()) / 2 + metrics.ascent();
+    const int baseline = std::min(centred, inside.bottom() + 1 - metrics.descent());
+    // The label's own indent: half an "x" inside a frame.
+    const int indent = label.indent() >= 0 ? label.indent()
+                                           : (label.frameWidth() > 0 ? metrics.horizontalAdvance(QLatin1Char('x')) / 2 : 0);
+    painter.setClipRect(inside);
+    painter.setFont(label.font());
+    painter.setPen(label.palette().color(label.isEnabled() ? QPalette::Active : QPalette::Disabled, label.foregroundRole()));
+    painter.drawText(QPoint(inside.left() + indent, baseline), label.text());
   }
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Resize || event->type() == QEvent::FontChange) {
-      if (auto* label = qobject_cast<QLabel*>(watched)) Fit(*label);
-    }
-    return false;
+    if (event->type() != QEvent::Paint) return false;
+    auto* label = qobject_cast<QLabel*>(watched);
+    if (label == nullptr) return false;
+    Paint(*label);
+    return true;
   }
 };
 
-void KeepLineBox(QLabel& label) {
-  label.installEventFilter(new TLineBoxKeeper(&label));
-  TLineBoxKeeper::Fit(label);
-}
+void KeepLineBox(QLabel& label) { label.installEventFilter(new TPanelPainter(&label)); }
 
 }  // namespace
 

@@ -15,14 +15,15 @@ namespace velmora {
 // ships, with a has_mips of 17 as real files carry.
 QString WidestHeaderText();
 
-// Fits the panels' text to the bar: each panel's line box may take the rows of its own sunken
-// frame (which hold no glyph ink, only the font's spare ascent and descent), so that letters,
+// Fits the panels' text to the bar: a line taller than a panel's inside is raised until its
+// descent fits, giving up only the font's spare room above its tallest letters, so that letters,
 // descenders and underscores all show in the 14 rows the bar leaves a panel; and when panel 0
 // cannot show WidestHeaderText, the panels' font is narrowed (stretched below 100%) until it can.
-// Font height and the text itself stay as they are.
+// Font height, frames and the text itself stay as they are.
 void FitStatusPanels(const std::array<QLabel*, 3>& panels);
 
-// Adds a fourth panel after `panels`, filling the rest of the bar, with their frame and font.
+// Adds a fourth panel after `panels`, filling the rest of the bar, with their frame, font and
+// painting.
 QLabel* AddInfoPanel(QStatusBar& bar, const std::array<QLabel*, 3>& panels);
 
 }  // namespace velmora

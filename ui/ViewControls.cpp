@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCursor>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -162,7 +163,10 @@ void TViewControls::BuildActions() {
 
 void TViewControls::AppendContextAction(QAction* action) {
   FAppended.emplace_back(action);
-  FMenu.clear();  // made anew with it on the next right click
+  // Made anew with it on the next right click.
+  delete FMenu.data();
+  FLevelMenu = nullptr;
+  FBackgroundMenu = nullptr;
 }
 
 QMenu* TViewControls::ContextMenu() {
@@ -197,6 +201,7 @@ QMenu* TViewControls::ContextMenu() {
 void TViewControls::FillLevelMenu() {
   if (FLevelMenu == nullptr) return;
   FLevelMenu->clear();
+  qDeleteAll(FLevelMenu->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly));
   const int count = LevelCount();
   auto* group = new QActionGroup(FLevelMenu);
   for (int i = 0; i < count; ++i) {
@@ -256,7 +261,15 @@ void TViewControls::Refresh() {
   FForm.View().SetViewport();
   FForm.View().RedrawTexture();
   UpdateChecks();
-  UpdateReadout();
+  // Another texel may lie under a pointer that has not moved.
+  const QPoint pointer = RenderPanel ? RenderPanel->mapFromGlobal(QCursor::pos()) : QPoint(-1, -1);
+  if (CurrentTexture && RenderPanelHost->isVisible() && QRect(QPoint(0, 0), RenderPanelHost->size()).contains(pointer)) {
+    PanelMouseMove(pointer);
+  } else {
+    if (FPointerTexel && CurrentTexture) FForm.SetStatusText(1, QString());
+    FPointerTexel.reset();
+    UpdateReadout();
+  }
 }
 
 void TViewControls::SetTextureSize(int width, int height) {

@@ -72,6 +72,9 @@ TViewControls::TViewControls(TForm1& form) : FForm(form) {
   RenderPanelHost->setGeometry(QRect(QPoint(0, 0), FTextureSize));
   RenderPanelHost->raise();
   RenderPanelHost->show();
+  // Clicks and drags on the picture must leave the keyboard with the tree: a native window that
+  // takes focus when clicked would take the tree's keys.
+  RenderPanel->setFlag(Qt::WindowDoesNotAcceptFocus, true);
   FCanvas->installEventFilter(this);
   ViewBox->viewport()->installEventFilter(this);
   RenderPanel->installEventFilter(this);

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -310,6 +311,28 @@ TEST(ViewControls, mip_levels_show_their_own_texels_and_another_file_starts_at_l
   v.Press(Qt::Key_BracketRight);
   v.Press(Qt::Key_Equal);
   EXPECT_TRUE(ViewShows({Level(dxt, 1), 2}, 3));
+}
+
+// Real pointer and keyboard input through the X server (the focus follows only real clicks).
+bool Xdotool(const std::string& args) { return std::system(("xdotool " + args + " > /dev/null 2>&1").c_str()) == 0; }
+
+TEST(ViewControls, the_tree_keeps_the_keyboard_after_a_click_and_a_drag_on_the_picture) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  if (!Xdotool("version")) GTEST_SKIP() << "no xdotool";
+  const BlpFile a = RandomBlp(3, 8, 8, 64, 48, 0, 91);
+  const BlpFile b = RandomBlp(3, 8, 8, 32, 24, 0, 92);
+  TViewWorld v({{"a.blp", WriteBlp(a)}, {"b.blp", WriteBlp(b)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("a.blp");
+  const QPoint at = RenderPanel->mapToGlobal(QPoint(20, 20));
+  ASSERT_TRUE(Xdotool("mousemove --sync " + std::to_string(at.x()) + " " + std::to_string(at.y()) +
+                      " mousedown 1 mousemove --sync " + std::to_string(at.x() + 9) + " " + std::to_string(at.y() + 5) +
+                      " mouseup 1"));
+  Settle(200);
+  ASSERT_TRUE(Xdotool("key Down"));
+  EXPECT_TRUE(WaitFor([&] { return v.form().StatusText(0).endsWith("32 x 24"); }, 3000))
+      << "the tree did not get the Down key; focus is on "
+      << (QGuiApplication::focusWindow() ? QGuiApplication::focusWindow()->objectName().toStdString() : "nothing");
 }
 
 void Wheel(QPoint at, int delta, Qt::KeyboardModifiers mods) {

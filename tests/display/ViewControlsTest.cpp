@@ -49,8 +49,10 @@ private:
 // A window on a world of named textures, shown and loaded.
 class TViewWorld {
 public:
-  explicit TViewWorld(const std::vector<std::pair<std::string, std::string>>& files)
-      : world_(Members(files)), form_(std::make_unique<TForm1>()) {}
+  // `alsoListed`: a name the listfile holds but the archive does not.
+  explicit TViewWorld(const std::vector<std::pair<std::string, std::string>>& files, const std::string& alsoListed = {})
+      : world_(Members(files), alsoListed.empty() ? std::string() : ListFileOf(Members(files)) + "\r\nTextures\\" + alsoListed),
+        form_(std::make_unique<TForm1>()) {}
   bool Start() {
     form_->show();
     if (!QTest::qWaitForWindowExposed(form_.get())) return false;
@@ -431,11 +433,14 @@ TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears
       {"truncated.blp", cut, "level 0 is 4096 bytes short: the rest is shown black"},
       {"offset.blp", moved, "level 0 starts at offset 1048576, past the end of the file (1172 bytes): it is shown black"},
       {"empty.blp", "", "empty file (0 bytes)"},
+      {"absent.blp", "", "the archive cannot open this file"},
       {"good.blp", WriteBlp(good), ""},
   };
   std::vector<std::pair<std::string, std::string>> files;
-  for (const TRow& row : rows) files.emplace_back(row.name, row.bytes);
-  TViewWorld v(files);
+  for (const TRow& row : rows) {
+    if (std::string(row.name) != "absent.blp") files.emplace_back(row.name, row.bytes);
+  }
+  TViewWorld v(files, "absent.blp");
   ASSERT_TRUE(v.Start());
   for (const TRow& row : rows) {
     SCOPED_TRACE(row.name);

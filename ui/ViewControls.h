@@ -9,6 +9,8 @@
 // neither an X window nor a GL viewport can be 64 times the size of a large texture.
 #pragma once
 
+#include <QKeySequence>
+#include <QList>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -21,8 +23,6 @@
 #include "render/ViewState.h"
 
 class QAction;
-class QActionGroup;
-class QLabel;
 class QMenu;
 class QWheelEvent;
 class QWidget;

@@ -207,7 +207,7 @@ TEST(ViewControls, zoom_steps_give_each_texel_n_by_n_pixels_and_actual_size_the_
     EXPECT_TRUE(ViewShows(picture, 1));
     EXPECT_EQ(ViewBox->widget()->size(), QSize(static_cast<int>(std::ceil(24 * zoom)), static_cast<int>(std::ceil(16 * zoom))));
     if (zoom == 1) {
-      // Back to the plain view: the panel has the texture's size and the specified drawing.
+      // Back to the plain view: the panel has the texture's size and the plain drawing calls.
       EXPECT_EQ(RenderPanelHost->size(), QSize(24, 16));
       EXPECT_TRUE(v.form().View().PlainDrawing());
     }

@@ -162,7 +162,7 @@ TEST(ViewWindow, size_place_splitter_background_and_channel_are_remembered) {
     TForm1 first;
     first.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
-    EXPECT_EQ(first.size(), QSize(588, 571)) << "the first start keeps the specified size";
+    EXPECT_EQ(first.size(), QSize(588, 571)) << "the first start keeps the first-start size";
     first.resize(700, 620);
     first.move(first.pos() + QPoint(13, 7));
     first.Splitter1->setSizes({260, 440});

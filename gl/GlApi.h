@@ -47,6 +47,8 @@ constexpr GLenum TEXTURE_INTERNAL_FORMAT = 0x1003;
 constexpr GLenum TEXTURE_COMPRESSED_IMAGE_SIZE = 0x86A0;
 constexpr GLenum TEXTURE_COMPRESSED = 0x86A1;
 constexpr GLenum TEXTURE_BINDING_2D = 0x8069;
+constexpr GLenum TEXTURE_BASE_LEVEL = 0x813C;
+constexpr GLenum TEXTURE_MAX_LEVEL = 0x813D;
 constexpr GLenum LINEAR = 0x2601;
 constexpr GLenum NEAREST = 0x2600;
 constexpr GLenum REPEAT = 0x2901;
@@ -62,6 +64,7 @@ constexpr GLenum COMPRESSED_RGBA_S3TC_DXT5_EXT = 0x83F3;
 constexpr GLenum UNPACK_ALIGNMENT = 0x0CF5;
 constexpr GLenum PACK_ALIGNMENT = 0x0D05;
 constexpr GLenum MAX_TEXTURE_SIZE = 0x0D33;
+constexpr GLenum MAX_VIEWPORT_DIMS = 0x0D3A;
 constexpr GLenum EXTENSIONS = 0x1F03;
 constexpr GLenum VERSION = 0x1F02;
 constexpr GLenum RENDERER = 0x1F01;
@@ -135,6 +138,12 @@ constexpr GLenum FRAMEBUFFER_COMPLETE = 0x8CD5;
   X(void, UseProgram, (GLuint program))                                                              \
   X(void, DeleteShader, (GLuint shader))                                                             \
   X(void, DeleteProgram, (GLuint program))                                                           \
+  X(GLint, GetUniformLocation, (GLuint program, const GLchar* name))                                 \
+  X(void, Uniform1i, (GLint location, GLint v0))                                                     \
+  X(void, Uniform2i, (GLint location, GLint v0, GLint v1))                                           \
+  X(void, Uniform1f, (GLint location, GLfloat v0))                                                   \
+  X(void, Uniform2f, (GLint location, GLfloat v0, GLfloat v1))                                       \
+  X(void, Uniform3f, (GLint location, GLfloat v0, GLfloat v1, GLfloat v2))                           \
   X(void, GenBuffers, (GLsizei n, GLuint * buffers))                                                 \
   X(void, BindBuffer, (GLenum target, GLuint buffer))                                                \
   X(void, BufferData, (GLenum target, GLsizeiptr size, const void* data, GLenum usage))              \

@@ -1,6 +1,7 @@
 // The texture view's context, fixed state, quad and drawing.
 #include "render/View.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -99,6 +100,7 @@ void TGlView::InitView(TRenderPanel& panel, TRgb buttonFace, const TViewSetup& s
     }
     FResolved = true;
 
+    FWindow = buttonFace;
     Gl.PolygonMode(gl::FRONT, gl::FILL);
     Gl.ClearColor(buttonFace.r / 255.0f, buttonFace.g / 255.0f, buttonFace.b / 255.0f, 1.0f);
     ViewportOn(panel);
@@ -124,7 +126,10 @@ void TGlView::InitView(TRenderPanel& panel, TRgb buttonFace, const TViewSetup& s
 void TGlView::RedrawTexture() {
   if (!FReady) return;
   Gl.Clear(gl::COLOR_BUFFER_BIT | gl::DEPTH_BUFFER_BIT);
-  if (CurrentTexture) {
+  // Zoom, level, channel or background: the second program draws (and, should it not build,
+  // the plain drawing stands in).
+  const bool drawnAsChosen = CurrentTexture && !PlainDrawing() && DrawChosen();
+  if (CurrentTexture && !drawnAsChosen) {
     Gl.BindVertexArray(VertexArray);
     Gl.UseProgram(ShaderProgram);
     Gl.BindBuffer(gl::ARRAY_BUFFER, PositionBuffer);
@@ -140,6 +145,34 @@ void TGlView::RedrawTexture() {
   }
   // Qt leaves a swap on a window that is not shown undefined; nothing of it would be seen.
   if (dc->isExposed()) hrc->swapBuffers(dc);
+}
+
+void TGlView::SetViewState(const TViewState& state, double originX, double originY, bool wholeLevel) {
+  FState = state;
+  FOriginX = originX;
+  FOriginY = originY;
+  FWholeLevel = wholeLevel;
+}
+
+bool TGlView::DrawChosen() {
+  const TBlpTexture& texture = *CurrentTexture;
+  // Only levels that were uploaded can be shown; a texture without any shows as level 0 does.
+  const int levels = static_cast<int>(texture.Levels().levels.size());
+  const int level = std::clamp(FState.level, 0, std::max(levels - 1, 0));
+  const qreal ratio = dc->devicePixelRatio();
+  TViewFrame frame;
+  frame.texture = texture.id;
+  frame.level = level;
+  frame.levelWidth = LevelExtent(static_cast<std::uint32_t>(std::max(texture.width, 0)), level);
+  frame.levelHeight = LevelExtent(static_cast<std::uint32_t>(std::max(texture.height, 0)), level);
+  frame.originX = FOriginX * ratio;
+  frame.originY = FOriginY * ratio;
+  frame.zoom = FState.zoom * ratio;
+  frame.viewportHeight = static_cast<int>(std::lround(dc->height() * ratio));
+  frame.channel = FState.channel;
+  frame.background = FState.background;
+  frame.window = FWindow;
+  return FDrawer.Draw({VertexArray, PositionBuffer, IndexBuffer}, frame);
 }
 
 void TGlView::SetViewport() {
@@ -168,6 +201,8 @@ void TGlView::ReleaseGlObjects() noexcept {
   }
   Gl.DeleteProgram(ShaderProgram);
   Gl.DeleteVertexArrays(1, &VertexArray);
+  // The program for zoom, levels and channels, if it was ever needed.
+  FDrawer.Release();
   IndexBuffer = TexCoordBuffer = PositionBuffer = 0;
   ShaderProgram = 0;
   VertexArray = 0;

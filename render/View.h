@@ -12,7 +12,9 @@
 #include "blp/ZanthBLP.h"
 #include "gl/GlApi.h"
 #include "gl/GlLibrary.h"
+#include "render/ViewDraw.h"
 #include "render/ViewPanel.h"
+#include "render/ViewState.h"
 
 class QOpenGLContext;
 
@@ -28,13 +30,6 @@ extern GLuint ShaderProgram;
 extern GLuint IndexBuffer;     // GL_ELEMENT_ARRAY_BUFFER: uint16 0, 1, 2, 3
 extern GLuint TexCoordBuffer;  // GL_ARRAY_BUFFER: (u, v) (0,0) (0,1) (1,0) (1,1)
 extern GLuint PositionBuffer;  // GL_ARRAY_BUFFER: (x, y, z) (-1,1,0) (-1,-1,0) (1,1,0) (1,-1,0)
-
-// A colour as 8-bit red, green and blue.
-struct TRgb {
-  std::uint8_t r = 0;
-  std::uint8_t g = 0;
-  std::uint8_t b = 0;
-};
 
 // How InitView reaches GL. The defaults are the program's; tests replace them to stand in for
 // a system without the library or without an entry point.
@@ -64,8 +59,18 @@ public:
   void InitView(TRenderPanel& panel, TRgb buttonFace, const TViewSetup& setup = {});
 
   // Clears to the clear colour, draws CurrentTexture on the quad if there is one, and swaps
-  // the panel's buffers.
+  // the panel's buffers. With the plain view state and the whole level on the panel the texture
+  // is drawn with the view's own program, stretched over the panel; otherwise the panel shows
+  // the part of the zoomed level that SetViewState placed there.
   void RedrawTexture();
+
+  // What the panel shows from the next redraw on: `state`, with the panel's top-left corner at
+  // pixel (originX, originY) of the zoomed level; `wholeLevel` when the panel is exactly the
+  // zoomed level. No GL call.
+  void SetViewState(const TViewState& state, double originX, double originY, bool wholeLevel);
+  const TViewState& ViewState() const { return FState; }
+  // True when the next redraw makes exactly the plain drawing calls.
+  bool PlainDrawing() const { return FWholeLevel && FState.IsDefault(); }
 
   // Fits the viewport to the panel's current size in device pixels.
   void SetViewport();
@@ -82,6 +87,14 @@ public:
 private:
   void ReleaseGlObjects() noexcept;
   void ReleaseContext() noexcept;
+  bool DrawChosen();
+
+  TViewDrawer FDrawer;
+  TViewState FState;
+  double FOriginX = 0;
+  double FOriginY = 0;
+  bool FWholeLevel = true;
+  TRgb FWindow;  // the clear colour
 
   TRenderPanel* dc = nullptr;            // the panel whose native window the context draws to
   std::unique_ptr<QOpenGLContext> hrc;   // the rendering context

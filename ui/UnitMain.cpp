@@ -30,7 +30,9 @@
 #include "render/View.h"
 #include "ui/ErrorHandler.h"
 #include "ui/FileTree.h"
+#include "ui/StatusPanels.h"
 #include "ui/TreeModel.h"
+#include "ui/ViewControls.h"
 
 namespace velmora {
 
@@ -121,6 +123,8 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     StatusBar1->addWidget(panel);
     FPanels[static_cast<std::size_t>(i)] = panel;
   }
+  FitStatusPanels(FPanels);
+  InfoPanel = AddInfoPanel(*StatusBar1, FPanels);
   layout->addWidget(StatusBar1, 0);
 
   TimerOnCreate = new QTimer(this);
@@ -160,11 +164,11 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
   RenderPanelHost->setObjectName(QStringLiteral("RenderPanelHost"));
   RenderPanelHost->setFocusPolicy(Qt::NoFocus);  // the keyboard stays with the tree
   RenderPanelHost->setGeometry(0, 0, kRenderPanelSize, kRenderPanelSize);
-  ViewBox->setWidget(RenderPanelHost.get());
+  // The scroll box scrolls a canvas of the zoomed texture's size; the panel lies over it.
+  FViewControls = std::make_unique<TViewControls>(*this);
   // The panel's own window takes its mouse moves and exposures; the widgets around it see none.
-  RenderPanel->SetMouseMoveHandler([this](QPoint pos) {
-    FormMouseMove(RenderPanel.data(), QGuiApplication::keyboardModifiers(), pos.x(), pos.y());
-  });
+  // Its moves go out as texel positions.
+  RenderPanel->SetMouseMoveHandler([this](QPoint pos) { FViewControls->PanelMouseMove(pos); });
   RenderPanel->SetExposeHandler([] {
     if (ViewBox) ViewBox->PaintView();
   });
@@ -191,6 +195,9 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
 }
 
 void TForm1::FormDestroy() {
+  // Window size and place, splitter and view choices for the next start.
+  if (FViewControls) FViewControls->SaveSettings();
+
   // The shown texture first: its GL texture goes while the context exists, its archive file
   // before the archives close.
   CurrentTexture.reset();
@@ -217,6 +224,7 @@ void TForm1::FormDestroy() {
     RenderPanel->SetExposeHandler({});
     RenderPanel->SetMouseMoveHandler({});
   }
+  FViewControls.reset();
   RenderPanelHost.reset();
   ViewBox.reset();
 }
@@ -317,9 +325,15 @@ void TForm1::OpenMpq(const std::string& line) {
   MpqHandle handle = 0;
   if (!OpenMpqArchive(MapWindowsPath(path, FWinePrefix), handle)) return;
   MpqList->Append(handle);
+  FArchivePaths[handle] = path;
   // "%s opened, handle %d": the handle's low 32 bits as a signed decimal.
   const auto shown = static_cast<std::int32_t>(static_cast<std::uint32_t>(handle));
   WriteLog(line + " opened, handle " + std::to_string(shown));
+}
+
+QString TForm1::ArchivePathOf(std::uintptr_t handle) const {
+  const auto it = FArchivePaths.find(handle);
+  return it == FArchivePaths.end() ? QString() : QString::fromUtf8(it->second.data(), static_cast<qsizetype>(it->second.size()));
 }
 
 void TForm1::FormMouseMove(QObject*, Qt::KeyboardModifiers, int x, int y) {
@@ -347,6 +361,8 @@ void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
   CurrentTexture = std::make_unique<TBlpTexture>(std::string(nodeData->fullName));
 
   SetStatusText(0, HeaderStatusText(CurrentTexture->hdr));
+  // Level 0 again, the notice for a file that cannot be shown whole, the readout.
+  FViewControls->TextureChanged();
   // 0 x 0 when the load stopped before the header was accepted.
   SetPanelSize(CurrentTexture->width, CurrentTexture->height);
   FView->SetViewport();
@@ -354,13 +370,10 @@ void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
 }
 
 void TForm1::SetPanelSize(int width, int height) {
-  if (!RenderPanelHost) return;
-  // The host passes its size on to the panel's native window at once, so the viewport that
-  // follows sees it.
-  RenderPanelHost->resize(width, height);
-  // An X window is at least 1 x 1: a panel of no size would still show one texel at its
-  // corner (and refit the viewport to it later). With no size it is hidden instead.
-  RenderPanelHost->setVisible(width > 0 && height > 0);
+  if (!RenderPanelHost || !FViewControls) return;
+  // At zoom 1 the panel takes this size (hidden when it has none); the host passes its size on
+  // to the panel's native window at once, so the viewport that follows sees it.
+  FViewControls->SetTextureSize(width, height);
 }
 
 void TForm1::FormPaint() { FView->RedrawTexture(); }
@@ -386,6 +399,8 @@ void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (FCentred) return;
   FCentred = true;
+  // A remembered place stands; the first start is centred.
+  if (FViewControls && FViewControls->GeometryRestored()) return;
   // Centred on the desktop, frame included; the frame is known once the window is shown.
   if (const QScreen* s = screen()) {
     QRect frame = frameGeometry();

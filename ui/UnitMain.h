@@ -6,7 +6,9 @@
 #include <QWidget>
 
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -22,6 +24,7 @@ namespace velmora {
 
 class TGlView;
 class TRenderPanel;
+class TViewControls;
 class TTreeModel;
 struct TVirtualNode;
 struct TViewSetup;
@@ -64,6 +67,8 @@ public:
 
   static constexpr int kPanelCount = 3;
   QLabel* StatusPanel(int panel) const { return FPanels.at(static_cast<std::size_t>(panel)); }
+  // The fourth panel, after the three and filling the rest of the bar: the texture readout.
+  QLabel* InfoPanel = nullptr;
   void SetStatusText(int panel, const QString& text);
   QString StatusText(int panel) const;
 
@@ -82,6 +87,11 @@ public:
 
   // The texture view on RenderPanel; ready once creation step 3 has succeeded.
   TGlView& View() const { return *FView; }
+  // Zoom, pan, channels, levels, the view's menu and shortcuts; from creation step 1 on.
+  TViewControls* ViewControls() const { return FViewControls.get(); }
+  // The path an archive was opened under (installation directory and the line of
+  // "mpqToLoad.txt"), by its handle; empty for a handle the window did not open.
+  QString ArchivePathOf(std::uintptr_t handle) const;
 
   // A node added to the tree's selection: a file node becomes the shown texture (the old one
   // is destroyed first), its header goes to status panel 0, the panel takes its size and the
@@ -121,6 +131,8 @@ private:
   void SetPanelSize(int width, int height);
 
   std::unique_ptr<TGlView> FView;  // dc and hrc of the drawing panel, and the view's operations
+  std::unique_ptr<TViewControls> FViewControls;
+  std::map<std::uintptr_t, std::string> FArchivePaths;  // MpqList's handles -> the paths opened
   std::array<QLabel*, kPanelCount> FPanels{};
   std::string FInstallPath;  // the registry value as UTF-8; no separator is added to it
   std::string FWinePrefix;

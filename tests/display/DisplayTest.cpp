@@ -293,8 +293,9 @@ TEST(Display, files_that_fail_to_load_empty_the_panel_and_show_the_header_read) 
     SCOPED_TRACE(row.file);
     ClickNode(w.form, PathOf("a.blp"));
     ASSERT_TRUE(PanelShows(OnScreen(s.a, DxtRules::Standard), 1));
-    const QRect whereAWas(RenderPanelHost->mapToGlobal(QPoint(0, 0)), QSize(24, 16));
     ClickNode(w.form, PathOf(row.file));
+    // Where A was in the view, which the failure's notice has moved down.
+    const QRect whereAWas(ViewBox->viewport()->mapToGlobal(QPoint(0, 0)), QSize(24, 16));
     ASSERT_TRUE(CurrentTexture) << "a texture that fails still replaces the shown one";
     EXPECT_EQ(w.form.StatusText(0).toStdString(), row.status);
     EXPECT_EQ(PanelSize(), QSize(0, 0));

@@ -1,6 +1,8 @@
 // GoogleTest main with a QApplication on the X display of the test run. Without a display the
 // tests skip: the view needs a window system to draw into.
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -40,6 +42,9 @@ int main(int argc, char** argv) {
   // <unknown module>; kept loaded, they are reported against the driver (or not at all).
   ::dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
   ::testing::InitGoogleTest(&argc, argv);
+  // The window reads and writes per-user settings: never the user's own in a test.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   const char* display = std::getenv("DISPLAY");
   gHaveDisplay = display != nullptr && *display != '\0';
   std::unique_ptr<QApplication> app;

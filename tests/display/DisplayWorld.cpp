@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSettings>
 #include <QTest>
 #include <QThread>
 #include <QTreeView>
@@ -63,6 +64,8 @@ TDisplayWorld::TDisplayWorld(const std::vector<MpqMember>& members, const std::s
   ::setenv("WINEPREFIX", prefix_.c_str(), 1);
   InitLogFilesAt((tmp_.path() / "exe").string(), std::time(nullptr));
   CreateLogLock();
+  // The window remembers its settings per user: each world starts from none of its own.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((tmp_.path() / "config").string()));
 }
 
 TDisplayWorld::~TDisplayWorld() {

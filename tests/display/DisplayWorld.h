@@ -32,7 +32,8 @@ bool HaveDisplay();
 
 // A game install for one window: a Wine prefix whose registry names C:\Games\WoW\, one archive
 // Data\display.MPQ, a working directory with "mpqToLoad.txt" and the shader files, and a log
-// directory. Sets WINEPREFIX and the working directory while alive.
+// directory, and a settings folder with nothing remembered. Sets WINEPREFIX and the working
+// directory while alive.
 class TDisplayWorld {
 public:
   // `listfile` empty: the member names. `shaders`: the shader files copied into the working

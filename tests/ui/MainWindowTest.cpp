@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
@@ -85,6 +86,8 @@ public:
     ::setenv("WINEPREFIX", prefix_.c_str(), 1);
     InitLogFilesAt((tmp_.path() / "exe").string(), std::time(nullptr));
     CreateLogLock();
+    // Nothing remembered from another window: the first-start layout.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((tmp_.path() / "config").string()));
   }
   ~TScratchWorld() {
     DestroyLogLock();

@@ -1,6 +1,8 @@
 // GoogleTest main with a QApplication: on the X display of the test run when there is one,
 // otherwise on the offscreen platform.
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -51,6 +53,9 @@ int main(int argc, char** argv) {
   // <unknown module>; kept loaded, they are reported against the driver (or not at all).
   ::dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
   ::testing::InitGoogleTest(&argc, argv);
+  // The window reads and writes per-user settings: never the user's own in a test.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

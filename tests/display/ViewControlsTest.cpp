@@ -1,0 +1,461 @@
+// The view's controls as a person uses them, on the real window: zoom steps giving N x N pixels per
+// texel, the backgrounds behind alpha, single channels on every encoding and both DXT paths, mip
+// levels, the wheel, dragging and Ctrl+wheel, the texel readout, and the notices for files that
+// cannot be shown. The screen is compared with the expected picture of whatever part is in view.
+#include "render/View.h"  // first: the program's GL names before any Qt GL header
+
+#include <QApplication>
+#include <QCursor>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTest>
+#include <QTreeView>
+#include <QWheelEvent>
+
+#undef GL_ARB_texture_compression
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "BlpReference.h"
+#include "DisplayWorld.h"
+#include "support/BlpWriter.h"
+#include "ui/UnitMain.h"
+#include "ui/ViewControls.h"
+
+namespace velmora::test {
+namespace {
+
+const QColor kFace(201, 187, 173);
+
+class TButtonFace {
+public:
+  TButtonFace() : old_(QApplication::palette()) {
+    QPalette p = old_;
+    p.setColor(QPalette::Button, kFace);
+    QApplication::setPalette(p);
+  }
+  ~TButtonFace() { QApplication::setPalette(old_); }
+
+private:
+  QPalette old_;
+};
+
+// A window on a world of named textures, shown and loaded.
+class TViewWorld {
+public:
+  // `alsoListed`: a name the listfile holds but the archive does not.
+  explicit TViewWorld(const std::vector<std::pair<std::string, std::string>>& files, const std::string& alsoListed = {})
+      : world_(Members(files), alsoListed.empty() ? std::string() : ListFileOf(Members(files)) + "\r\nTextures\\" + alsoListed),
+        form_(std::make_unique<TForm1>()) {}
+  bool Start() {
+    form_->show();
+    if (!QTest::qWaitForWindowExposed(form_.get())) return false;
+    // Window shortcuts need the window active; without a window manager it asks X itself.
+    form_->activateWindow();
+    if (!QTest::qWaitForWindowActive(form_.get())) return false;
+    const bool loaded = WaitFor([this] { return form_->LoadingFinished(); });
+    Settle();
+    return loaded;
+  }
+  TForm1& form() { return *form_; }
+  TViewControls& controls() { return *form_->ViewControls(); }
+  void Select(const std::string& name, bool softwareDxt = false) {
+    GL_ARB_texture_compression = !softwareDxt;
+    ClickNode(*form_, QStringList{"TEXTURES", QString::fromStdString(name).toUpper()});
+    GL_ARB_texture_compression = true;
+  }
+  // Ctrl + key, sent to the tree, which keeps the focus.
+  void Press(int key, Qt::KeyboardModifiers mods = Qt::ControlModifier) {
+    QTest::keyClick(form_->VirtualStringTreeView, static_cast<Qt::Key>(key), mods);
+    QApplication::processEvents();
+  }
+
+  TMessageBoxWatcher boxes;
+
+private:
+  static std::vector<MpqMember> Members(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<MpqMember> members;
+    for (const auto& [name, bytes] : files) members.push_back({"Textures\\" + name, bytes});
+    return members;
+  }
+  TButtonFace face_;
+  TDisplayWorld world_;
+  std::unique_ptr<TForm1> form_;
+};
+
+using TPixel = std::array<int, 3>;
+
+// What the view should show at pixel (x, y) of the zoomed level: the texel under the pixel's
+// centre, as the channel shows it, over the background.
+struct TPicture {
+  RgbaImage level;
+  double zoom = 1;
+  TChannel channel = TChannel::kRgba;
+  TBackground background = TBackground::kWindow;
+
+  TPixel At(int x, int y) const {
+    const int tx = std::min(static_cast<int>(std::floor((x + 0.5) / zoom)), level.width - 1);
+    const int ty = std::min(static_cast<int>(std::floor((y + 0.5) / zoom)), level.height - 1);
+    const std::uint8_t* t = level.At(tx, ty);
+    switch (channel) {
+      case TChannel::kRgb: return {t[0], t[1], t[2]};
+      case TChannel::kRed: return {t[0], t[0], t[0]};
+      case TChannel::kGreen: return {t[1], t[1], t[1]};
+      case TChannel::kBlue: return {t[2], t[2], t[2]};
+      case TChannel::kAlpha: return {t[3], t[3], t[3]};
+      case TChannel::kRgba: break;
+    }
+    TPixel back{kFace.red(), kFace.green(), kFace.blue()};
+    if (background == TBackground::kBlack) back = {0, 0, 0};
+    if (background == TBackground::kWhite) back = {255, 255, 255};
+    if (background == TBackground::kChecker) {
+      const TRgb c = ((x / kCheckerCell + y / kCheckerCell) % 2 == 0) ? kCheckerLight : kCheckerDark;
+      back = {c.r, c.g, c.b};
+    }
+    const double a = t[3] / 255.0;
+    TPixel out;
+    for (std::size_t i = 0; i < 3; ++i) out[i] = static_cast<int>(std::lround(t[i] * a + back[i] * (1 - a)));
+    return out;
+  }
+};
+
+// Waits until the part of the zoomed level in view shows `picture`.
+::testing::AssertionResult ViewShows(const TPicture& picture, int tolerance) {
+  ::testing::AssertionResult last = ::testing::AssertionFailure() << "nothing compared";
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    Settle(30);
+    const QWidget* canvas = ViewBox->widget();
+    const QRect shown = canvas->geometry().intersected(ViewBox->viewport()->rect());
+    if (shown.isEmpty()) return ::testing::AssertionFailure() << "no part of the level is in view";
+    RgbaImage expected;
+    expected.width = shown.width();
+    expected.height = shown.height();
+    for (int y = shown.top(); y <= shown.bottom(); ++y) {
+      for (int x = shown.left(); x <= shown.right(); ++x) {
+        const TPixel p = picture.At(x - canvas->x(), y - canvas->y());
+        expected.pixels.insert(expected.pixels.end(), {static_cast<std::uint8_t>(p[0]), static_cast<std::uint8_t>(p[1]),
+                                                       static_cast<std::uint8_t>(p[2]), 255});
+      }
+    }
+    last = PixelsMatch(expected, GrabScreen(QRect(ViewBox->viewport()->mapToGlobal(shown.topLeft()), shown.size())),
+                       tolerance);
+    if (last) return last;
+  }
+  return last << " (canvas at " << ViewBox->widget()->x() << "," << ViewBox->widget()->y() << ")";
+}
+
+RgbaImage Level(const BlpFile& file, std::size_t index, DxtRules rules = DxtRules::Standard) {
+  const std::uint32_t w = std::max<std::uint32_t>(file.width >> index, 1);
+  const std::uint32_t h = std::max<std::uint32_t>(file.height >> index, 1);
+  return ExpectedLevel(file, file.levels.at(index), w, h, rules);
+}
+
+// Uncompressed, with mips, alpha in three bands: 0 on the left, 128 in the middle, 255 on the right.
+BlpFile AlphaBands(std::uint32_t w, std::uint32_t h) {
+  BlpFile f = RandomBlp(3, 8, 8, w, h, 1, 31);
+  std::uint32_t lw = w;
+  for (std::string& level : f.levels) {
+    for (std::size_t i = 3; i < level.size(); i += 4) {
+      const std::size_t x = (i / 4) % std::max<std::uint32_t>(lw, 1);
+      level[i] = static_cast<char>(x * 3 < lw ? 0 : x * 3 < 2 * lw ? 128 : 255);
+    }
+    lw >>= 1;
+  }
+  return f;
+}
+
+TEST(ViewControls, zoom_steps_give_each_texel_n_by_n_pixels_and_actual_size_the_plain_picture) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  const BlpFile file = AlphaBands(24, 16);
+  TViewWorld v({{"bands.blp", WriteBlp(file)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("bands.blp");
+  TPicture picture{Level(file, 0)};
+
+  struct TStep {
+    const char* name;
+    int key;
+    Qt::KeyboardModifiers mods;
+    double zoom;
+  } steps[] = {{"ctrl_equal_doubles", Qt::Key_Equal, Qt::ControlModifier, 2},
+               {"ctrl_plus_doubles_again", Qt::Key_Plus, Qt::ControlModifier, 4},
+               {"ctrl_minus_halves", Qt::Key_Minus, Qt::ControlModifier, 2},
+               {"ctrl_0_actual_size", Qt::Key_0, Qt::ControlModifier, 1},
+               {"ctrl_minus_below_1", Qt::Key_Minus, Qt::ControlModifier, 0.5},
+               {"ctrl_9_fits_the_view", Qt::Key_9, Qt::ControlModifier, -1}};
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.name);
+    v.Press(step.key, step.mods);
+    const double zoom = v.controls().State().zoom;
+    if (step.zoom > 0) {
+      EXPECT_EQ(zoom, step.zoom);
+    } else {
+      // As large as the level fits: 24 x 16 in the view's width or height.
+      const QSize room = ViewBox->viewport()->size();
+      EXPECT_NEAR(zoom, std::min(room.width() / 24.0, room.height() / 16.0), 1e-9);
+      EXPECT_LE(ViewBox->widget()->width(), room.width());
+      EXPECT_LE(ViewBox->widget()->height(), room.height());
+      continue;  // a fractional zoom: texel edges fall between pixels
+    }
+    picture.zoom = zoom;
+    EXPECT_TRUE(ViewShows(picture, 1));
+    EXPECT_EQ(ViewBox->widget()->size(), QSize(static_cast<int>(std::ceil(24 * zoom)), static_cast<int>(std::ceil(16 * zoom))));
+    if (zoom == 1) {
+      // Back to the plain view: the panel has the texture's size and the plain drawing calls.
+      EXPECT_EQ(RenderPanelHost->size(), QSize(24, 16));
+      EXPECT_TRUE(v.form().View().PlainDrawing());
+    }
+  }
+  EXPECT_EQ(v.form().focusWidget(), v.form().VirtualStringTreeView) << "the tree lost the keyboard";
+  EXPECT_TRUE(v.boxes.texts.isEmpty()) << v.boxes.texts.join("; ").toStdString();
+}
+
+TEST(ViewControls, a_large_texture_at_64x_shows_the_part_in_view) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  const BlpFile file = RandomBlp(3, 8, 8, 1024, 512, 0, 32);
+  TViewWorld v({{"large.blp", WriteBlp(file)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("large.blp");
+  for (int i = 0; i < 7; ++i) v.Press(Qt::Key_Equal);
+  ASSERT_EQ(v.controls().State().zoom, 64);
+  EXPECT_EQ(ViewBox->widget()->size(), QSize(1024 * 64, 512 * 64));
+  EXPECT_TRUE(ViewBox->viewport()->rect().contains(RenderPanelHost->geometry())) << "the panel outgrew the view";
+  const TPicture picture{Level(file, 0), 64};
+  EXPECT_TRUE(ViewShows(picture, 1)) << "zoomed around the middle";
+  ViewBox->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  ViewBox->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_TRUE(ViewShows(picture, 1)) << "the far corner";
+}
+
+TEST(ViewControls, backgrounds_show_behind_alpha_in_turn) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  const BlpFile file = AlphaBands(48, 40);
+  TViewWorld v({{"bands.blp", WriteBlp(file)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("bands.blp");
+  TPicture picture{Level(file, 0)};
+  for (const TBackground background :
+       {TBackground::kChecker, TBackground::kBlack, TBackground::kWhite, TBackground::kWindow}) {
+    SCOPED_TRACE(static_cast<int>(background));
+    v.Press(Qt::Key_B);
+    ASSERT_EQ(v.controls().State().background, background);
+    picture.background = background;
+    EXPECT_TRUE(ViewShows(picture, 1));
+  }
+  EXPECT_TRUE(v.form().View().PlainDrawing()) << "the window's colour again is the plain view";
+}
+
+TEST(ViewControls, channels_show_the_same_on_every_encoding_and_both_dxt_paths) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  struct TRow {
+    const char* name;
+    BlpFile file;
+    bool softwareDxt;
+    int tolerance;
+  } rows[] = {{"palette_a8.blp", RandomBlp(1, 8, 8, 20, 12, 0, 41), false, 1},
+              {"palette_a4.blp", RandomBlp(1, 4, 8, 20, 12, 0, 42), false, 1},
+              {"dxt1_gl.blp", RandomBlp(2, 1, 0, 20, 12, 0, 43), false, 3},
+              {"dxt5_gl.blp", RandomBlp(2, 8, 7, 20, 12, 0, 44), false, 3},
+              {"dxt5_library.blp", RandomBlp(2, 8, 7, 20, 12, 0, 44), true, 1},
+              {"dxt3_library.blp", RandomBlp(2, 8, 1, 20, 12, 0, 45), true, 1},
+              {"uncompressed.blp", RandomBlp(3, 8, 8, 20, 12, 0, 46), false, 1}};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const TRow& row : rows) files.emplace_back(row.name, WriteBlp(row.file));
+  TViewWorld v(files);
+  ASSERT_TRUE(v.Start());
+  const TChannel channels[] = {TChannel::kRgb, TChannel::kRed, TChannel::kGreen, TChannel::kBlue, TChannel::kAlpha};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    v.Select(row.name, row.softwareDxt);
+    TPicture picture{Level(row.file, 0, row.softwareDxt ? DxtRules::Library : DxtRules::Standard)};
+    for (const TChannel channel : channels) {
+      SCOPED_TRACE(static_cast<int>(channel));
+      v.Press(Qt::Key_1 + static_cast<int>(channel));
+      picture.channel = channel;
+      EXPECT_TRUE(ViewShows(picture, row.tolerance));
+    }
+    v.Press(Qt::Key_1);
+  }
+}
+
+TEST(ViewControls, mip_levels_show_their_own_texels_and_another_file_starts_at_level_0) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  const BlpFile mips = RandomBlp(3, 8, 8, 32, 16, 1, 51);
+  const BlpFile dxt = RandomBlp(2, 8, 7, 64, 32, 1, 52);
+  TViewWorld v({{"mips.blp", WriteBlp(mips)}, {"mips_dxt5.blp", WriteBlp(dxt)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("mips.blp");
+  struct TStep {
+    int key;
+    int level;
+    QSize size;
+    const char* readout;
+  } steps[] = {{Qt::Key_BracketRight, 1, {16, 8}, "mip 1/6 (16 x 8)"},
+               {Qt::Key_BracketRight, 2, {8, 4}, "mip 2/6 (8 x 4)"},
+               {Qt::Key_BracketLeft, 1, {16, 8}, "mip 1/6 (16 x 8)"}};
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.level);
+    v.Press(step.key);
+    ASSERT_EQ(v.controls().State().level, step.level);
+    EXPECT_EQ(RenderPanelHost->size(), step.size) << "at zoom 1 the panel has the level's size";
+    EXPECT_TRUE(ViewShows({Level(mips, static_cast<std::size_t>(step.level))}, 1));
+    EXPECT_TRUE(v.form().InfoPanel->text().contains(step.readout)) << v.form().InfoPanel->text().toStdString();
+  }
+  // Zoomed, on the GL's own DXT5 decode.
+  v.Select("mips_dxt5.blp");
+  EXPECT_EQ(v.controls().State().level, 0) << "another file starts at level 0";
+  v.Press(Qt::Key_BracketRight);
+  v.Press(Qt::Key_Equal);
+  EXPECT_TRUE(ViewShows({Level(dxt, 1), 2}, 3));
+}
+
+// Real pointer and keyboard input through the X server (the focus follows only real clicks).
+bool Xdotool(const std::string& args) { return std::system(("xdotool " + args + " > /dev/null 2>&1").c_str()) == 0; }
+
+TEST(ViewControls, the_tree_keeps_the_keyboard_after_a_click_and_a_drag_on_the_picture) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  if (!Xdotool("version")) GTEST_SKIP() << "no xdotool";
+  const BlpFile a = RandomBlp(3, 8, 8, 64, 48, 0, 91);
+  const BlpFile b = RandomBlp(3, 8, 8, 32, 24, 0, 92);
+  TViewWorld v({{"a.blp", WriteBlp(a)}, {"b.blp", WriteBlp(b)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("a.blp");
+  const QPoint at = RenderPanel->mapToGlobal(QPoint(20, 20));
+  ASSERT_TRUE(Xdotool("mousemove --sync " + std::to_string(at.x()) + " " + std::to_string(at.y()) +
+                      " mousedown 1 mousemove --sync " + std::to_string(at.x() + 9) + " " + std::to_string(at.y() + 5) +
+                      " mouseup 1"));
+  Settle(200);
+  ASSERT_TRUE(Xdotool("key Down"));
+  EXPECT_TRUE(WaitFor([&] { return v.form().StatusText(0).endsWith("32 x 24"); }, 3000))
+      << "the tree did not get the Down key; focus is on "
+      << (QGuiApplication::focusWindow() ? QGuiApplication::focusWindow()->objectName().toStdString() : "nothing");
+}
+
+void Wheel(QPoint at, int delta, Qt::KeyboardModifiers mods) {
+  QWheelEvent wheel(at, RenderPanel->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, mods,
+                    Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(RenderPanel.data(), &wheel);
+  QApplication::processEvents();
+}
+
+TEST(ViewControls, wheel_scrolls_drag_pans_and_ctrl_wheel_zooms_around_the_texel_under_the_pointer) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  const BlpFile big = RandomBlp(3, 8, 8, 600, 700, 0, 61);
+  TViewWorld v({{"big.blp", WriteBlp(big)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("big.blp");
+  QScrollBar* h = ViewBox->horizontalScrollBar();
+  QScrollBar* vbar = ViewBox->verticalScrollBar();
+  const TPicture picture{Level(big, 0)};
+
+  Wheel({50, 50}, -120, Qt::NoModifier);
+  EXPECT_GT(vbar->value(), 0) << "the wheel did not scroll down";
+  EXPECT_EQ(h->value(), 0);
+  Wheel({50, 50}, -120, Qt::ShiftModifier);
+  EXPECT_GT(h->value(), 0) << "Shift+wheel did not scroll right";
+  EXPECT_TRUE(ViewShows(picture, 1));
+
+  const QPoint scrolled(h->value(), vbar->value());
+  const QPoint dropAt = RenderPanel->mapToGlobal(QPoint(120, 110));
+  QTest::mousePress(RenderPanel.data(), Qt::LeftButton, {}, QPoint(150, 150));
+  QTest::mouseMove(RenderPanel.data(), QPoint(120, 110));
+  // The panel moved with the picture: the pointer stays where it is on the screen.
+  QTest::mouseRelease(RenderPanel.data(), Qt::LeftButton, {}, RenderPanel->mapFromGlobal(dropAt));
+  QApplication::processEvents();
+  EXPECT_EQ(QPoint(h->value(), vbar->value()), scrolled + QPoint(30, 40)) << "dragging did not pan";
+  EXPECT_TRUE(ViewShows(picture, 1));
+
+  // The texel under the pointer stays under it.
+  const QPoint pointer(70, 90);
+  const QPoint inViewport = RenderPanelHost->pos() + pointer;
+  const QPoint texel = inViewport - ViewBox->widget()->pos();
+  Wheel(pointer, 120, Qt::ControlModifier);
+  ASSERT_EQ(v.controls().State().zoom, 2);
+  const QPoint underPointer = inViewport - ViewBox->widget()->pos();
+  EXPECT_EQ(QPoint(underPointer.x() / 2, underPointer.y() / 2), texel);
+  EXPECT_TRUE(ViewShows({Level(big, 0), 2}, 1));
+}
+
+TEST(ViewControls, readout_names_the_texel_under_the_pointer_and_clears_off_the_texture) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  BlpFile file = RandomBlp(3, 8, 8, 8, 8, 0, 71);
+  // Texel (2, 1) stored B, G, R, A.
+  const std::size_t at = (1 * 8 + 2) * 4;
+  file.levels[0].replace(at, 4, std::string("\x56\x34\x12\x78", 4));
+  TViewWorld v({{"small.blp", WriteBlp(file)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("small.blp");
+  v.Press(Qt::Key_Equal);
+  v.Press(Qt::Key_Equal);
+  ASSERT_EQ(v.controls().State().zoom, 4);
+  // The real pointer, so that the window system reports entering and leaving the panel.
+  QCursor::setPos(RenderPanel->mapToGlobal(QPoint(9, 5)));
+  ASSERT_TRUE(WaitFor([&] { return v.form().StatusText(1) == "2:1"; }, 3000)) << v.form().StatusText(1).toStdString();
+  const QString info = v.form().InfoPanel->text();
+  EXPECT_TRUE(info.startsWith("#12345678")) << info.toStdString();
+  for (const char* part : {"400%", "uncompressed 32-bit", "C:\\Games\\WoW\\Data\\display.MPQ"}) {
+    EXPECT_TRUE(info.contains(part)) << part << " not in " << info.toStdString();
+  }
+  // Onto a status panel: off the texture, nothing is under the pointer.
+  QCursor::setPos(v.form().StatusPanel(2)->mapToGlobal(QPoint(7, 4)));
+  EXPECT_TRUE(WaitFor([&] { return v.form().StatusText(1).isEmpty(); }, 3000)) << v.form().StatusText(1).toStdString();
+  EXPECT_FALSE(v.form().InfoPanel->text().startsWith("#"));
+}
+
+TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears_them) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  BlpFile blp1 = RandomBlp(1, 8, 8, 16, 16, 0, 81);
+  blp1.magic = "BLP1";
+  blp1.texType = 0;
+  BlpFile jpeg = RandomBlp(1, 8, 8, 16, 16, 0, 82);
+  jpeg.texType = 0;
+  BlpFile truncated = RandomBlp(3, 8, 8, 64, 32, 0, 83);
+  std::string cut = WriteBlp(truncated);
+  cut.resize(cut.size() - 4096);
+  BlpFile pastTheEnd = RandomBlp(3, 8, 8, 16, 16, 0, 84);
+  std::string moved = WriteBlp(pastTheEnd);
+  PutLe32(moved, blpfield::kOffsets, 0x100000);
+  const BlpFile good = RandomBlp(3, 8, 8, 16, 16, 0, 85);
+  struct TRow {
+    const char* name;
+    std::string bytes;
+    std::string notice;
+  } rows[] = {
+      {"blp1.blp", WriteBlp(blp1), "BLP1 texture (JPEG content): not supported"},
+      {"blp2_jpeg.blp", WriteBlp(jpeg), "BLP2 texture (JPEG content): not supported"},
+      {"dds.blp", "DDS |" + std::string(200, '\0'), "not a BLP2 file"},
+      {"truncated.blp", cut, "level 0 is 4096 bytes short: the rest is shown black"},
+      {"offset.blp", moved, "level 0 starts at offset 1048576, past the end of the file (1172 bytes): it is shown black"},
+      {"empty.blp", "", "empty file (0 bytes)"},
+      {"absent.blp", "", "the archive cannot open this file"},
+      {"good.blp", WriteBlp(good), ""},
+  };
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const TRow& row : rows) {
+    if (std::string(row.name) != "absent.blp") files.emplace_back(row.name, row.bytes);
+  }
+  TViewWorld v(files, "absent.blp");
+  ASSERT_TRUE(v.Start());
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    v.Select("good.blp");
+    ASSERT_TRUE(ViewBox->Notice().isEmpty());
+    v.Select(row.name);
+    EXPECT_EQ(ViewBox->Notice().toStdString(), row.notice);
+    if (row.notice.empty()) continue;
+    // On screen, above the view.
+    const QLabel* label = ViewBox->NoticeLabel();
+    const QRect strip(label->mapToGlobal(QPoint(0, 0)), QSize(label->width(), 2));
+    EXPECT_TRUE(ScreenShows(strip, label->palette().color(QPalette::Window)));
+  }
+  EXPECT_TRUE(v.boxes.texts.isEmpty()) << v.boxes.texts.join("; ").toStdString();
+}
+
+}  // namespace
+}  // namespace velmora::test

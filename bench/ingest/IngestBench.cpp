@@ -27,8 +27,6 @@
 #include "support/MpqWriter.h"
 #include "bench/ingest/ListGenerator.h"
 
-#include "archive/Storm.h"
-
 namespace fs = std::filesystem;
 using namespace velmora;
 
@@ -73,13 +71,14 @@ struct TPlainRec {
 std::size_t IngestPlain(const std::vector<MpqHandle>& archives, THookSink& sink,
                         std::unordered_map<std::string, TPlainRec>& index) {
   for (MpqHandle mpqh : archives) {
-    HANDLE file = nullptr;
-    if (!SFileOpenFileEx(reinterpret_cast<HANDLE>(mpqh), "(listfile)", 0, &file)) continue;
-    DWORD high = 0;
-    const DWORD size = SFileGetFileSize(file, &high);
-    std::string text(size == SFILE_INVALID_SIZE ? 0 : size, '\0');
-    DWORD read = 0;
-    if (!text.empty() && SFileReadFile(file, text.data(), size, &read, nullptr)) {
+    // The listfile's bytes come from the archive reader, as the index's do.
+    TArchiveReader& reader = TArchiveReader::Instance();
+    const TArchiveReader::TFileOpen open = reader.OpenFile(mpqh, "(listfile)");
+    if (open.handle == 0) continue;
+    const TArchiveFileHandle file(open.handle);
+    std::string text(static_cast<std::uint32_t>(open.size), '\0');
+    if (!text.empty() &&
+        reader.Read(file.Get(), 0, static_cast<std::uint32_t>(text.size()), text.data()).complete) {
       ForEachListLine(text, [&](std::size_t begin, std::size_t end) {
         const std::string line = text.substr(begin, end - begin);
         const std::string trimmed(TrimBlanks(line));
@@ -93,7 +92,6 @@ std::size_t IngestPlain(const std::vector<MpqHandle>& archives, THookSink& sink,
         it->second = TPlainRec{mpqh, dir, line};
       });
     }
-    SFileCloseFile(file);
   }
   return index.size();
 }
@@ -103,12 +101,13 @@ int RunVariant(const std::string& variant, const fs::path& dir) {
   CreateArchiveIndex();
   std::vector<MpqHandle> archives;
   for (std::size_t i = 0; i < kArchives; ++i) {
-    MpqHandle h = 0;
-    if (!OpenMpqArchive(ArchivePath(dir, i).string(), h)) {
+    TArchiveHandle archive;
+    if (!OpenMpqArchive(ArchivePath(dir, i).string(), archive)) {
       std::fprintf(stderr, "cannot open %s\n", ArchivePath(dir, i).c_str());
       return 1;
     }
-    MpqList->Append(h);
+    const MpqHandle h = archive.Get();
+    MpqList->Append(std::move(archive));
     archives.push_back(h);
   }
   THookSink sink;

@@ -96,12 +96,12 @@ T InChild(Fn fn) {
 void OpenArchives(const std::vector<std::filesystem::path>& paths) {
   velmora::CreateArchiveIndex();
   for (const auto& p : paths) {
-    velmora::MpqHandle h = 0;
-    if (!velmora::OpenMpqArchive(p.string(), h)) {
+    velmora::TArchiveHandle archive;
+    if (!velmora::OpenMpqArchive(p.string(), archive)) {
       std::fprintf(stderr, "cannot open %s\n", p.c_str());
       std::exit(1);
     }
-    velmora::MpqList->Append(h);
+    velmora::MpqList->Append(std::move(archive));
   }
 }
 

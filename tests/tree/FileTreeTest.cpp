@@ -422,9 +422,10 @@ protected:
   MpqHandle Open(const std::string& name, const std::string& listfile) {
     const auto path = dir_ / name;
     test::WriteMpq(path, {{"stub", "x"}}, listfile);
-    MpqHandle h = 0;
-    EXPECT_TRUE(OpenMpqArchive(path.string(), h)) << path;
-    if (h) MpqList->Append(h);
+    TArchiveHandle archive;
+    EXPECT_TRUE(OpenMpqArchive(path.string(), archive)) << path;
+    const MpqHandle h = archive.Get();
+    if (h) MpqList->Append(std::move(archive));
     return h;
   }
 

@@ -115,7 +115,7 @@ private:
   }
 
   void OpenArchive(const std::string& path, TReplyHeader& reply) {
-    FaultOnName(path.substr(path.find_last_of('/') + 1));
+    FaultOnName(path);
     HANDLE h = nullptr;
     // Priority 0, flags 0, as the viewer always opened its archives.
     if (!SFileOpenArchive(path.c_str(), 0, 0, &h)) {
@@ -185,10 +185,12 @@ private:
     reply.status = complete ? TReplyStatus::Ok : TReplyStatus::Failed;
   }
 
-  // Test builds: a name beginning with "velmora-fault-crash", "-memory" or "-hang" makes this
-  // process fail the way damaged archives make StormLib fail.
-  static void FaultOnName([[maybe_unused]] const std::string& name) {
+  // Test builds: a file name (archive path or member, after its last separator) beginning with
+  // "velmora-fault-crash", "-memory" or "-hang" makes this process fail the way damaged archives
+  // make StormLib fail.
+  static void FaultOnName([[maybe_unused]] const std::string& path) {
 #ifdef VELMORA_READER_FAULTS
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
     const std::string prefix = "velmora-fault-";
     if (name.compare(0, prefix.size(), prefix) != 0) return;
     const std::string what = name.substr(prefix.size());

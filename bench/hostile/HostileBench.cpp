@@ -83,6 +83,7 @@ Result Run(const std::filesystem::path& archive) {
     std::fprintf(stderr, "cannot open %s\n", archive.c_str());
     std::exit(1);
   }
+  const MpqHandle h = owner.Get();
   MpqList->Append(std::move(owner));
   auto tree = std::make_unique<TTreeModel>(FileTreeEvents());
   CreateRootNodes(*tree);

@@ -246,6 +246,8 @@ TEST_F(DamagedArchiveTest, ViewerSurvivesAndGoodArchivesStillOpenAndRead) {
 
 // Damaged archives from the seeded run above that stop the reader in a known way, each a real
 // input for one fault of the reader (the fault tests cover every fault through a test reader).
+// Only endless loops make time-out rows: the damaged opens that take seconds (gigabytes asked
+// for and touched) finish sooner or later depending on the machine.
 struct KnownDamageRow {
   // Test names and failure messages show the row by its fault.
   friend void PrintTo(const KnownDamageRow& row, std::ostream* os) { *os << row.fault; }
@@ -280,7 +282,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(KnownDamageRow{"crash_at_open_assertion", "zlib.mpq", 105, TReaderStop::Crash, true},
                       KnownDamageRow{"crash_at_read", "tbc-standard.mpq", 138, TReaderStop::Crash, false},
                       KnownDamageRow{"memory_at_open", "vanilla-standard.mpq", 214, TReaderStop::Memory, true},
-                      KnownDamageRow{"time_out_at_open", "plain.mpq", 136, TReaderStop::TimeOut, true},
                       KnownDamageRow{"time_out_at_read_bzip2", "bzip2.mpq", 350, TReaderStop::TimeOut, false}),
     [](const auto& info) { return std::string(info.param.fault); });
 

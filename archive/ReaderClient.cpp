@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -53,6 +54,15 @@ long StatusKiB(pid_t pid, std::string_view field) {
   return -1;
 }
 
+// `fd` moved to a number of at least `min`, so that handing descriptors to the reader at fixed
+// numbers cannot overwrite one of them; close-on-exec.
+int Above(int fd, int min) {
+  if (fd < 0 || fd >= min) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, min);
+  ::close(fd);
+  return moved;
+}
+
 }  // namespace
 
 std::string_view ReaderStopText(TReaderStop stop) {
@@ -89,20 +99,42 @@ std::string TArchiveReader::DefaultProgram() {
   return VELMORA_READER_BUILD_PATH;
 }
 
+TArchiveReader::TShared::~TShared() {
+  if (data_ != nullptr) ::munmap(const_cast<char*>(data_), kSharedBytes);
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool TArchiveReader::TShared::Create() {
+  if (data_ != nullptr) return true;
+  fd_ = Above(::memfd_create("velmora-mpq-reader", MFD_CLOEXEC | MFD_ALLOW_SEALING), kReaderSharedFd + 1);
+  if (fd_ < 0 || ::ftruncate(fd_, kSharedBytes) != 0 ||
+      ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+    return false;
+  }
+  // Read-only here: only the reader writes. Populated at once: one call instead of a fault per
+  // page.
+  void* p = ::mmap(nullptr, kSharedBytes, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, 0);
+  if (p == MAP_FAILED) return false;
+  data_ = static_cast<const char*>(p);
+  return true;
+}
+
 bool TArchiveReader::Start() {
   Kill();
   if (program_.empty()) program_ = DefaultProgram();
+  if (!shared_.Create()) {
+    std::fprintf(stderr, "cannot create the archive reader's shared memory: %s\n", std::strerror(errno));
+    return false;
+  }
   int sv[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return false;
-  int child = sv[1];
-  if (child == kReaderSocketFd) {
-    // dup2 onto itself would keep close-on-exec set.
-    child = ::fcntl(sv[1], F_DUPFD_CLOEXEC, kReaderSocketFd + 1);
-    ::close(sv[1]);
-  }
+  // dup2 onto the same number would keep close-on-exec set, and onto the other target number
+  // would overwrite it.
+  const int child = Above(sv[1], kReaderSharedFd + 1);
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, child, kReaderSocketFd);
+  ::posix_spawn_file_actions_adddup2(&actions, shared_.Fd(), kReaderSharedFd);
   const std::string parent = std::to_string(::getpid());
   const std::string limit = std::to_string(AddressLimit());
   std::string name = "velmora-mpq-reader";
@@ -210,24 +242,11 @@ bool TArchiveReader::Receive(void* p, std::size_t n, Clock::time_point deadline)
   return true;
 }
 
-TReaderStop TArchiveReader::Exchange(const TRequestHeader& rq, std::string_view name, TSink* sink, TReplyHeader& reply,
+TReaderStop TArchiveReader::Exchange(const TRequestHeader& rq, std::string_view name, TReplyHeader& reply,
                                      Clock::time_point deadline) {
   timedOut_ = false;
-  bool ok = Send(&rq, sizeof rq, deadline) && Send(name.data(), name.size(), deadline);
-  while (ok) {
-    std::uint32_t n = 0;
-    if (!(ok = Receive(&n, sizeof n, deadline))) break;
-    if (n == 0) {
-      ok = Receive(&reply, sizeof reply, deadline) && reply.sequence == rq.sequence;
-      break;
-    }
-    // More than was asked for is a broken reader: counted as a crash.
-    if (sink == nullptr || n > kMaxChunk || n > sink->capacity - sink->received) {
-      ok = false;
-      break;
-    }
-    if ((ok = Receive(sink->data + sink->received, n, deadline))) sink->received += n;
-  }
+  const bool ok = Send(&rq, sizeof rq, deadline) && Send(name.data(), name.size(), deadline) &&
+                  Receive(&reply, sizeof reply, deadline) && reply.sequence == rq.sequence;
   if (ok && reply.status != TReplyStatus::OutOfMemory) return TReaderStop::None;
   TReaderStop stop = TReaderStop::Crash;
   if (timedOut_) {
@@ -258,7 +277,7 @@ void TArchiveReader::Reopen() {
       const TRequestHeader rq{TRequestKind::OpenArchive, ++sequence_, 0, 0, 0,
                               static_cast<std::uint32_t>(a.path.size())};
       TReplyHeader reply{};
-      const TReaderStop stop = Exchange(rq, a.path, nullptr, reply, Clock::now() + deadlines_.open);
+      const TReaderStop stop = Exchange(rq, a.path, reply, Clock::now() + deadlines_.open);
       if (stop != TReaderStop::None) {
         Drop(handle, stop);
         ++restarts_;
@@ -276,9 +295,9 @@ void TArchiveReader::Reopen() {
   }
 }
 
-TReaderStop TArchiveReader::Call(MpqHandle culprit, const TRequestHeader& rq, std::string_view name, TSink* sink,
+TReaderStop TArchiveReader::Call(MpqHandle culprit, const TRequestHeader& rq, std::string_view name,
                                  TReplyHeader& reply, std::chrono::milliseconds deadline) {
-  const TReaderStop stop = Exchange(rq, name, sink, reply, Clock::now() + deadline);
+  const TReaderStop stop = Exchange(rq, name, reply, Clock::now() + deadline);
   if (stop != TReaderStop::None) {
     Drop(culprit, stop);
     ++restarts_;
@@ -344,7 +363,7 @@ TArchiveReader::TArchiveOpen TArchiveReader::OpenArchive(const std::string& path
   TArchive& a = archives_.emplace(handle, std::move(entry)).first->second;
   const TRequestHeader rq{TRequestKind::OpenArchive, ++sequence_, 0, 0, 0, static_cast<std::uint32_t>(path.size())};
   TReplyHeader reply{};
-  const TReaderStop stop = pid_ > 0 ? Call(handle, rq, path, nullptr, reply, deadlines_.open) : TReaderStop::Crash;
+  const TReaderStop stop = pid_ > 0 ? Call(handle, rq, path, reply, deadlines_.open) : TReaderStop::Crash;
   if (stop == TReaderStop::None && reply.status == TReplyStatus::Ok) {
     a.id = reply.value;
     a.generation = generation_;
@@ -371,7 +390,7 @@ void TArchiveReader::CloseArchive(MpqHandle archive) {
   if (busy.Entered() && pid_ > 0 && a.stop == TReaderStop::None && !a.lost && a.generation == generation_) {
     const TRequestHeader rq{TRequestKind::CloseArchive, ++sequence_, a.id, 0, 0, 0};
     TReplyHeader reply{};
-    Call(archive, rq, {}, nullptr, reply, deadlines_.open);
+    Call(archive, rq, {}, reply, deadlines_.open);
   }
   archives_.erase(archive);
 }
@@ -397,7 +416,7 @@ TArchiveReader::TFile* TArchiveReader::EnsureFile(MpqHandle file, TReaderStop& s
   const TRequestHeader rq{TRequestKind::OpenFile, ++sequence_, a->second.id, 0, 0,
                           static_cast<std::uint32_t>(f->second.name.size())};
   TReplyHeader reply{};
-  stop = Call(a->first, rq, f->second.name, nullptr, reply, deadlines_.open);
+  stop = Call(a->first, rq, f->second.name, reply, deadlines_.open);
   if (stop != TReaderStop::None) return nullptr;
   if (reply.status != TReplyStatus::Ok) {
     f->second.lost = true;
@@ -423,7 +442,7 @@ TArchiveReader::TFileOpen TArchiveReader::OpenFile(MpqHandle archive, const std:
   const TRequestHeader rq{TRequestKind::OpenFile, ++sequence_, a->second.id, 0, 0,
                           static_cast<std::uint32_t>(name.size())};
   TReplyHeader reply{};
-  result.stop = Call(archive, rq, name, nullptr, reply, deadlines_.open);
+  result.stop = Call(archive, rq, name, reply, deadlines_.open);
   if (result.stop != TReaderStop::None || reply.status != TReplyStatus::Ok) return result;
   const MpqHandle handle = nextFile_++;
   files_.emplace(handle, TFile{archive, name, reply.value, generation_, false});
@@ -438,15 +457,24 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
   if (!busy.Entered()) return result;
   TFile* f = EnsureFile(file, result.stop);
   if (f == nullptr) return result;
-  const TRequestHeader rq{TRequestKind::ReadFile, ++sequence_, f->id, offset, length, 0};
-  TSink sink{static_cast<char*>(dst), length, 0};
-  TReplyHeader reply{};
-  result.stop = Call(f->archive, rq, {}, &sink, reply, ReadDeadline(length));
-  result.read = sink.received;
-  if (result.stop == TReaderStop::None) {
-    result.position = reply.value;
-    result.complete = reply.status == TReplyStatus::Ok && sink.received == length;
-  }
+  // In pieces of the shared memory's size: the first positions, the others read on.
+  char* out = static_cast<char*>(dst);
+  std::uint32_t done = 0;
+  do {
+    const std::uint32_t piece = std::min(length - done, kSharedBytes);
+    const TRequestHeader rq{done == 0 ? TRequestKind::ReadFile : TRequestKind::ReadOn, ++sequence_, f->id, offset,
+                            piece, 0};
+    TReplyHeader reply{};
+    result.stop = Call(f->archive, rq, {}, reply, ReadDeadline(piece));
+    if (result.stop != TReaderStop::None) return result;
+    if (done == 0) result.position = reply.value;
+    const auto got = static_cast<std::uint32_t>(std::min<std::uint64_t>(reply.size, piece));
+    std::memcpy(out + done, shared_.Data(), got);
+    done += got;
+    result.read = done;
+    if (reply.status != TReplyStatus::Ok || got != piece) return result;
+  } while (done < length);
+  result.complete = true;
   return result;
 }
 
@@ -458,7 +486,7 @@ TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset)
   if (f == nullptr) return result;
   const TRequestHeader rq{TRequestKind::SeekFile, ++sequence_, f->id, offset, 0, 0};
   TReplyHeader reply{};
-  result.stop = Call(f->archive, rq, {}, nullptr, reply, deadlines_.readBase);
+  result.stop = Call(f->archive, rq, {}, reply, deadlines_.readBase);
   if (result.stop == TReaderStop::None) {
     result.position = reply.value;
     result.complete = true;
@@ -475,7 +503,7 @@ void TArchiveReader::CloseFile(MpqHandle file) {
       a->second.stop == TReaderStop::None) {
     const TRequestHeader rq{TRequestKind::CloseFile, ++sequence_, f->second.id, 0, 0, 0};
     TReplyHeader reply{};
-    Call(a->first, rq, {}, nullptr, reply, deadlines_.open);
+    Call(a->first, rq, {}, reply, deadlines_.open);
   }
   files_.erase(file);
 }

@@ -121,21 +121,30 @@ private:
     std::uint32_t generation = 0;
     bool lost = false;
   };
-  // Where the bytes of a reply's data frames go.
-  struct TSink {
-    char* data = nullptr;
-    std::uint32_t capacity = 0;
-    std::uint32_t received = 0;
+  // The shared memory that read bytes arrive in: kept for every reader process to come.
+  class TShared {
+  public:
+    TShared() = default;
+    ~TShared();
+    TShared(const TShared&) = delete;
+    TShared& operator=(const TShared&) = delete;
+    bool Create();
+    int Fd() const { return fd_; }
+    const char* Data() const { return data_; }
+
+  private:
+    int fd_ = -1;
+    const char* data_ = nullptr;
   };
 
   bool Start();
   void Kill();
   // One request and its reply. On a stop the process is gone and `culprit` dropped; the others
   // are open again when this returns.
-  TReaderStop Call(MpqHandle culprit, const reader::TRequestHeader& rq, std::string_view name, TSink* sink,
+  TReaderStop Call(MpqHandle culprit, const reader::TRequestHeader& rq, std::string_view name,
                    reader::TReplyHeader& reply, std::chrono::milliseconds deadline);
-  TReaderStop Exchange(const reader::TRequestHeader& rq, std::string_view name, TSink* sink,
-                       reader::TReplyHeader& reply, std::chrono::steady_clock::time_point deadline);
+  TReaderStop Exchange(const reader::TRequestHeader& rq, std::string_view name, reader::TReplyHeader& reply,
+                       std::chrono::steady_clock::time_point deadline);
   bool Send(const void* p, std::size_t n, std::chrono::steady_clock::time_point deadline);
   bool Receive(void* p, std::size_t n, std::chrono::steady_clock::time_point deadline);
   bool Wait(short events, std::chrono::steady_clock::time_point deadline);
@@ -151,6 +160,7 @@ private:
   std::chrono::steady_clock::time_point lastHook_{};
   TDeadlines deadlines_;
   std::string program_;
+  TShared shared_;
   pid_t pid_ = 0;
   int socket_ = -1;
   std::uint32_t generation_ = 0;

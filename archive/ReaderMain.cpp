@@ -4,8 +4,10 @@
 // with the viewer; the viewer puts a deadline on every request and restarts this process when it
 // crashes, runs out of memory or misses one. Messages: archive/ReaderProtocol.h.
 //
-// Usage: velmora-mpq-reader <viewer pid> <address-space limit in bytes>; socket on descriptor 3.
+// Usage: velmora-mpq-reader <viewer pid> <address-space limit in bytes>; socket on descriptor 3,
+// shared memory on descriptor 4.
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -27,10 +29,6 @@ namespace {
 using namespace velmora::reader;
 using velmora::storm::TMpqArchive;
 using velmora::storm::TMpqFile;
-
-// Bytes per SFileReadFile call and per data frame: small enough to keep this process's own
-// buffer small, large enough that the viewer copies while StormLib reads the next piece.
-constexpr std::uint32_t kChunk = kMaxChunk;
 
 struct TOutOfMemory {};
 struct TPeerGone {};
@@ -58,17 +56,7 @@ void WriteAll(const void* p, std::size_t n) {
   }
 }
 
-void SendChunk(const char* p, std::uint32_t n) {
-  if (n == 0) return;
-  WriteAll(&n, sizeof n);
-  WriteAll(p, n);
-}
-
-void SendReply(const TReplyHeader& reply) {
-  const std::uint32_t end = 0;
-  WriteAll(&end, sizeof end);
-  WriteAll(&reply, sizeof reply);
-}
+void SendReply(const TReplyHeader& reply) { WriteAll(&reply, sizeof reply); }
 
 // A failed StormLib call that failed for want of memory stops this process.
 void CheckMemory() {
@@ -77,14 +65,15 @@ void CheckMemory() {
 
 class TServer {
 public:
-  TServer() : chunk_(kChunk) {}
+  explicit TServer(char* shared) : shared_(shared) {}
 
   void Handle(const TRequestHeader& rq, const std::string& name, TReplyHeader& reply) {
     switch (rq.kind) {
       case TRequestKind::OpenArchive: return OpenArchive(name, reply);
       case TRequestKind::CloseArchive: return Close(archives_, rq.target);
       case TRequestKind::OpenFile: return OpenFile(rq.target, name, reply);
-      case TRequestKind::ReadFile: return ReadFile(rq, reply);
+      case TRequestKind::ReadFile:
+      case TRequestKind::ReadOn: return ReadFile(rq, reply);
       case TRequestKind::SeekFile: reply.value = Seek(rq.target, rq.offset); return;
       case TRequestKind::CloseFile:
         if (rq.target > 0 && rq.target <= names_.size()) names_[rq.target - 1].clear();
@@ -164,25 +153,20 @@ private:
   }
 
   void ReadFile(const TRequestHeader& rq, TReplyHeader& reply) {
-    reply.value = Seek(rq.target, rq.offset);
     void* file = Find(files_, rq.target);
-    if (file != nullptr) FaultOnName(names_[rq.target - 1]);
-    std::uint64_t total = 0;
-    bool complete = file != nullptr;
-    while (complete && total < rq.length) {
-      const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(kChunk, rq.length - total));
-      DWORD read = 0;
-      // A short read at the end of the file reports failure but still counts the bytes read.
-      const bool ok = SFileReadFile(file, chunk_.data(), want, &read, nullptr);
-      if (!ok) CheckMemory();
-      read = std::min<DWORD>(read, want);
-      SendChunk(chunk_.data(), read);
-      total += read;
-      complete = ok && read == want;
+    if (rq.kind == TRequestKind::ReadFile) reply.value = Seek(rq.target, rq.offset);
+    if (file == nullptr || rq.length > kSharedBytes) {
+      reply.status = TReplyStatus::Failed;
+      return;
     }
-    reply.size = total;
-    reply.payloadSize = total;
-    reply.status = complete ? TReplyStatus::Ok : TReplyStatus::Failed;
+    FaultOnName(names_[rq.target - 1]);
+    DWORD read = 0;
+    // Straight into the shared memory. A short read at the end of the file reports failure but
+    // still counts the bytes read.
+    const bool ok = rq.length == 0 || SFileReadFile(file, shared_, rq.length, &read, nullptr);
+    if (!ok) CheckMemory();
+    reply.size = std::min<DWORD>(read, rq.length);
+    reply.status = ok && read == rq.length ? TReplyStatus::Ok : TReplyStatus::Failed;
   }
 
   // Test builds: a file name (archive path or member, after its last separator) beginning with
@@ -223,7 +207,7 @@ private:
   std::vector<TMpqArchive> archives_;
   std::vector<TMpqFile> files_;
   std::vector<std::string> names_;  // per file id, for the test faults
-  std::vector<char> chunk_;
+  char* shared_;
 };
 
 void ApplyLimits(pid_t viewer, rlim_t addressSpace) {
@@ -243,12 +227,14 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   ApplyLimits(static_cast<pid_t>(std::strtol(argv[1], nullptr, 10)), std::strtoull(argv[2], nullptr, 10));
 
-  TServer server;
+  void* shared = ::mmap(nullptr, kSharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, kReaderSharedFd, 0);
+  if (shared == MAP_FAILED) return 2;
+  TServer server(static_cast<char*>(shared));
   std::string name;
   TRequestHeader rq{};
   while (ReadAll(&rq, sizeof rq)) {
     if (rq.nameSize > kMaxNameSize) return 2;
-    TReplyHeader reply{rq.sequence, TReplyStatus::Ok, 0, 0, 0, 0};
+    TReplyHeader reply{rq.sequence, TReplyStatus::Ok, 0, 0, 0};
     try {
       name.resize(rq.nameSize);
       if (!ReadAll(name.data(), name.size())) return 0;

@@ -26,7 +26,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kChunk = std::size_t{1} << 20;  // what the reader reads per StormLib call
 
-enum class TWay : std::uint32_t { CopyAlone, SocketChunks, SocketWhole, MemfdKept, MemfdFresh };
+enum class TWay : std::uint32_t { CopyAlone, SocketChunks, SocketWhole, MemfdKept, MemfdFresh, MemfdPieces };
+
+// The archive reader's way: a shared memory file of this size, mapped once by both, one request
+// per piece.
+constexpr std::size_t kPiece = std::size_t{8} << 20;
 
 const char* Name(TWay w) {
   switch (w) {
@@ -35,6 +39,7 @@ const char* Name(TWay w) {
     case TWay::SocketWhole: return "socket, whole read first";
     case TWay::MemfdKept: return "memfd, mapping kept";
     case TWay::MemfdFresh: return "memfd, new per read";
+    case TWay::MemfdPieces: return "memfd, 8 MiB kept, pieces";
   }
   return "?";
 }
@@ -64,10 +69,11 @@ bool ReadAll(int fd, void* p, std::size_t n) {
 struct TRequest {
   TWay way;
   std::uint64_t size;
+  std::uint64_t offset = 0;
 };
 
 // The reader: answers each request with `size` bytes of the source file.
-void Serve(int sock, int source, int memfd) {
+void Serve(int sock, int source, int memfd, char* pieces) {
   std::vector<char> buffer;
   char* kept = nullptr;
   std::size_t keptSize = 0;
@@ -81,6 +87,10 @@ void Serve(int sock, int source, int memfd) {
         if (::pread(source, buffer.data(), n, static_cast<off_t>(at)) != static_cast<ssize_t>(n)) return;
         if (!WriteAll(sock, buffer.data(), n)) return;
       }
+    } else if (rq.way == TWay::MemfdPieces) {
+      if (::pread(source, pieces, size, static_cast<off_t>(rq.offset)) != static_cast<ssize_t>(size)) return;
+      const char done = 1;
+      if (!WriteAll(sock, &done, 1)) return;
     } else if (rq.way == TWay::SocketWhole) {
       std::vector<char> whole(size);
       if (::pread(source, whole.data(), size, 0) != static_cast<ssize_t>(size)) return;
@@ -128,16 +138,25 @@ int main(int argc, char** argv) {
     if (::write(source, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return 1;
   }
   const int memfd = ::memfd_create("velmora-transfer", MFD_CLOEXEC);
+  const int piecefd = ::memfd_create("velmora-transfer-pieces", MFD_CLOEXEC);
   int sv[2];
-  if (memfd < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return 1;
+  if (memfd < 0 || piecefd < 0 || ::ftruncate(piecefd, kPiece) != 0 ||
+      ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
+    return 1;
+  }
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(sv[0]);
-    Serve(sv[1], source, memfd);
+    void* p = ::mmap(nullptr, kPiece, PROT_READ | PROT_WRITE, MAP_SHARED, piecefd, 0);
+    if (p == MAP_FAILED) ::_exit(1);
+    Serve(sv[1], source, memfd, static_cast<char*>(p));
     ::_exit(0);
   }
   ::close(sv[1]);
   const int sock = sv[0];
+  void* mapped = ::mmap(nullptr, kPiece, PROT_READ, MAP_SHARED | MAP_POPULATE, piecefd, 0);
+  if (mapped == MAP_FAILED) return 1;
+  const char* pieces = static_cast<const char*>(mapped);
 
   char* kept = nullptr;
   std::size_t keptSize = 0;
@@ -145,7 +164,8 @@ int main(int argc, char** argv) {
               "50 MiB list", runs);
   std::vector<char> local(largest);
   if (::pread(source, local.data(), largest, 0) != static_cast<ssize_t>(largest)) return 1;
-  for (TWay way : {TWay::CopyAlone, TWay::SocketChunks, TWay::SocketWhole, TWay::MemfdKept, TWay::MemfdFresh}) {
+  for (TWay way : {TWay::CopyAlone, TWay::SocketChunks, TWay::SocketWhole, TWay::MemfdKept, TWay::MemfdFresh,
+                   TWay::MemfdPieces}) {
     double ms[2] = {};
     int column = 0;
     for (std::size_t size : {kTexture, kListFile}) {
@@ -157,6 +177,13 @@ int main(int argc, char** argv) {
         const TRequest rq{way, size};
         if (way == TWay::CopyAlone) {
           std::memcpy(dst.get(), local.data(), size);
+        } else if (way == TWay::MemfdPieces) {
+          for (std::size_t at = 0; at < size; at += kPiece) {
+            const TRequest piece{way, std::min(kPiece, size - at), at};
+            char done = 0;
+            if (!WriteAll(sock, &piece, sizeof piece) || !ReadAll(sock, &done, 1)) return 1;
+            std::memcpy(dst.get() + at, pieces, piece.size);
+          }
         } else if (!WriteAll(sock, &rq, sizeof rq)) {
           return 1;
         } else if (way == TWay::SocketChunks || way == TWay::SocketWhole) {

@@ -99,9 +99,11 @@ std::string TArchiveReader::DefaultProgram() {
   return VELMORA_READER_BUILD_PATH;
 }
 
-TArchiveReader::TShared::~TShared() {
+void TArchiveReader::TShared::Release() {
   if (data_ != nullptr) ::munmap(const_cast<char*>(data_), kSharedBytes);
   if (fd_ >= 0) ::close(fd_);
+  data_ = nullptr;
+  fd_ = -1;
 }
 
 bool TArchiveReader::TShared::Create() {
@@ -109,12 +111,16 @@ bool TArchiveReader::TShared::Create() {
   fd_ = Above(::memfd_create("velmora-mpq-reader", MFD_CLOEXEC | MFD_ALLOW_SEALING), kReaderSharedFd + 1);
   if (fd_ < 0 || ::ftruncate(fd_, kSharedBytes) != 0 ||
       ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+    Release();
     return false;
   }
   // Read-only here: only the reader writes. Populated at once: one call instead of a fault per
   // page.
   void* p = ::mmap(nullptr, kSharedBytes, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, 0);
-  if (p == MAP_FAILED) return false;
+  if (p == MAP_FAILED) {
+    Release();
+    return false;
+  }
   data_ = static_cast<const char*>(p);
   return true;
 }
@@ -168,6 +174,7 @@ void TArchiveReader::Kill() {
 
 void TArchiveReader::Stop() {
   Kill();
+  shared_.Release();
   culprits_.clear();
 }
 

@@ -94,7 +94,8 @@ public:
   TRead Seek(MpqHandle file, std::uint32_t offset);
   void CloseFile(MpqHandle file);
 
-  // Ends the process; the next request starts a new one. Handles still open stay valid.
+  // Ends the process and releases its shared memory; the next request starts a new one.
+  // Handles still open stay valid.
   void Stop();
   bool Running() const { return pid_ > 0; }
   std::size_t OpenArchiveCount() const { return archives_.size(); }
@@ -121,14 +122,16 @@ private:
     std::uint32_t generation = 0;
     bool lost = false;
   };
-  // The shared memory that read bytes arrive in: kept for every reader process to come.
+  // The shared memory that read bytes arrive in: kept for every reader process to come, until
+  // Stop.
   class TShared {
   public:
     TShared() = default;
-    ~TShared();
+    ~TShared() { Release(); }
     TShared(const TShared&) = delete;
     TShared& operator=(const TShared&) = delete;
     bool Create();
+    void Release();
     int Fd() const { return fd_; }
     const char* Data() const { return data_; }
 

@@ -214,6 +214,9 @@ void ApplyLimits(pid_t viewer, rlim_t addressSpace) {
   // Die with the viewer; if it is already gone, the signal would never come.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != viewer) std::_Exit(1);
+  // Nothing of the viewer's but the socket and the shared memory: descriptors it left open
+  // without close-on-exec (a test runner's pipes, a display connection) stay out of reach.
+  ::close_range(kReaderSharedFd + 1, ~0u, 0);
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
   const rlimit space{addressSpace, addressSpace};

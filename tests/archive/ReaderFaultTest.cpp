@@ -3,8 +3,11 @@
 // fails that way on names that begin with "velmora-fault-"; everything else is the product's.
 // Afterwards the archive that was in use is skipped and every other one still opens and reads.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -154,6 +157,44 @@ TEST_F(FaultReaderTest, ReaderThatCannotStartStopsEachOpenAsACrashAndRecoversWhe
   std::vector<std::string> paths;
   EXPECT_TRUE(Ingest(h, paths));
   EXPECT_EQ(ReadObject("a.bin"), "contents of a.bin");
+}
+
+// True while `pid` runs: gone, or a zombie, counts as ended.
+bool Running(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+}
+
+TEST_F(FaultReaderTest, ReaderDiesWithTheViewer) {
+  WriteMpq(Dir() / "a.mpq", Members("a.bin"), ListFileOf(Members("a.bin")));
+  // The child starts a reader of its own; this process's must not be copied into it.
+  ASSERT_FALSE(TArchiveReader::Instance().Running());
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t viewer = ::fork();
+  ASSERT_GE(viewer, 0);
+  if (viewer == 0) {
+    // A viewer with an archive open, killed without a chance to clean up.
+    TArchiveHandle archive;
+    pid_t reader = 0;
+    if (OpenMpqArchive((Dir() / "a.mpq").string(), archive)) reader = TArchiveReader::Instance().Usage()->pid;
+    if (::write(fds[1], &reader, sizeof reader) != static_cast<ssize_t>(sizeof reader)) ::_exit(1);
+    ::raise(SIGKILL);
+  }
+  ::close(fds[1]);
+  pid_t reader = 0;
+  ASSERT_EQ(::read(fds[0], &reader, sizeof reader), static_cast<ssize_t>(sizeof reader));
+  ::close(fds[0]);
+  ::waitpid(viewer, nullptr, 0);
+  ASSERT_GT(reader, 0);
+  bool ended = false;
+  for (int i = 0; i < 200 && !ended; ++i) {
+    ended = !Running(reader);
+    if (!ended) ::usleep(10000);
+  }
+  EXPECT_TRUE(ended) << "the reader outlived the viewer";
 }
 
 struct MentionRow {

@@ -1,7 +1,6 @@
 // The file index and the archive list.
 #include <bit>
 
-#include "archive/Storm.h"
 #include "archive/Zanth.h"
 #include "base/SipHash.h"
 
@@ -105,8 +104,9 @@ void TFileIndex::Clear() {
 TMpqList::~TMpqList() { CloseAll(); }
 
 void TMpqList::CloseAll() {
-  for (MpqHandle h : handles_) storm::TMpqArchive{storm::ToHandle(h)};
-  handles_.clear();
+  // First to last, each by its owner.
+  for (TArchiveHandle& a : archives_) a.Reset();
+  archives_.clear();
 }
 
 void CreateArchiveIndex() {
@@ -118,14 +118,26 @@ void FreeArchiveIndex() {
   FileIndex.reset();
   if (MpqList) MpqList->CloseAll();
   MpqList.reset();
+  // With nothing left open the reader process has no more work; a later index starts another.
+  TArchiveReader& reader = TArchiveReader::Instance();
+  if (reader.OpenArchiveCount() == 0 && reader.OpenFileCount() == 0) reader.Stop();
 }
 
-bool OpenMpqArchive(const std::string& path, MpqHandle& handle) {
-  HANDLE h = nullptr;
-  handle = 0;
-  if (!SFileOpenArchive(path.c_str(), 0, 0, &h)) return false;
-  handle = storm::FromHandle(h);
-  return true;
+TMpqOpenResult OpenMpqArchive(const std::string& path) {
+  const TArchiveReader::TArchiveOpen open = TArchiveReader::Instance().OpenArchive(path);
+  TMpqOpenResult result;
+  result.status = open.status;
+  result.stop = open.stop;
+  if (open.status == TArchiveOpenStatus::Opened) result.archive = TArchiveHandle(open.handle);
+  if (open.status == TArchiveOpenStatus::AlreadyOpen) result.existing = open.handle;
+  return result;
 }
+
+bool OpenMpqArchive(const std::string& path, TArchiveHandle& archive) {
+  archive = OpenMpqArchive(path).archive;
+  return static_cast<bool>(archive);
+}
+
+TReaderStop MpqArchiveStop(MpqHandle mpqh) { return TArchiveReader::Instance().ArchiveStop(mpqh); }
 
 }  // namespace velmora

@@ -4,24 +4,23 @@
 #include <limits>
 
 #include "archive/PathParts.h"
-#include "archive/Storm.h"
 #include "archive/Zanth.h"
 #include "base/Lines.h"
 
 namespace velmora {
 
 bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
-  HANDLE raw = nullptr;
-  if (!SFileOpenFileEx(storm::ToHandle(mpqh), "(listfile)", 0, &raw)) return false;
-  const storm::TMpqFile file{raw};
+  TArchiveReader& reader = TArchiveReader::Instance();
+  const TArchiveReader::TFileOpen open = reader.OpenFile(mpqh, "(listfile)");
+  if (open.handle == 0) return false;
+  const TArchiveFileHandle file(open.handle);
 
-  DWORD high = 0;
-  const DWORD size = SFileGetFileSize(raw, &high);  // the high half is ignored
-  if (size == SFILE_INVALID_SIZE || size == 0 || !FileIndex) return true;
+  // The high half of the size is ignored.
+  const auto size = static_cast<std::uint32_t>(open.size);
+  if (size == 0 || !FileIndex) return true;
 
   auto text = std::make_unique_for_overwrite<char[]>(size);
-  DWORD read = 0;
-  if (!SFileReadFile(raw, text.get(), size, &read, nullptr)) return true;
+  if (!reader.Read(file.Get(), 0, size, text.get()).complete) return true;
 
   // Keys are views into an upper-cased copy; full names into the text as read.
   auto upper = std::make_unique_for_overwrite<char[]>(size);
@@ -29,7 +28,7 @@ bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
   // many CRs as LFs, LF-only and CR-only files one kind.
   std::size_t crs = 0;
   std::size_t lfs = 0;
-  for (DWORD i = 0; i < size; ++i) {
+  for (std::uint32_t i = 0; i < size; ++i) {
     const char c = text[i];
     upper[i] = UpperAsciiChar(c);
     crs += c == '\r';

@@ -1,7 +1,8 @@
 // The one place that includes StormLib. Its header defines many Windows-style macros (_T, BYTE,
-// ERROR_*, ...), so the product includes this header only in the archive layer's own .cpp
-// files, and tests, benchmarks and tools that drive StormLib directly include it instead of
-// <StormLib.h>; everything else sees archive handles as plain integers (MpqHandle).
+// ERROR_*, ...). In the product only the archive reader process (ReaderMain.cpp) includes it:
+// the viewer itself links no StormLib and sees archives through handles of its own (MpqHandle).
+// Tests and tools that drive StormLib directly (writing archives, reading them as a reference)
+// include it instead of <StormLib.h>.
 #pragma once
 
 #include <StormLib.h>

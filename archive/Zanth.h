@@ -9,10 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace velmora {
+#include "archive/ReaderClient.h"
 
-// An archive or archive-file handle as StormLib returns it; 0 means none.
-using MpqHandle = std::uintptr_t;
+namespace velmora {
 
 // One file-index entry. The views point into listfile text owned by the index and stay valid
 // until the index is cleared.
@@ -74,23 +73,42 @@ private:
   mutable std::uint64_t probes_ = 0;
 };
 
-// The open archives, in opening order; each is closed by FreeArchiveIndex, first to last.
+// The open archives, in opening order; owns them: each is closed by FreeArchiveIndex, first to
+// last. Iterating yields the handles.
 class TMpqList {
 public:
+  class const_iterator {
+  public:
+    using value_type = MpqHandle;
+    using difference_type = std::ptrdiff_t;
+    const_iterator() = default;
+    explicit const_iterator(std::vector<TArchiveHandle>::const_iterator it) : it_(it) {}
+    MpqHandle operator*() const { return it_->Get(); }
+    const_iterator& operator++() {
+      ++it_;
+      return *this;
+    }
+    const_iterator operator++(int) { return const_iterator(it_++); }
+    bool operator==(const const_iterator&) const = default;
+
+  private:
+    std::vector<TArchiveHandle>::const_iterator it_;
+  };
+
   TMpqList() = default;
   ~TMpqList();
   TMpqList(const TMpqList&) = delete;
   TMpqList& operator=(const TMpqList&) = delete;
 
-  void Append(MpqHandle h) { handles_.push_back(h); }
-  std::size_t Count() const { return handles_.size(); }
-  MpqHandle operator[](std::size_t i) const { return handles_.at(i); }
-  std::vector<MpqHandle>::const_iterator begin() const { return handles_.begin(); }
-  std::vector<MpqHandle>::const_iterator end() const { return handles_.end(); }
+  void Append(TArchiveHandle archive) { archives_.push_back(std::move(archive)); }
+  std::size_t Count() const { return archives_.size(); }
+  MpqHandle operator[](std::size_t i) const { return archives_.at(i).Get(); }
+  const_iterator begin() const { return const_iterator(archives_.begin()); }
+  const_iterator end() const { return const_iterator(archives_.end()); }
   void CloseAll();
 
 private:
-  std::vector<MpqHandle> handles_;
+  std::vector<TArchiveHandle> archives_;
 };
 
 extern std::unique_ptr<TMpqList> MpqList;
@@ -99,8 +117,21 @@ extern std::unique_ptr<TFileIndex> FileIndex;
 void CreateArchiveIndex();
 void FreeArchiveIndex();
 
-// SFileOpenArchive(path, priority 0, flags 0). The caller appends the handle to MpqList.
-bool OpenMpqArchive(const std::string& path, MpqHandle& handle);
+struct TMpqOpenResult {
+  TArchiveOpenStatus status = TArchiveOpenStatus::CannotOpen;
+  TReaderStop stop = TReaderStop::None;  // ReaderStopped: why
+  TArchiveHandle archive;                // Opened: the new archive, for MpqList
+  MpqHandle existing = 0;                // AlreadyOpen: the archive open under another mention
+};
+
+// SFileOpenArchive(path, priority 0, flags 0) in the archive reader. The caller appends the
+// archive to MpqList. A file open already (the same device and inode) is not opened again.
+TMpqOpenResult OpenMpqArchive(const std::string& path);
+// The same, reporting only whether a new archive came out.
+bool OpenMpqArchive(const std::string& path, TArchiveHandle& archive);
+
+// Why an archive was dropped (it stopped the archive reader); None while it is usable.
+TReaderStop MpqArchiveStop(MpqHandle mpqh);
 
 using TNewPathHook = std::function<void(std::string_view path)>;
 
@@ -116,7 +147,10 @@ public:
   TZanthFileHandler(const TZanthFileHandler&) = delete;
   TZanthFileHandler& operator=(const TZanthFileHandler&) = delete;
 
-  MpqHandle Handle() const { return FHandle; }
+  MpqHandle Handle() const { return FHandle.Get(); }
+  // Why the archive reader stopped under the last open, seek or read of this file; None when
+  // it did not. The archive is dropped then, and later reads fail.
+  TReaderStop LastStop() const { return FLastStop; }
   std::uint32_t SetOffset(std::uint32_t offset);
   std::uint32_t ResetOffset();
   // Reads len bytes from offset 0; true when all were read.
@@ -126,8 +160,10 @@ public:
   std::uint64_t GetSize() const;
 
 private:
-  bool Read(void* p, std::uint32_t len);
-  MpqHandle FHandle = 0;
+  bool Read(std::uint32_t offset, void* p, std::uint32_t len);
+  TArchiveFileHandle FHandle;
+  std::uint64_t FSize = 0;
+  TReaderStop FLastStop = TReaderStop::None;
 };
 
 // Base of every object loaded from an archive file: looks the name up in FileIndex and keeps
@@ -142,11 +178,17 @@ public:
   const std::string& fname() const { return FFname; }
   // Null when the name is not indexed, the archive cannot open it, or it is empty.
   TZanthFileHandler* FileHandler() const { return FFileHandler.get(); }
+  // Why the archive reader stopped while this object opened or read its file; None when it did
+  // not ("reading <name> stopped the archive reader: <ReaderStopText>").
+  TReaderStop ReaderStop() const { return FFileHandler ? FFileHandler->LastStop() : FOpenStop; }
 
   static std::unique_ptr<TZanthFileHandler> OpenFileHandler(const std::string& fName);
+  // The same, telling why the reader stopped when that is why there is no handler.
+  static std::unique_ptr<TZanthFileHandler> OpenFileHandler(const std::string& fName, TReaderStop& stop);
 
 private:
   std::string FFname;
+  TReaderStop FOpenStop = TReaderStop::None;
   std::unique_ptr<TZanthFileHandler> FFileHandler;
 };
 

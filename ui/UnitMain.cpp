@@ -322,9 +322,14 @@ void TForm1::LoadMpqs() {
 
 void TForm1::OpenMpq(const std::string& line) {
   const std::string path = FInstallPath + line;
-  MpqHandle handle = 0;
-  if (!OpenMpqArchive(MapWindowsPath(path, FWinePrefix), handle)) return;
-  MpqList->Append(handle);
+  TMpqOpenResult open = OpenMpqArchive(MapWindowsPath(path, FWinePrefix));
+  if (open.status == TArchiveOpenStatus::AlreadyOpen) WriteLog(line + " already open");
+  if (open.status == TArchiveOpenStatus::ReaderStopped) {
+    WriteLog(line + " skipped: the archive reader stopped (" + std::string(ReaderStopText(open.stop)) + ")");
+  }
+  if (open.status != TArchiveOpenStatus::Opened) return;
+  const MpqHandle handle = open.archive.Get();
+  MpqList->Append(std::move(open.archive));
   FArchivePaths[handle] = path;
   // "%s opened, handle %d": the handle's low 32 bits as a signed decimal.
   const auto shown = static_cast<std::int32_t>(static_cast<std::uint32_t>(handle));

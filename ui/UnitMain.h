@@ -76,6 +76,8 @@ public:
   void LoadMpqs();
   // Opens the archive InstallPath + line (joined without a separator), appends it to MpqList
   // and logs "<line> opened, handle <n>"; an archive that cannot be opened is skipped silently.
+  // An archive open already logs "<line> already open"; one that stopped the archive reader
+  // "<line> skipped: the archive reader stopped (<crash / memory / time-out>)".
   void OpenMpq(const std::string& line);
 
   // True once TimerOnCreateTimer has run (whether or not the loading succeeded).

@@ -78,12 +78,13 @@ struct Result {
 // One run: ingestion, sort and clear of the archive's listfile.
 Result Run(const std::filesystem::path& archive) {
   CreateArchiveIndex();
-  MpqHandle h = 0;
-  if (!OpenMpqArchive(archive.string(), h)) {
+  TArchiveHandle owner;
+  if (!OpenMpqArchive(archive.string(), owner)) {
     std::fprintf(stderr, "cannot open %s\n", archive.c_str());
     std::exit(1);
   }
-  MpqList->Append(h);
+  const MpqHandle h = owner.Get();
+  MpqList->Append(std::move(owner));
   auto tree = std::make_unique<TTreeModel>(FileTreeEvents());
   CreateRootNodes(*tree);
   const auto start = std::chrono::steady_clock::now();

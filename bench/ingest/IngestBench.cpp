@@ -1,7 +1,8 @@
 // Listfile ingestion benchmark: writes 12 client-like archives holding 1,000,000 listfile lines,
 // then times LoadListFile over all of them and, in the same run, a straightforward index built
 // on std::unordered_map<std::string, record>. Each measurement runs in a fresh process of this
-// program so that peak resident memory belongs to that variant alone.
+// program so that peak resident memory belongs to that variant alone. The archive reader process
+// that makes the StormLib calls counts too: its CPU time and its memory growth are added in.
 //
 //   bench_ingest [--lines N] [--runs R] [--dir D]
 #include <sys/resource.h>
@@ -27,8 +28,6 @@
 #include "base/Lines.h"
 #include "support/MpqWriter.h"
 #include "bench/ingest/ListGenerator.h"
-
-#include "archive/Storm.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -74,13 +73,14 @@ struct TPlainRec {
 std::size_t IngestPlain(const std::vector<MpqHandle>& archives, THookSink& sink,
                         std::unordered_map<std::string, TPlainRec>& index) {
   for (MpqHandle mpqh : archives) {
-    HANDLE file = nullptr;
-    if (!SFileOpenFileEx(reinterpret_cast<HANDLE>(mpqh), "(listfile)", 0, &file)) continue;
-    DWORD high = 0;
-    const DWORD size = SFileGetFileSize(file, &high);
-    std::string text(size == SFILE_INVALID_SIZE ? 0 : size, '\0');
-    DWORD read = 0;
-    if (!text.empty() && SFileReadFile(file, text.data(), size, &read, nullptr)) {
+    // The listfile's bytes come from the archive reader, as the index's do.
+    TArchiveReader& reader = TArchiveReader::Instance();
+    const TArchiveReader::TFileOpen open = reader.OpenFile(mpqh, "(listfile)");
+    if (open.handle == 0) continue;
+    const TArchiveFileHandle file(open.handle);
+    std::string text(static_cast<std::uint32_t>(open.size), '\0');
+    if (!text.empty() &&
+        reader.Read(file.Get(), 0, static_cast<std::uint32_t>(text.size()), text.data()).complete) {
       ForEachLine(text, [&](std::size_t begin, std::size_t end) {
         const std::string line = text.substr(begin, end - begin);
         const std::string trimmed(TrimBlanks(line));
@@ -94,26 +94,42 @@ std::size_t IngestPlain(const std::vector<MpqHandle>& archives, THookSink& sink,
         it->second = TPlainRec{mpqh, dir, line};
       });
     }
-    SFileCloseFile(file);
   }
   return index.size();
 }
 
-// One measurement in this process; prints "ms keys calls rssBeforeKiB peakKiB".
+// The archive reader process's CPU time, resident size and peak since the last reset; the
+// peak restarts at the current size (clear_refs 5).
+struct TReaderFigures {
+  double cpuMs = 0;
+  long rssKiB = 0;
+  long peakKiB = 0;
+};
+TReaderFigures ReaderFigures(bool resetPeak) {
+  const auto u = TArchiveReader::Instance().Usage();
+  if (!u) return {};
+  if (resetPeak) std::ofstream("/proc/" + std::to_string(u->pid) + "/clear_refs") << "5";
+  return {u->cpuMs, u->rssKiB, u->peakRssKiB};
+}
+
+// One measurement in this process, the archive reader's share included; prints "ms cpuMs keys
+// calls bytes rssBeforeKiB peakKiB readerCpuMs readerGrowthKiB".
 int RunVariant(const std::string& variant, const fs::path& dir) {
   CreateArchiveIndex();
   std::vector<MpqHandle> archives;
   for (std::size_t i = 0; i < kArchives; ++i) {
-    MpqHandle h = 0;
-    if (!OpenMpqArchive(ArchivePath(dir, i).string(), h)) {
+    TArchiveHandle archive;
+    if (!OpenMpqArchive(ArchivePath(dir, i).string(), archive)) {
       std::fprintf(stderr, "cannot open %s\n", ArchivePath(dir, i).c_str());
       return 1;
     }
-    MpqList->Append(h);
+    const MpqHandle h = archive.Get();
+    MpqList->Append(std::move(archive));
     archives.push_back(h);
   }
   THookSink sink;
   const long rssBefore = StatusKiB("VmRSS");
+  const TReaderFigures readerBefore = ReaderFigures(true);
   std::size_t keys = 0;
   auto plain = std::make_unique<std::unordered_map<std::string, TPlainRec>>();
   const double cpuStart = CpuMs();
@@ -130,9 +146,12 @@ int RunVariant(const std::string& variant, const fs::path& dir) {
     keys = IngestPlain(archives, sink, *plain);
   }
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  const double cpu = CpuMs() - cpuStart;
-  const long peak = StatusKiB("VmHWM");
-  std::printf("%.3f %.3f %zu %zu %zu %ld %ld\n", ms, cpu, keys, sink.calls, sink.bytes, rssBefore, peak);
+  const TReaderFigures readerAfter = ReaderFigures(false);
+  const double readerCpu = readerAfter.cpuMs - readerBefore.cpuMs;
+  const double cpu = CpuMs() - cpuStart + readerCpu;
+  const long peak = StatusKiB("VmHWM") + readerAfter.peakKiB;
+  std::printf("%.3f %.3f %zu %zu %zu %ld %ld %.3f %ld\n", ms, cpu, keys, sink.calls, sink.bytes,
+              rssBefore + readerBefore.rssKiB, peak, readerCpu, readerAfter.peakKiB - readerBefore.rssKiB);
   plain.reset();
   FreeArchiveIndex();
   return 0;
@@ -145,6 +164,8 @@ struct TResult {
   std::size_t calls = 0;
   long rssBefore = 0;
   long peak = 0;
+  double readerCpuMs = 0;
+  long readerGrowth = 0;
 };
 
 TResult RunChild(const std::string& self, const std::string& variant, const fs::path& dir) {
@@ -170,8 +191,8 @@ TResult RunChild(const std::string& self, const std::string& variant, const fs::
   TResult r;
   std::size_t bytes = 0;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      std::sscanf(out.c_str(), "%lf %lf %zu %zu %zu %ld %ld", &r.ms, &r.cpuMs, &r.keys, &r.calls, &bytes,
-                  &r.rssBefore, &r.peak) != 7) {
+      std::sscanf(out.c_str(), "%lf %lf %zu %zu %zu %ld %ld %lf %ld", &r.ms, &r.cpuMs, &r.keys, &r.calls, &bytes,
+                  &r.rssBefore, &r.peak, &r.readerCpuMs, &r.readerGrowth) != 9) {
     throw std::runtime_error("the " + variant + " run failed: " + out);
   }
   return r;
@@ -247,6 +268,8 @@ int main(int argc, char** argv) {
                   name, median.ms / millions, results.size(), results.front().ms / millions, cpu / millions,
                   static_cast<double>(peak) / 1024.0, static_cast<double>(growth) / 1024.0, median.keys,
                   median.calls);
+      std::printf("          of which the archive reader process: cpu %.1f ms/M lines, +%.1f MiB\n",
+                  median.readerCpuMs / millions, static_cast<double>(median.readerGrowth) / 1024.0);
       return std::make_pair(median.ms, growth);
     };
     std::printf("LoadListFile over all %zu archives, wall time per million lines:\n", kArchives);

@@ -1,8 +1,6 @@
 // The straightforward startup path, for comparison.
 #include "bench/startup/StartupBaseline.h"
 
-#include "archive/Storm.h"
-
 #include <algorithm>
 
 #include "archive/PathParts.h"
@@ -12,14 +10,15 @@
 namespace velmora::bench {
 
 void TBaselineStartup::LoadListFile(std::uintptr_t mpqh) {
-  HANDLE file = nullptr;
-  if (!SFileOpenFileEx(reinterpret_cast<HANDLE>(mpqh), "(listfile)", 0, &file)) return;
-  const DWORD size = SFileGetFileSize(file, nullptr);
-  std::string text(size == SFILE_INVALID_SIZE ? 0 : size, '\0');
-  DWORD read = 0;
-  if (!text.empty()) SFileReadFile(file, text.data(), size, &read, nullptr);
-  SFileCloseFile(file);
-  text.resize(read);
+  // The listfile's bytes come from the archive reader, as the index's do.
+  TArchiveReader& reader = TArchiveReader::Instance();
+  const TArchiveReader::TFileOpen open = reader.OpenFile(mpqh, "(listfile)");
+  if (open.handle == 0) return;
+  const TArchiveFileHandle file(open.handle);
+  std::string text(static_cast<std::uint32_t>(open.size), '\0');
+  const TArchiveReader::TRead read =
+      reader.Read(file.Get(), 0, static_cast<std::uint32_t>(text.size()), text.data());
+  text.resize(read.read);
 
   ForEachLine(text, [&](std::size_t begin, std::size_t end) {
     const std::string_view line(text.data() + begin, end - begin);

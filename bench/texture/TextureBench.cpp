@@ -166,12 +166,13 @@ int main(int argc, char** argv) {
   const auto path = dir.path() / "bench.mpq";
   velmora::test::WriteMpq(path, members, velmora::test::ListFileOf(members));
   velmora::CreateArchiveIndex();
-  velmora::MpqHandle h = 0;
-  if (!velmora::OpenMpqArchive(path.string(), h)) {
+  velmora::TArchiveHandle archive;
+  if (!velmora::OpenMpqArchive(path.string(), archive)) {
     std::printf("cannot open %s\n", path.string().c_str());
     return 1;
   }
-  velmora::MpqList->Append(h);
+  const velmora::MpqHandle h = archive.Get();
+  velmora::MpqList->Append(std::move(archive));
   velmora::LoadListFile(h, [](std::string_view) {});
 
   for (const Case& c : kCases) {

@@ -33,12 +33,13 @@ MpqHandle ArchiveIndexTest::AddArchive(const std::vector<MpqMember>& members,
 }
 
 MpqHandle ArchiveIndexTest::AddArchiveFile(const std::filesystem::path& path) {
-  MpqHandle h = 0;
-  if (!OpenMpqArchive(path.string(), h) || h == 0) {
+  TArchiveHandle archive;
+  if (!OpenMpqArchive(path.string(), archive)) {
     ADD_FAILURE() << "cannot open " << path;
     return 0;
   }
-  MpqList->Append(h);
+  const MpqHandle h = archive.Get();
+  MpqList->Append(std::move(archive));
   return h;
 }
 

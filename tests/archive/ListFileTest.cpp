@@ -285,9 +285,9 @@ TEST_F(ListFileTest, FreeArchiveIndexClosesEveryArchive) {
 }
 
 TEST_F(ListFileTest, OpenMpqArchiveFailsOnMissingAndNonArchiveFiles) {
-  MpqHandle h = 1;
+  TArchiveHandle h;
   EXPECT_FALSE(OpenMpqArchive((Dir() / "missing.mpq").string(), h));
-  EXPECT_EQ(h, 0u);
+  EXPECT_FALSE(h);
   const auto text = Dir() / "text.mpq";
   {
     std::FILE* f = std::fopen(text.c_str(), "wb");
@@ -295,9 +295,9 @@ TEST_F(ListFileTest, OpenMpqArchiveFailsOnMissingAndNonArchiveFiles) {
     std::fputs("not an archive at all, only text\n", f);
     std::fclose(f);
   }
-  h = 1;
-  EXPECT_FALSE(OpenMpqArchive(text.string(), h));
-  EXPECT_EQ(h, 0u);
+  const TMpqOpenResult open = OpenMpqArchive(text.string());
+  EXPECT_EQ(open.status, TArchiveOpenStatus::CannotOpen);
+  EXPECT_FALSE(open.archive);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
 
-// Direct StormLib reads give the bytes that the layer must return.
+// Direct StormLib reads, in this process with an archive handle of its own, give the bytes that
+// the layer (through the archive reader process) must return.
 #include "archive/Storm.h"
 
 namespace velmora::test {
@@ -24,9 +25,12 @@ namespace fs = std::filesystem;
 
 fs::path MpqDir() { return RealDataDir() / "mpq"; }
 
-std::optional<std::string> ReadDirect(MpqHandle archive, const std::string& name) {
+std::optional<std::string> ReadDirect(const fs::path& archivePath, const std::string& name) {
+  HANDLE mpq = nullptr;
+  if (!SFileOpenArchive(archivePath.c_str(), 0, 0, &mpq)) return std::nullopt;
+  const storm::TMpqArchive archive(mpq);
   HANDLE f = nullptr;
-  if (!SFileOpenFileEx(reinterpret_cast<HANDLE>(archive), name.c_str(), 0, &f)) return std::nullopt;
+  if (!SFileOpenFileEx(mpq, name.c_str(), 0, &f)) return std::nullopt;
   DWORD high = 0;
   const DWORD size = SFileGetFileSize(f, &high);
   std::string data(size == SFILE_INVALID_SIZE ? 0 : size, '\0');
@@ -70,7 +74,7 @@ TEST_P(SampleArchiveRows, IngestsAndOpensListedFiles) {
     const TFileMpqRec* rec = FileIndex->Find(MakeKey(p));
     ASSERT_NE(rec, nullptr) << p;
     EXPECT_EQ(rec->mpqh, h);
-    const std::optional<std::string> direct = ReadDirect(h, std::string(rec->full_name));
+    const std::optional<std::string> direct = ReadDirect(MpqDir() / row.file, std::string(rec->full_name));
     const std::optional<std::string> layer = ReadObject(p);
     EXPECT_EQ(layer.has_value(), direct.has_value()) << p;
     if (layer && direct) EXPECT_TRUE(*layer == *direct) << p << ": contents differ";
@@ -192,12 +196,14 @@ TEST_F(ArchiveIndexTest, AllSamplesInOneIndexLastArchiveWinsAndAllAreClosed) {
   const std::size_t descriptors = OpenDescriptorCount();
   CreateArchiveIndex();
   std::map<std::string, MpqHandle> byName;
+  std::map<MpqHandle, fs::path> pathOf;
   for (const auto& f : files) {
-    MpqHandle h = 0;
+    TArchiveHandle archive;
     // Every file is tried; ones StormLib cannot open are skipped, as the loader does.
-    if (!OpenMpqArchive(f.string(), h)) continue;
-    MpqList->Append(h);
-    byName[f.filename().string()] = h;
+    if (!OpenMpqArchive(f.string(), archive)) continue;
+    byName[f.filename().string()] = archive.Get();
+    pathOf[archive.Get()] = f;
+    MpqList->Append(std::move(archive));
   }
   std::vector<std::string> paths;
   std::map<MpqHandle, bool> results;
@@ -224,7 +230,7 @@ TEST_F(ArchiveIndexTest, AllSamplesInOneIndexLastArchiveWinsAndAllAreClosed) {
   for (const auto& p : paths) {
     const TFileMpqRec* rec = FileIndex->Find(MakeKey(p));
     ASSERT_NE(rec, nullptr) << p;
-    EXPECT_EQ(ReadObject(p), ReadDirect(rec->mpqh, std::string(rec->full_name))) << p;
+    EXPECT_EQ(ReadObject(p), ReadDirect(pathOf[rec->mpqh], std::string(rec->full_name))) << p;
   }
 
   FreeArchiveIndex();

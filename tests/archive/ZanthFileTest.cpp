@@ -197,6 +197,36 @@ INSTANTIATE_TEST_SUITE_P(
                       ObjectRow{"empty_name", "", std::nullopt}),
     [](const auto& info) { return std::string(info.param.fault); });
 
+// The archive reader hands bytes over through a shared buffer of reader::kSharedBytes: longer
+// reads arrive in pieces, and must come out whole and in order.
+TEST_F(ArchiveIndexTest, ReadsLongerThanTheSharedBufferArriveWholeAndInOrder) {
+  const std::size_t size = reader::kSharedBytes * 2 + reader::kSharedBytes / 2 + 123;
+  std::string big(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) big[i] = static_cast<char>((i * 2654435761u) >> 11);
+  const MpqHandle h = AddArchive({{"big.bin", big}}, std::string("big.bin\r\n"));
+  ASSERT_NE(h, 0u);
+  TZanthFileHandler handler(h, "big.bin");
+  ASSERT_EQ(handler.GetSize(), size);
+  struct {
+    std::uint32_t offset, length;
+    bool result;
+    std::size_t bytesRead;
+  } const rows[] = {
+      {0, static_cast<std::uint32_t>(size), true, size},
+      {1000, static_cast<std::uint32_t>(size - 1000), true, size - 1000},
+      {reader::kSharedBytes - 10, reader::kSharedBytes + 20, true, reader::kSharedBytes + 20},
+      // Short at the end, in the third piece.
+      {reader::kSharedBytes - 10, static_cast<std::uint32_t>(size), false, size - (reader::kSharedBytes - 10)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("offset " + std::to_string(row.offset) + ", length " + std::to_string(row.length));
+    std::string buf(row.length, '\x5A');
+    EXPECT_EQ(handler.GetDataByOffset(row.offset, row.length, buf.data()), row.result);
+    EXPECT_EQ(FirstDifference(buf.substr(0, row.bytesRead), big.substr(row.offset, row.bytesRead)), "equal");
+    EXPECT_EQ(buf.find_first_not_of('\x5A', row.bytesRead), std::string::npos) << "written past the file";
+  }
+}
+
 TEST_F(ArchiveIndexTest, ObjectWithoutIndexHasNoHandler) {
   AddArchive({{"a.blp", "a"}}, std::string("a.blp\r\n"));
   FreeArchiveIndex();

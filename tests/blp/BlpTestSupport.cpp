@@ -11,9 +11,10 @@ IndexedArchive::IndexedArchive(const std::vector<MpqMember>& members) {
   const std::filesystem::path path = dir_.path() / "textures.mpq";
   WriteMpq(path, members, ListFileOf(members));
   CreateArchiveIndex();
-  MpqHandle h = 0;
-  if (!OpenMpqArchive(path.string(), h)) return;
-  MpqList->Append(h);
+  TArchiveHandle archive;
+  if (!OpenMpqArchive(path.string(), archive)) return;
+  const MpqHandle h = archive.Get();
+  MpqList->Append(std::move(archive));
   ok_ = LoadListFile(h, [](std::string_view) {});
 }
 

@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "archive/Storm.h"
-
 namespace velmora::fuzz {
 
 TScratchArchive::TScratchArchive(const std::string& target) {
@@ -25,16 +23,15 @@ MpqHandle TScratchArchive::Open(const std::vector<test::MpqMember>& members,
                                 const std::optional<std::string>& listfile) {
   Close();
   test::WriteMpq(path_, members, listfile);
-  if (!OpenMpqArchive(path_.string(), handle_)) {
+  if (!OpenMpqArchive(path_.string(), archive_)) {
     std::fprintf(stderr, "scratch archive %s does not open\n", path_.c_str());
     std::abort();
   }
-  return handle_;
+  return archive_.Get();
 }
 
 void TScratchArchive::Close() {
-  if (handle_ != 0) SFileCloseArchive(reinterpret_cast<HANDLE>(handle_));
-  handle_ = 0;
+  archive_.Reset();
   // Removed after every input: the targets keep their state to the end of the process, so no
   // destructor would remove it.
   std::error_code ec;

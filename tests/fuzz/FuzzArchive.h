@@ -29,7 +29,7 @@ public:
 
 private:
   std::filesystem::path path_;
-  MpqHandle handle_ = 0;
+  TArchiveHandle archive_;
 };
 
 }  // namespace velmora::fuzz

@@ -11,9 +11,10 @@ ScratchArchive::ScratchArchive(const std::vector<MpqMember>& members, const std:
   const std::filesystem::path path = dir_.path() / "hostile.mpq";
   WriteMpq(path, members, listfile ? *listfile : ListFileOf(members));
   CreateArchiveIndex();
-  MpqHandle h = 0;
-  if (!OpenMpqArchive(path.string(), h)) return;
-  MpqList->Append(h);
+  TArchiveHandle archive;
+  if (!OpenMpqArchive(path.string(), archive)) return;
+  const MpqHandle h = archive.Get();
+  MpqList->Append(std::move(archive));
   handle_ = h;
 }
 

@@ -115,9 +115,10 @@ void TTextureArchive::Open() {
   for (const auto& [name, bytes] : files_) members.push_back({name, bytes});
   const auto path = dir_.path() / "textures.mpq";
   WriteMpq(path, members, ListFileOf(members));
-  MpqHandle handle = 0;
-  ASSERT_TRUE(OpenMpqArchive(path.string(), handle)) << path;
-  MpqList->Append(handle);
+  TArchiveHandle archive;
+  ASSERT_TRUE(OpenMpqArchive(path.string(), archive)) << path;
+  const MpqHandle handle = archive.Get();
+  MpqList->Append(std::move(archive));
   ASSERT_TRUE(LoadListFile(handle, nullptr));
 }
 

@@ -422,9 +422,10 @@ protected:
   MpqHandle Open(const std::string& name, const std::string& listfile) {
     const auto path = dir_ / name;
     test::WriteMpq(path, {{"stub", "x"}}, listfile);
-    MpqHandle h = 0;
-    EXPECT_TRUE(OpenMpqArchive(path.string(), h)) << path;
-    if (h) MpqList->Append(h);
+    TArchiveHandle archive;
+    EXPECT_TRUE(OpenMpqArchive(path.string(), archive)) << path;
+    const MpqHandle h = archive.Get();
+    if (h) MpqList->Append(std::move(archive));
     return h;
   }
 
@@ -458,16 +459,17 @@ TEST_F(ArchivesIntoTree, first_archive_spelling_in_tree_last_archive_record_in_i
   EXPECT_EQ(FileIndex->Find("README.TXT")->mpqh, first);
 }
 
-TEST_F(ArchivesIntoTree, archive_listed_twice_adds_no_new_nodes) {
+TEST_F(ArchivesIntoTree, archive_listed_twice_is_opened_once_and_adds_no_new_nodes) {
   TFileTreeFixture f;
-  const std::string listfile = "a\\b.blp\r\nc.blp\r\n";
-  const MpqHandle first = Open("one.MPQ", listfile);
-  const MpqHandle again = Open("one.MPQ", listfile);
-  ASSERT_NE(again, 0u);
+  const MpqHandle first = Open("one.MPQ", "a\\b.blp\r\nc.blp\r\n");
+  ASSERT_NE(first, 0u);
+  const TMpqOpenResult again = OpenMpqArchive((dir_ / "one.MPQ").string());
+  EXPECT_EQ(again.status, TArchiveOpenStatus::AlreadyOpen);
+  EXPECT_EQ(again.existing, first);
   LoadAll(*f.model);
   EXPECT_EQ(f.model->NodeCount(), 3u);
-  EXPECT_EQ(FileIndex->Find("C.BLP")->mpqh, again);
-  EXPECT_NE(first, again);
+  EXPECT_EQ(MpqList->Count(), 1u);
+  EXPECT_EQ(FileIndex->Find("C.BLP")->mpqh, first);
 }
 
 TEST_F(ArchivesIntoTree, tree_cleared_before_index_and_archives) {

@@ -1,0 +1,100 @@
+// The messages between the viewer and its archive reader process (velmora-mpq-reader), which
+// makes every StormLib call. Both ends are built from the same sources for the same machine, so
+// numbers travel in host byte order.
+//
+// Transport: one SOCK_STREAM Unix socket pair for the messages, the reader's end on descriptor
+// 3, and one shared memory file (memfd) of kSharedBytes for the bytes that files hold, on
+// descriptor 4, sealed at that size so that neither side can shrink it under the other. The
+// viewer sends one request and waits for its reply before it sends the next.
+//
+// Request: a 24-byte TRequestHeader, then `nameSize` bytes of name (no NUL).
+//   kind           sequence   target        offset   length   name
+//   OpenArchive    n          -             -        -        archive path (UTF-8)
+//   CloseArchive   n          archive id    -        -        -
+//   OpenFile       n          archive id    -        -        member name as listed
+//   ReadFile       n          file id       offset   length   -       (positions, then reads)
+//   ReadOn         n          file id       -        length   -       (reads on from where the
+//                                                                       last read ended)
+//   SeekFile       n          file id       offset   -        -
+//   CloseFile      n          file id       -        -        -
+//   Fault*         n          -             -        -        -       (test builds only)
+// Ids are the reader's own (table position + 1, never reused); the viewer maps its handles to
+// them and opens its archives again under new ids after a restart. A read asks for at most
+// kSharedBytes; the viewer reads more in pieces (ReadFile, then ReadOn). A listfile is read as
+// any member: OpenFile "(listfile)", reads of its size, CloseFile.
+//
+// Reply: a 24-byte TReplyHeader.
+//   OpenArchive    status Ok: value = archive id; Failed: error = StormLib's error code
+//   OpenFile       status Ok: value = file id, size = file size (64 bits; 0 when unknown)
+//   ReadFile       value = position after the seek, size = bytes read, which lie at the start
+//   ReadOn         of the shared memory; status Ok when all `length` bytes were read, Failed for
+//                  a short read
+//   SeekFile       value = the new position (0xFFFFFFFF when StormLib refused it)
+//   Close*         status Ok, nothing else
+// Any request may be answered with status OutOfMemory instead: an allocation failed under the
+// reader's address-space limit (StormLib's ERROR_NOT_ENOUGH_MEMORY included). The reader exits
+// after sending it; the viewer counts it as the reader stopping for memory.
+//
+// Why shared memory (bench/transfer): StormLib reads straight into it and the viewer copies once
+// into its own buffer, where the socket costs two more copies and a wake-up per socket buffer's
+// worth; for a 21 MiB texture that was about 2 ms against 3.5 to 9 ms through the socket, the
+// socket's figure swinging with the load of the machine. The mapping is kept, since page faults
+// are dear here (a fresh mapping per read was 20 times slower), and kept small, so that a 50 MiB
+// listfile goes through it in pieces rather than staying resident in both processes.
+#pragma once
+
+#include <cstdint>
+
+namespace velmora::reader {
+
+enum class TRequestKind : std::uint32_t {
+  OpenArchive = 1,
+  CloseArchive = 2,
+  OpenFile = 3,
+  ReadFile = 4,
+  ReadOn = 5,
+  SeekFile = 6,
+  CloseFile = 7,
+  // Test builds of the reader only: misbehave as damaged archives make StormLib misbehave.
+  FaultCrash = 100,
+  FaultMemory = 101,
+  FaultHang = 102,
+};
+
+enum class TReplyStatus : std::uint32_t { Ok = 0, Failed = 1, OutOfMemory = 2 };
+
+struct TRequestHeader {
+  TRequestKind kind;
+  std::uint32_t sequence;
+  std::uint32_t target;
+  std::uint32_t offset;
+  std::uint32_t length;
+  std::uint32_t nameSize;
+};
+static_assert(sizeof(TRequestHeader) == 24);
+
+struct TReplyHeader {
+  std::uint32_t sequence;
+  TReplyStatus status;
+  std::uint32_t error;
+  std::uint32_t value;
+  std::uint64_t size;
+};
+static_assert(sizeof(TReplyHeader) == 24);
+
+// Size of the shared memory, and the most one read asks for.
+constexpr std::uint32_t kSharedBytes = 8u << 20;
+
+// Names longer than this are refused by the viewer before they are sent; StormLib refuses far
+// shorter ones anyway.
+constexpr std::uint32_t kMaxNameSize = 1u << 20;
+
+// The reader's end of the socket pair, and the shared memory.
+constexpr int kReaderSocketFd = 3;
+constexpr int kReaderSharedFd = 4;
+
+// Exit status of a reader that stopped for memory outside a request (a failed allocation of its
+// own), so the viewer can tell it from a crash.
+constexpr int kExitOutOfMemory = 86;
+
+}  // namespace velmora::reader

@@ -1,0 +1,255 @@
+// The archive reader process stopping under a request: a crash, memory running out, a missed
+// deadline, each while an archive opens and while a file is read. A test build of the reader
+// fails that way on names that begin with "velmora-fault-"; everything else is the product's.
+// Afterwards the archive that was in use is skipped and every other one still opens and reads.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ArchiveFixture.h"
+#include "archive/Zanth.h"
+
+namespace velmora::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Uses the fault-injecting reader with short deadlines; the product's again afterwards.
+class FaultReaderTest : public ArchiveIndexTest {
+protected:
+  void SetUp() override {
+    ArchiveIndexTest::SetUp();
+    TArchiveReader& reader = TArchiveReader::Instance();
+    reader.Stop();
+    reader.SetProgram(VELMORA_FAULT_READER);
+    reader.SetDeadlines({1500ms, 1500ms, 100ms});
+    restarts_ = reader.Restarts();
+  }
+  void TearDown() override {
+    ArchiveIndexTest::TearDown();
+    TArchiveReader& reader = TArchiveReader::Instance();
+    reader.SetWaitHook({});
+    reader.SetDeadlines({});
+    reader.SetProgram(TArchiveReader::DefaultProgram());
+  }
+  std::size_t RestartsSinceSetUp() const { return TArchiveReader::Instance().Restarts() - restarts_; }
+
+  // Every archive but the culprit: its listfile ingests and its member reads back.
+  void ExpectGoodArchivesWork(const std::vector<std::pair<MpqHandle, std::string>>& good) {
+    for (const auto& [h, member] : good) {
+      std::vector<std::string> paths;
+      EXPECT_TRUE(Ingest(h, paths)) << member;
+      EXPECT_EQ(ReadObject(member), "contents of " + member);
+    }
+  }
+
+private:
+  std::size_t restarts_ = 0;
+};
+
+std::vector<MpqMember> Members(const std::string& name) { return {{name, "contents of " + name}}; }
+
+struct FaultRow {
+  // Test names and failure messages show the row by its fault.
+  friend void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.fault; }
+  const char* fault;
+  const char* trigger;  // the name the test reader fails on
+  TReaderStop stop;
+  bool atOpen;
+};
+
+class FaultRows : public FaultReaderTest, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(FaultRows, CulpritIsSkippedAndTheOtherArchivesGoOn) {
+  const FaultRow& row = GetParam();
+  TArchiveReader& reader = TArchiveReader::Instance();
+  const MpqHandle a = AddArchive(Members("a\\one.bin"), ListFileOf(Members("a\\one.bin")));
+  std::vector<MpqMember> bMembers = Members("b\\two.bin");
+  bMembers.push_back({std::string("b\\") + row.trigger, "the test reader fails before reading this"});
+  const MpqHandle b = AddArchive(bMembers, ListFileOf(bMembers));
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+  ASSERT_TRUE(LoadListFile(a, nullptr));
+  ASSERT_TRUE(LoadListFile(b, nullptr));
+  // Open across the restart: its file is opened again in the new process.
+  const TZanthObject held("a\\one.bin");
+  ASSERT_NE(held.FileHandler(), nullptr);
+
+  // The window keeps painting while it waits, and nothing reaches the reader from there.
+  std::size_t hookCalls = 0;
+  bool nestedRefused = true;
+  reader.SetWaitHook([&] {
+    ++hookCalls;
+    nestedRefused = nestedRefused && reader.OpenFile(a, "a\\one.bin").handle == 0;
+  });
+
+  MpqHandle culprit = 0;
+  if (row.atOpen) {
+    const auto path = Dir() / (std::string(row.trigger) + ".mpq");
+    WriteMpq(path, Members("c\\culprit.bin"), ListFileOf(Members("c\\culprit.bin")));
+    const TMpqOpenResult open = OpenMpqArchive(path.string());
+    EXPECT_EQ(open.status, TArchiveOpenStatus::ReaderStopped);
+    EXPECT_EQ(open.stop, row.stop) << ReaderStopText(open.stop);
+    EXPECT_FALSE(open.archive);
+    // Named again, it is skipped without another try.
+    const TMpqOpenResult again = OpenMpqArchive(path.string());
+    EXPECT_EQ(again.status, TArchiveOpenStatus::ReaderStopped);
+    EXPECT_EQ(again.stop, row.stop);
+  } else {
+    const TZanthObject object(std::string("b\\") + row.trigger);
+    ASSERT_NE(object.FileHandler(), nullptr);
+    char buf[16] = {};
+    EXPECT_FALSE(object.FileHandler()->GetHeader(buf, sizeof buf));
+    EXPECT_EQ(object.ReaderStop(), row.stop) << ReaderStopText(object.ReaderStop());
+    EXPECT_EQ(MpqArchiveStop(b), row.stop);
+    culprit = b;
+  }
+  EXPECT_EQ(RestartsSinceSetUp(), 1u);
+  if (row.stop == TReaderStop::TimeOut) EXPECT_GE(hookCalls, 10u) << "the wait hook was not called every 50 ms";
+  EXPECT_TRUE(nestedRefused) << "a request from inside the wait hook went through";
+  reader.SetWaitHook({});
+
+  const MpqHandle c = AddArchive(Members("c\\three.bin"), ListFileOf(Members("c\\three.bin")));
+  ASSERT_NE(c, 0u);
+  std::vector<std::pair<MpqHandle, std::string>> good{{a, "a\\one.bin"}, {c, "c\\three.bin"}};
+  if (culprit == b) {
+    EXPECT_FALSE(LoadListFile(b, nullptr)) << "the culprit still answers";
+    EXPECT_EQ(ReadObject("b\\two.bin"), std::nullopt);
+  } else {
+    good.emplace_back(b, "b\\two.bin");
+  }
+  ExpectGoodArchivesWork(good);
+  std::string head(5, '\0');
+  EXPECT_TRUE(held.FileHandler()->GetHeader(head.data(), 5));
+  EXPECT_EQ(head, "conte");
+  EXPECT_EQ(held.ReaderStop(), TReaderStop::None);
+  EXPECT_EQ(RestartsSinceSetUp(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultRows,
+    ::testing::Values(FaultRow{"crash_at_open", "velmora-fault-crash", TReaderStop::Crash, true},
+                      FaultRow{"crash_at_read", "velmora-fault-crash", TReaderStop::Crash, false},
+                      FaultRow{"memory_at_open", "velmora-fault-memory", TReaderStop::Memory, true},
+                      FaultRow{"memory_at_read", "velmora-fault-memory", TReaderStop::Memory, false},
+                      FaultRow{"time_out_at_open", "velmora-fault-hang", TReaderStop::TimeOut, true},
+                      FaultRow{"time_out_at_read", "velmora-fault-hang", TReaderStop::TimeOut, false}),
+    [](const auto& info) { return std::string(info.param.fault); });
+
+TEST_F(FaultReaderTest, ReaderThatCannotStartStopsEachOpenAsACrashAndRecoversWhenItCan) {
+  TArchiveReader& reader = TArchiveReader::Instance();
+  reader.SetProgram((Dir() / "no-such-reader").string());
+  const auto path = Dir() / "a.mpq";
+  WriteMpq(path, Members("a.bin"), ListFileOf(Members("a.bin")));
+  const TMpqOpenResult open = OpenMpqArchive(path.string());
+  EXPECT_EQ(open.status, TArchiveOpenStatus::ReaderStopped);
+  EXPECT_EQ(open.stop, TReaderStop::Crash);
+  reader.SetProgram(VELMORA_FAULT_READER);
+  reader.Stop();  // a new session forgets the culprits
+  const MpqHandle h = AddArchiveFile(path);
+  ASSERT_NE(h, 0u);
+  std::vector<std::string> paths;
+  EXPECT_TRUE(Ingest(h, paths));
+  EXPECT_EQ(ReadObject("a.bin"), "contents of a.bin");
+}
+
+// True while `pid` runs: gone, or a zombie, counts as ended.
+bool Running(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+}
+
+TEST_F(FaultReaderTest, ReaderDiesWithTheViewer) {
+  WriteMpq(Dir() / "a.mpq", Members("a.bin"), ListFileOf(Members("a.bin")));
+  // The child starts a reader of its own; this process's must not be copied into it.
+  ASSERT_FALSE(TArchiveReader::Instance().Running());
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t viewer = ::fork();
+  ASSERT_GE(viewer, 0);
+  if (viewer == 0) {
+    // A viewer with an archive open, killed without a chance to clean up.
+    TArchiveHandle archive;
+    pid_t reader = 0;
+    if (OpenMpqArchive((Dir() / "a.mpq").string(), archive)) reader = TArchiveReader::Instance().Usage()->pid;
+    if (::write(fds[1], &reader, sizeof reader) != static_cast<ssize_t>(sizeof reader)) ::_exit(1);
+    ::raise(SIGKILL);
+  }
+  ::close(fds[1]);
+  pid_t reader = 0;
+  ASSERT_EQ(::read(fds[0], &reader, sizeof reader), static_cast<ssize_t>(sizeof reader));
+  ::close(fds[0]);
+  ::waitpid(viewer, nullptr, 0);
+  ASSERT_GT(reader, 0);
+  bool ended = false;
+  for (int i = 0; i < 200 && !ended; ++i) {
+    ended = !Running(reader);
+    if (!ended) ::usleep(10000);
+  }
+  EXPECT_TRUE(ended) << "the reader outlived the viewer";
+}
+
+struct MentionRow {
+  // Test names and failure messages show the row by its fault.
+  friend void PrintTo(const MentionRow& row, std::ostream* os) { *os << row.fault; }
+  const char* fault;
+  // Makes the second name for <dir>/one.mpq; empty when it names another archive.
+  std::string (*second)(const std::filesystem::path& dir);
+  bool sameArchive;
+};
+
+class MentionRows : public ArchiveIndexTest, public ::testing::WithParamInterface<MentionRow> {};
+
+TEST_P(MentionRows, EachArchiveIsOpenedOnce) {
+  const MentionRow& row = GetParam();
+  WriteMpq(Dir() / "one.mpq", Members("x.bin"), ListFileOf(Members("x.bin")));
+  WriteMpq(Dir() / "two.mpq", Members("y.bin"), ListFileOf(Members("y.bin")));
+  const MpqHandle first = AddArchiveFile(Dir() / "one.mpq");
+  ASSERT_NE(first, 0u);
+  const std::string second = row.second(Dir());
+  TMpqOpenResult open = OpenMpqArchive(second);
+  if (!row.sameArchive) {
+    ASSERT_EQ(open.status, TArchiveOpenStatus::Opened) << second;
+    // Handles are the viewer's own small numbers, given out in order.
+    EXPECT_EQ(open.archive.Get(), first + 1);
+    return;
+  }
+  EXPECT_EQ(open.status, TArchiveOpenStatus::AlreadyOpen) << second;
+  EXPECT_EQ(open.existing, first);
+  EXPECT_FALSE(open.archive);
+  EXPECT_EQ(MpqList->Count(), 1u);
+  EXPECT_EQ(TArchiveReader::Instance().OpenArchiveCount(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mentions, MentionRows,
+    ::testing::Values(
+        MentionRow{"same_path_twice", [](const std::filesystem::path& d) { return (d / "one.mpq").string(); }, true},
+        MentionRow{"path_through_dot_dot",
+                   [](const std::filesystem::path& d) { return (d / ".." / d.filename() / "one.mpq").string(); }, true},
+        MentionRow{"symbolic_link",
+                   [](const std::filesystem::path& d) {
+                     std::filesystem::create_symlink(d / "one.mpq", d / "link.mpq");
+                     return (d / "link.mpq").string();
+                   },
+                   true},
+        MentionRow{"hard_link",
+                   [](const std::filesystem::path& d) {
+                     std::filesystem::create_hard_link(d / "one.mpq", d / "hard.mpq");
+                     return (d / "hard.mpq").string();
+                   },
+                   true},
+        MentionRow{"other_archive_opens", [](const std::filesystem::path& d) { return (d / "two.mpq").string(); },
+                   false}),
+    [](const auto& info) { return std::string(info.param.fault); });
+
+}  // namespace
+}  // namespace velmora::test

@@ -1,4 +1,7 @@
 // The file index and the archive list.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <bit>
 #include <cstring>
 
@@ -141,10 +144,27 @@ void FreeArchiveIndex() {
   MpqList.reset();
 }
 
+namespace {
+
+// StormLib 9.22 closes file descriptor 0 whenever SFileOpenArchive fails (its stream's handle
+// starts out as 0): standard input first, then whatever file took that number since, such as
+// an archive opened earlier. With /dev/null held there before and after every open, the number
+// never goes to a file of ours.
+void HoldDescriptorZero() {
+  if (::fcntl(0, F_GETFD) != -1) return;
+  const int fd = ::open("/dev/null", O_RDONLY);
+  if (fd > 0) ::close(fd);  // 0 was taken meanwhile after all
+}
+
+}  // namespace
+
 bool OpenMpqArchive(const std::string& path, MpqHandle& handle) {
   HANDLE h = nullptr;
   handle = 0;
-  if (!SFileOpenArchive(path.c_str(), 0, 0, &h)) return false;
+  HoldDescriptorZero();
+  const bool opened = SFileOpenArchive(path.c_str(), 0, 0, &h);
+  HoldDescriptorZero();
+  if (!opened) return false;
   handle = storm::FromHandle(h);
   return true;
 }

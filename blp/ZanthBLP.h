@@ -20,6 +20,9 @@ namespace velmora {
 class TBlpTexture : public TZanthObject {
 public:
   explicit TBlpTexture(const std::string& fName);
+  // A BLP file that is not in the archives (one on disk): the same load from `source`'s bytes.
+  // `fName` is what fname() reports; it is not looked up.
+  TBlpTexture(const std::string& fName, blp::TBlpSource& source);
   ~TBlpTexture() override;
 
   std::int32_t width = 0;   // hdr.width once the header is accepted; 0 otherwise
@@ -44,6 +47,7 @@ public:
 
 private:
   void LoadBlp();
+  void LoadBlpFrom(blp::TBlpSource& source);
   void ReleaseTexture() noexcept;
 
   blp::TBlpLevels FLevels;

@@ -29,7 +29,10 @@
 #include "log/LogHandler.h"
 #include "render/View.h"
 #include "ui/ErrorHandler.h"
+#include "ui/ExportActions.h"
 #include "ui/FileTree.h"
+#include "ui/FilterLine.h"
+#include "ui/NamedFiles.h"
 #include "ui/TreeModel.h"
 
 namespace velmora {
@@ -107,6 +110,11 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     RunEventHandler(this, [this, node] { VirtualStringTreeAddToSelection(*VirtualStringTree, node); });
   });
   connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
+  // Beside the specified window: the filter line above the tree (Ctrl+F), export (Ctrl+S,
+  // Ctrl+Shift+S, Ctrl+C, the tree's menu) and files dropped on the window.
+  FFilterLine = new TFilterLine(*VirtualStringTree, *VirtualStringTreeView, this);
+  new TExportActions(*this);
+  new TDropOpen(*this);
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -232,7 +240,13 @@ void TForm1::TimerOnCreateTimer() {
     TForm1* form;
     ~TFinished() { form->FLoadingFinished = true; }
   } finished{this};
-  LoadMpqs();
+  try {
+    LoadMpqs();
+  } catch (...) {
+    FinishStartup();
+    throw;
+  }
+  FinishStartup();
 }
 
 void TForm1::ProcessPendingEvents() {
@@ -247,22 +261,17 @@ void TForm1::LoadMpqs() {
     ~TLoadingEnd() { loading = false; }
   } loadingEnd{FLoading};
 
-  // Where the game is installed. Without the registry key nothing can be loaded; an
+  // Where the game is installed and which archives to open: archives named on the command line,
+  // else the registry (or --game) and "mpqToLoad.txt" (or --list), else the client's own order of
+  // the game folder (host/LoadPlan.h). Without the registry key nothing can be loaded; an
   // "InstallPath" that is no string is an error the user is shown.
-  const TGameInstall game = FindGameInstall(WinePrefix());
-  if (game.status == TGameInstallStatus::kNoRegistryKey) {
-    WriteLog("World of Warcraft registry key not found");
-    return;
-  }
-  if (game.status == TGameInstallStatus::kInvalidValueType) throw std::runtime_error(game.reason);
-  FInstallPath = game.installPath;
-  FWinePrefix = game.winePrefix;
-
-  // The list of archives to open comes from the working directory.
-  if (!FileExists("mpqToLoad.txt")) {
-    WriteLog("mpqToLoad.txt not found");
-    return;
-  }
+  const TLoadPlan plan = PlanStartupLoading(FStartup, WinePrefix());
+  FStartupReport = plan.report;
+  for (const std::string& line : plan.log) WriteLog(line);
+  if (!plan.error.empty()) throw std::runtime_error(plan.error);
+  if (!plan.load) return;
+  FInstallPath = plan.installPath;
+  FWinePrefix = plan.winePrefix;
 
   QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   SetStatusText(0, QStringLiteral("Loading Mpq"));
@@ -277,12 +286,17 @@ void TForm1::LoadMpqs() {
   try {
     // The archives, in the order of the file; the window repaints between them. Each line
     // shows in the status bar while its archive opens.
-    std::string bytes;
-    std::string error;
-    if (!ReadFileBytes("mpqToLoad.txt", bytes, error)) {
-      throw std::runtime_error("Cannot open file \"mpqToLoad.txt\". " + error);
+    std::vector<std::string> lines = plan.lines;
+    if (!plan.listFile.empty()) {
+      std::string bytes;
+      std::string error;
+      if (!ReadFileBytes(plan.listFile, bytes, error)) {
+        throw std::runtime_error("Cannot open file \"" + plan.listFile + "\". " + error);
+      }
+      lines = DecodeMpqToLoad(bytes);
     }
-    for (const std::string& line : DecodeMpqToLoad(bytes)) {
+    FStartupReport.archivesNamed = lines.size();
+    for (const std::string& line : lines) {
       SetStatusText(1, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
       ProcessPendingEvents();
       OpenMpq(line);
@@ -344,7 +358,7 @@ void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
   // The old texture goes first, so that only one is ever held; if the new one raises, none is
   // shown and the status bar and panel keep what they said.
   CurrentTexture.reset();
-  CurrentTexture = std::make_unique<TBlpTexture>(std::string(nodeData->fullName));
+  CurrentTexture = CreateNodeTexture(*VirtualStringTree, node);
 
   SetStatusText(0, HeaderStatusText(CurrentTexture->hdr));
   // 0 x 0 when the load stopped before the header was accepted.

@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "host/LoadPlan.h"
 #include "ui/ScrollBox.h"
 
 class QLabel;
@@ -20,6 +22,7 @@ class QTreeView;
 
 namespace velmora {
 
+class TFilterLine;
 class TGlView;
 class TRenderPanel;
 class TTreeModel;
@@ -89,6 +92,18 @@ public:
   // the status bar and panel as they were, and reaches the caller.
   void VirtualStringTreeAddToSelection(TTreeModel& sender, TVirtualNode* node);
 
+  // What the command line names (--game, --list, archives, BLP files); set before the window is
+  // shown. The report says what the loading found.
+  void SetStartupOptions(const TStartupOptions& options) { FStartup = options; }
+  const TStartupReport& StartupReport() const { return FStartupReport; }
+  // Opens archives and BLP files after the start, as the command line does (files dropped on the
+  // window); false when none opened (ui/NamedFiles.cpp).
+  bool OpenFiles(const std::vector<std::string>& paths);
+  // Shows in the view area what the start-up lacks, or removes that notice (ui/StartupNotice.cpp).
+  void ShowStartupNotice();
+  // The filter line above the tree (Ctrl+F).
+  TFilterLine* FilterLine() const { return FFilterLine; }
+
   // Draws the view (the window's painting).
   void FormPaint();
   // Gives the panel the shown texture's size again and fits the viewport to it; the repaint
@@ -116,6 +131,9 @@ private:
   void FormCreate(const TViewSetup& viewSetup);
   void FormDestroy();
   void ProcessPendingEvents();
+  // After the loading, however it ended: BLP files named on the command line join the tree and
+  // an empty start-up says why (ui/StartupNotice.cpp).
+  void FinishStartup();
 
   // Sets the drawing panel's size (through its host widget).
   void SetPanelSize(int width, int height);
@@ -130,6 +148,9 @@ private:
   bool FLoadingFinished = false;
   bool FCloseRequested = false;  // a close request that arrived while LoadMpqs ran
   bool FCentred = false;
+  TStartupOptions FStartup;
+  TStartupReport FStartupReport;
+  TFilterLine* FFilterLine = nullptr;
 };
 
 }  // namespace velmora

@@ -359,7 +359,13 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     events.Progress(done, items.size(), current);
     TJob job;
     std::string reason;
-    if (!ReadItem(item, options.outDir, job, reason)) {
+    bool read = false;
+    try {
+      read = ReadItem(item, options.outDir, job, reason);
+    } catch (const std::bad_alloc&) {
+      reason = "out of memory";
+    }
+    if (!read) {
       fail(item.path, reason);
       continue;
     }

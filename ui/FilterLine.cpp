@@ -16,6 +16,8 @@ TFilterLine::TFilterLine(TTreeModel& model, QTreeView& view, QWidget* window)
   setObjectName(QStringLiteral("FilterLine"));
   setPlaceholderText(QStringLiteral("Filter: words of the path"));
   setClearButtonEnabled(true);
+  // Files dropped here open in the window rather than becoming text.
+  setAcceptDrops(false);
 
   // A box in the view's place holds the line above the view.
   QWidget* parent = view.parentWidget();

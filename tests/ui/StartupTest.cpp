@@ -259,7 +259,8 @@ TEST(Startup, without_a_list_the_game_folder_loads_in_the_clients_order) {
   EXPECT_EQ(w.Notice(), "");
 }
 
-TEST(Startup, the_command_line_names_the_game_the_list_archives_and_files) {
+// The headless export covers --list and named archives (tests/cli); they share the window's plan.
+TEST(Startup, the_command_line_names_the_game_and_blp_files) {
   TWorld world;
   // --game: no registry at all; the list lines continue the named folder.
   {
@@ -271,26 +272,6 @@ TEST(Startup, the_command_line_names_the_game_the_list_archives_and_files) {
     EXPECT_EQ(MpqList->Count(), 1u);
     EXPECT_TRUE(w.Node({"INTERFACE", "ICONS", "ICON.BLP"}).isValid());
     ::setenv("WINEPREFIX", world.prefix.c_str(), 1);
-  }
-  // --list: another file than mpqToLoad.txt.
-  {
-    world.List("Data\\patch.MPQ\n", "other.txt");
-    TStartupOptions o;
-    o.listFile = "other.txt";
-    TWindow w(o);
-    ASSERT_EQ(MpqList->Count(), 1u);
-    EXPECT_FALSE(w.Node({"INTERFACE"}).isValid()) << "mpqToLoad.txt was read";
-  }
-  // Archives named: in their order, the last one wins; neither registry nor list.
-  {
-    const std::size_t logLines = world.Log().size();
-    TStartupOptions o;
-    o.archives = {(world.game / "Data/patch.MPQ").string(), (world.game / "Data/common.MPQ").string()};
-    TWindow w(o);
-    ASSERT_EQ(MpqList->Count(), 2u);
-    EXPECT_EQ(FileIndex->Find("TEXTURES\\MINIMAP\\MAP01.BLP")->mpqh, (*MpqList)[1]);
-    const std::vector<std::string> log = world.Log();
-    EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<std::ptrdiff_t>(logLines), log.end()), w.OpenedArchives(o.archives));
   }
   // BLP files named: under their folder's name, shown when selected, nothing else loaded.
   {

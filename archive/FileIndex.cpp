@@ -1,4 +1,7 @@
 // The file index and the archive list.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <bit>
 
 #include "archive/Zanth.h"

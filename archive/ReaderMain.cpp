@@ -6,6 +6,7 @@
 //
 // Usage: velmora-mpq-reader <viewer pid> <address-space limit in bytes>; socket on descriptor 3,
 // shared memory on descriptor 4.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -25,6 +26,16 @@
 #include "archive/Storm.h"
 
 namespace {
+
+// StormLib 9.22 closes file descriptor 0 whenever SFileOpenArchive fails (its stream's handle
+// starts out as 0): standard input first, then whatever file took that number since, such as an
+// archive opened earlier, whose reads would then fail. With /dev/null held there before and after
+// every open, the number never goes to an archive.
+void HoldDescriptorZero() {
+  if (::fcntl(0, F_GETFD) != -1) return;
+  const int fd = ::open("/dev/null", O_RDONLY);
+  if (fd > 0) ::close(fd);  // 0 was taken meanwhile after all
+}
 
 using namespace velmora::reader;
 using velmora::storm::TMpqArchive;
@@ -107,7 +118,10 @@ private:
     FaultOnName(path);
     HANDLE h = nullptr;
     // Priority 0, flags 0, as the viewer always opened its archives.
-    if (!SFileOpenArchive(path.c_str(), 0, 0, &h)) {
+    HoldDescriptorZero();
+    const bool opened = SFileOpenArchive(path.c_str(), 0, 0, &h);
+    HoldDescriptorZero();
+    if (!opened) {
       CheckMemory();
       reply.status = TReplyStatus::Failed;
       reply.error = GetLastError();

@@ -58,6 +58,16 @@ TBlpTexture::TBlpTexture(const std::string& fName) : TZanthObject(fName) {
   }
 }
 
+TBlpTexture::TBlpTexture(const std::string& fName, blp::TBlpSource& source) : TZanthObject(fName) {
+  if (GlApiReady()) Gl.GenTextures(1, &id);
+  try {
+    if (GlApiReady()) LoadBlpFrom(source);
+  } catch (...) {
+    ReleaseTexture();
+    throw;
+  }
+}
+
 TBlpTexture::~TBlpTexture() { ReleaseTexture(); }
 
 void TBlpTexture::ReleaseTexture() noexcept {
@@ -86,6 +96,12 @@ void TBlpTexture::LoadBlp() {
   if (file == nullptr || !GlApiReady()) return;
 
   blp::TArchiveSource source(*file);
+  LoadBlpFrom(source);
+}
+
+void TBlpTexture::LoadBlpFrom(blp::TBlpSource& source) {
+  FHasSource = true;
+  FSourceSize = source.Size();
   hdr = blp::ReadBlpHeader(source);
   // Not BLP2, or JPEG content: nothing is bound, uploaded or set.
   if (!blp::IsLoadableContent(hdr)) {

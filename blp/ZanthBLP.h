@@ -20,6 +20,9 @@ namespace velmora {
 class TBlpTexture : public TZanthObject {
 public:
   explicit TBlpTexture(const std::string& fName);
+  // A BLP file that is not in the archives (one on disk): the same load from `source`'s bytes.
+  // `fName` is what fname() reports; it is not looked up.
+  TBlpTexture(const std::string& fName, blp::TBlpSource& source);
   ~TBlpTexture() override;
 
   std::int32_t width = 0;   // hdr.width once the header is accepted; 0 otherwise
@@ -33,6 +36,9 @@ public:
   // Why the header was not loaded as it stands (not BLP2, JPEG content, unknown encoding), or
   // none.
   const std::optional<blp::THeaderProblem>& HeaderProblem() const { return FHeaderProblem; }
+  // Whether the load had bytes to read (an archive file or a file on disk), and how many.
+  bool HasSource() const { return FHasSource; }
+  std::uint64_t SourceSize() const { return FSourceSize; }
 
   // Levels of a full mip chain down to 1 x 1: 256 x 64 has 9.
   static int MipLevelCount(std::uint32_t w, std::uint32_t h);
@@ -44,10 +50,13 @@ public:
 
 private:
   void LoadBlp();
+  void LoadBlpFrom(blp::TBlpSource& source);
   void ReleaseTexture() noexcept;
 
   blp::TBlpLevels FLevels;
   std::optional<blp::THeaderProblem> FHeaderProblem;
+  bool FHasSource = false;
+  std::uint64_t FSourceSize = 0;
 };
 
 }  // namespace velmora

@@ -27,13 +27,17 @@ constexpr std::size_t kListedShortLevels = 3;
 }  // namespace
 
 std::string TextureNotice(const TBlpTexture& texture) {
-  const TZanthFileHandler* file = texture.FileHandler();
-  if (file == nullptr) return WhyNoFile(texture);
+  // A damaged archive can stop the archive reader at the open or at any read of the file.
+  if (const TReaderStop stop = texture.ReaderStop(); stop != TReaderStop::None) {
+    return "reading " + texture.fname() + " stopped the archive reader: " + std::string(ReaderStopText(stop));
+  }
+  if (!texture.HasSource()) return WhyNoFile(texture);
+  if (texture.SourceSize() == 0) return "empty file (0 bytes)";
   if (const auto& problem = texture.HeaderProblem()) return problem->message;
 
   const TBLP2Header& hdr = texture.hdr;
   const blp::TBlpLevels& levels = texture.Levels();
-  if (!levels.complete) return "the palette is cut short (file of " + std::to_string(file->GetSize()) + " bytes): nothing to show";
+  if (!levels.complete) return "the palette is cut short (file of " + std::to_string(texture.SourceSize()) + " bytes): nothing to show";
   if (levels.levels.empty()) return "the file lists no level 0: nothing to show";
 
   std::vector<std::string> lines;
@@ -41,7 +45,7 @@ std::string TextureNotice(const TBlpTexture& texture) {
     lines.push_back("the header gives a size of " + std::to_string(hdr.width) + " x " + std::to_string(hdr.height) +
                     ": nothing to show");
   }
-  const std::uint64_t fileSize = file->GetSize();
+  const std::uint64_t fileSize = texture.SourceSize();
   std::size_t shortLevels = 0;
   for (std::size_t i = 0; i < levels.levels.size(); ++i) {
     const blp::TBlpLevel& level = levels.levels[i];

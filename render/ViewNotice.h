@@ -9,7 +9,8 @@
 namespace velmora {
 
 // Empty when the file loaded whole. Otherwise one line per problem, the one that hides the
-// picture first: the file could not be opened or is empty, the header refuses it ("BLP1 texture
+// picture first: reading it stopped the archive reader ("reading <name> stopped the archive
+// reader: crash"), the file could not be opened or is empty, the header refuses it ("BLP1 texture
 // (JPEG content): not supported", "not a BLP2 file"), the palette or level 0 is missing, or
 // levels are short or lie past the end of the file ("level 0 is 4096 bytes short: the rest is
 // shown black").

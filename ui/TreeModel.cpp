@@ -23,6 +23,9 @@ constexpr std::size_t kTextBlock = 1 << 20;
 
 std::atomic<std::uint64_t> NextGeneration{1};
 
+// The serial fills what was padding after the row: a node's size stays put.
+static_assert(sizeof(TVirtualNode) <= 72, "a tree node grew");
+
 }  // namespace
 
 TTreeModel::TTreeModel(const TTreeEvents& events, QObject* parent)
@@ -41,6 +44,7 @@ TVirtualNode* TTreeModel::NewNode() {
   const std::size_t chunk = used_ / kNodesPerChunk;
   if (chunk == chunks_.size()) chunks_.push_back(std::make_unique<TVirtualNode[]>(kNodesPerChunk));
   TVirtualNode* node = &chunks_[chunk][used_ % kNodesPerChunk];
+  node->serial = static_cast<std::uint32_t>(used_);
   ++used_;
   return node;
 }
@@ -49,7 +53,8 @@ TVirtualNode* TTreeModel::AddChild(TVirtualNode* parent) {
   TVirtualNode& owner = parent ? *parent : root_;
   if (!owner.childNodes) owner.childNodes = std::make_unique<std::vector<TVirtualNode*>>();
   const int row = static_cast<int>(owner.childNodes->size());
-  const bool announce = updateCount_ == 0;
+  // Under a filter the new node has no row yet (it is hidden until the filter is applied again).
+  const bool announce = updateCount_ == 0 && !filter_;
   if (announce) beginInsertRows(IndexOf(parent), row, row);
   TVirtualNode* node = NewNode();
   node->parent = parent;
@@ -79,6 +84,8 @@ void TTreeModel::SortTree(int column, Qt::SortOrder order) {
   };
   sortLevel(root_);
   for (std::size_t i = 0; i < used_; ++i) sortLevel(chunks_[i / kNodesPerChunk][i % kNodesPerChunk]);
+  // The shown rows follow the new order (inside a bracket, EndUpdate applies the filter).
+  if (filter_ && updateCount_ == 0) ApplyFilter(false);
 
   if (announce) {
     // Persistent indexes (selection, current item) follow their nodes to the new rows.
@@ -86,6 +93,10 @@ void TTreeModel::SortTree(int column, Qt::SortOrder order) {
     after.reserve(before.size());
     for (const QModelIndex& idx : before) {
       TVirtualNode* node = NodeOf(idx);
+      if (filter_) {
+        after.push_back(node ? IndexOf(node) : QModelIndex());
+        continue;
+      }
       after.push_back(node ? createIndex(static_cast<int>(node->index), idx.column(), node) : QModelIndex());
     }
     changePersistentIndexList(before, after);
@@ -103,6 +114,7 @@ void TTreeModel::BeginUpdate() {
 
 void TTreeModel::EndUpdate() {
   if (updateCount_ == 0 || --updateCount_ > 0) return;
+  if (filter_) ApplyFilter(false);
   endResetModel();
   for (const auto& view : views_) {
     if (view) view->setUpdatesEnabled(true);
@@ -130,6 +142,7 @@ void TTreeModel::FreeAll() {
   textFree_ = nullptr;
   textLeft_ = 0;
   generation_ = NextGeneration++;
+  if (filter_) ResetFilterLists();
 }
 
 char* TTreeModel::AllocText(std::size_t size) {
@@ -169,13 +182,17 @@ void TTreeModel::AttachView(QAbstractItemView* view) {
 }
 
 void TTreeModel::SelectionGained(const QItemSelection& selected) {
+  if (quiet_) return;
   for (const QModelIndex& idx : selected.indexes()) {
     if (TVirtualNode* node = NodeOf(idx)) emit AddToSelection(node);
   }
 }
 
 QModelIndex TTreeModel::IndexOf(TVirtualNode* node) const {
-  return node ? createIndex(static_cast<int>(node->index), 0, node) : QModelIndex();
+  if (!node) return {};
+  if (!filter_) return createIndex(static_cast<int>(node->index), 0, node);
+  const std::uint32_t row = node->serial < rows_.size() ? rows_[node->serial] : kHidden;
+  return row == kHidden ? QModelIndex() : createIndex(static_cast<int>(row), 0, node);
 }
 
 TVirtualNode* TTreeModel::NodeOf(const QModelIndex& index) {
@@ -186,8 +203,10 @@ QModelIndex TTreeModel::index(int row, int column, const QModelIndex& parent) co
   if (row < 0 || column != 0 || parent.column() > 0) return {};
   const TVirtualNode* owner = parent.isValid() ? NodeOf(parent) : &root_;
   const auto r = static_cast<std::size_t>(row);
-  if (r >= owner->ChildCount()) return {};
-  return createIndex(row, 0, owner->Child(r));
+  if (r >= ShownChildCount(*owner)) return {};
+  if (!filter_) return createIndex(row, 0, owner->Child(r));
+  const std::uint32_t first = owner == &root_ ? rootFirst_ : firsts_[owner->serial];
+  return createIndex(row, 0, NodeAt(kids_[first + 1 + r]));
 }
 
 QModelIndex TTreeModel::parent(const QModelIndex& child) const {
@@ -198,7 +217,7 @@ QModelIndex TTreeModel::parent(const QModelIndex& child) const {
 int TTreeModel::rowCount(const QModelIndex& parent) const {
   if (parent.column() > 0) return 0;
   const TVirtualNode* owner = parent.isValid() ? NodeOf(parent) : &root_;
-  return static_cast<int>(owner->ChildCount());
+  return static_cast<int>(ShownChildCount(*owner));
 }
 
 int TTreeModel::columnCount(const QModelIndex&) const { return 1; }
@@ -218,5 +237,109 @@ Qt::ItemFlags TTreeModel::flags(const QModelIndex& index) const {
 }
 
 QVariant TTreeModel::headerData(int, Qt::Orientation, int) const { return {}; }
+
+TVirtualNode* TTreeModel::NodeAt(std::uint32_t serial) const {
+  return &chunks_[serial / kNodesPerChunk][serial % kNodesPerChunk];
+}
+
+std::size_t TTreeModel::ShownChildCount(const TVirtualNode& owner) const {
+  if (!filter_) return owner.ChildCount();
+  if (&owner == &root_) return kids_[rootFirst_];
+  if (!owner.childNodes || owner.serial >= rows_.size() || rows_[owner.serial] == kHidden) return 0;
+  return kids_[firsts_[owner.serial]];
+}
+
+bool TTreeModel::IsShown(const TVirtualNode* node) const {
+  if (!node) return false;
+  if (!filter_) return true;
+  return node->serial < rows_.size() && rows_[node->serial] != kHidden;
+}
+
+std::size_t TTreeModel::FilterBytes() const {
+  return (rows_.capacity() + firsts_.capacity() + kids_.capacity() + accepted_.capacity()) * sizeof(std::uint32_t);
+}
+
+void TTreeModel::ResetFilterLists() {
+  rows_.clear();
+  firsts_.clear();
+  kids_.assign(1, 0);  // the top level, with no row
+  rootFirst_ = 0;
+  accepted_.clear();
+}
+
+std::size_t TTreeModel::SetFilter(TNodeFilter accept, bool narrowing) {
+  if (!accept && !filter_) return 0;
+  const bool announce = updateCount_ == 0;
+  if (announce) beginResetModel();
+  const bool wasFiltered = static_cast<bool>(filter_);
+  filter_ = std::move(accept);
+  if (filter_) {
+    ApplyFilter(narrowing && wasFiltered);
+  } else {
+    // Back to every node: the lists go, memory included.
+    std::vector<std::uint32_t>().swap(rows_);
+    std::vector<std::uint32_t>().swap(firsts_);
+    std::vector<std::uint32_t>().swap(kids_);
+    std::vector<std::uint32_t>().swap(accepted_);
+    rootFirst_ = 0;
+  }
+  if (announce) endResetModel();
+  return accepted_.size();
+}
+
+void TTreeModel::ApplyFilter(bool narrowing) {
+  const auto count = static_cast<std::uint32_t>(used_);
+  // The accepted nodes: when narrowing, only those accepted before can be.
+  std::vector<std::uint32_t> accepted;
+  if (narrowing) {
+    for (const std::uint32_t s : accepted_) {
+      if (s < count && filter_(*NodeAt(s))) accepted.push_back(s);
+    }
+  } else {
+    for (std::uint32_t s = 0; s < count; ++s) {
+      if (filter_(*NodeAt(s))) accepted.push_back(s);
+    }
+  }
+  accepted_.swap(accepted);
+
+  // Shown: the accepted nodes and every folder above them (each walk stops at a folder marked
+  // before, so this is linear in the nodes).
+  rows_.assign(count, kHidden);
+  firsts_.resize(count);
+  for (const std::uint32_t s : accepted_) {
+    for (const TVirtualNode* n = NodeAt(s); n != nullptr && rows_[n->serial] == kHidden; n = n->parent) rows_[n->serial] = 0;
+  }
+
+  // Each shown parent's shown children, in the level's order; their rows are their places there.
+  kids_.clear();
+  auto list = [this](const TVirtualNode& owner) {
+    const auto first = static_cast<std::uint32_t>(kids_.size());
+    kids_.push_back(0);
+    std::uint32_t row = 0;
+    if (owner.childNodes) {
+      for (const TVirtualNode* c : *owner.childNodes) {
+        if (rows_[c->serial] == kHidden) continue;
+        rows_[c->serial] = row++;
+        kids_.push_back(c->serial);
+      }
+    }
+    kids_[first] = row;
+    return first;
+  };
+  rootFirst_ = list(root_);
+  for (std::uint32_t s = 0; s < count; ++s) {
+    const TVirtualNode* n = NodeAt(s);
+    if (rows_[s] != kHidden && n->childNodes) firsts_[s] = list(*n);
+  }
+}
+
+void TTreeModel::SelectQuietly(QAbstractItemView* view, TVirtualNode* node) {
+  if (!view || !view->selectionModel()) return;
+  const QModelIndex idx = IndexOf(node);
+  if (!idx.isValid()) return;
+  quiet_ = true;
+  view->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect);
+  quiet_ = false;
+}
 
 }  // namespace velmora

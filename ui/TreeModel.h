@@ -9,6 +9,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct TVirtualNode {
   // many leaves carry no list of their own.
   std::unique_ptr<std::vector<TVirtualNode*>> childNodes;
   std::uint32_t index = 0;  // row among the parent's children
+  std::uint32_t serial = 0;  // place in the control's storage, where the filter keeps its marks
   TNodeData data;
 
   std::size_t ChildCount() const { return childNodes ? childNodes->size() : 0; }
@@ -76,6 +78,24 @@ public:
   // tell theirs are gone.
   std::uint64_t Generation() const { return generation_; }
 
+  // Filtering. A node shows when `accept` takes it or when it holds a node that shows; every level
+  // keeps its order. `narrowing` promises that `accept` takes no node the current filter refuses,
+  // so only the nodes accepted now are asked again. An empty `accept` shows every node again and
+  // releases the filter's memory. Views are reset once (inside an update bracket, at its end,
+  // which also applies the filter to the nodes added meanwhile; a node added outside a bracket
+  // stays hidden until the filter is set again). Returns the number of accepted nodes.
+  using TNodeFilter = std::function<bool(const TVirtualNode& node)>;
+  std::size_t SetFilter(TNodeFilter accept, bool narrowing = false);
+  bool Filtered() const { return static_cast<bool>(filter_); }
+  std::size_t FilterMatches() const { return accepted_.size(); }
+  // True when `node` has a row in the views: always without a filter.
+  bool IsShown(const TVirtualNode* node) const;
+  // Bytes the filter's marks and lists hold now.
+  std::size_t FilterBytes() const;
+  // Makes `node` the current, selected item of `view` without AddToSelection: for a node that is
+  // shown already, found again after the rows changed.
+  void SelectQuietly(QAbstractItemView* view, TVirtualNode* node);
+
   // Shows this model in `view`: sets the model, hides a tree view's header, gives it uniform
   // row heights (so a folder of 100,000 files expands without measuring each row) and emits
   // AddToSelection for every node its selection gains, by mouse or keyboard.
@@ -104,6 +124,10 @@ private:
   void SelectionGained(const QItemSelection& selected);
   TVirtualNode* NewNode();
   void FreeAll();
+  TVirtualNode* NodeAt(std::uint32_t serial) const;
+  void ApplyFilter(bool narrowing);
+  void ResetFilterLists();
+  std::size_t ShownChildCount(const TVirtualNode& owner) const;
 
   TTreeEvents events_;
   TVirtualNode root_;  // the invisible parent of the top level
@@ -115,6 +139,18 @@ private:
   int updateCount_ = 0;
   std::uint64_t generation_;
   QList<QPointer<QAbstractItemView>> views_;
+
+  // The filter: for every node by serial its row among its parent's shown children (kHidden when
+  // it does not show) and where its shown children are listed; the lists hold a count followed by
+  // the children's serials. Empty without a filter.
+  static constexpr std::uint32_t kHidden = 0xFFFFFFFFu;
+  TNodeFilter filter_;
+  std::vector<std::uint32_t> rows_;
+  std::vector<std::uint32_t> firsts_;
+  std::vector<std::uint32_t> kids_;
+  std::uint32_t rootFirst_ = 0;
+  std::vector<std::uint32_t> accepted_;  // serials of the accepted nodes
+  bool quiet_ = false;                   // SelectQuietly is at work
 };
 
 }  // namespace velmora

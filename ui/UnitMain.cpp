@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "archive/ReaderClient.h"
 #include "archive/Zanth.h"
 #include "base/FileRead.h"
 #include "host/GameInstall.h"
@@ -29,7 +30,10 @@
 #include "log/LogHandler.h"
 #include "render/View.h"
 #include "ui/ErrorHandler.h"
+#include "ui/ExportActions.h"
 #include "ui/FileTree.h"
+#include "ui/FilterLine.h"
+#include "ui/NamedFiles.h"
 #include "ui/StatusPanels.h"
 #include "ui/TreeModel.h"
 #include "ui/ViewControls.h"
@@ -109,6 +113,11 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     RunEventHandler(this, [this, node] { VirtualStringTreeAddToSelection(*VirtualStringTree, node); });
   });
   connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
+  // Beside the specified window: the filter line above the tree (Ctrl+F), export (Ctrl+S,
+  // Ctrl+Shift+S, Ctrl+C, the tree's menu) and files dropped on the window.
+  FFilterLine = new TFilterLine(*VirtualStringTree, *VirtualStringTreeView, this);
+  FExportActions = new TExportActions(*this);
+  new TDropOpen(*this);
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -166,6 +175,8 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
   RenderPanelHost->setGeometry(0, 0, kRenderPanelSize, kRenderPanelSize);
   // The scroll box scrolls a canvas of the zoomed texture's size; the panel lies over it.
   FViewControls = std::make_unique<TViewControls>(*this);
+  // Saving and copying the shown level belong to the view's menu too.
+  for (QAction* action : FExportActions->Actions()) FViewControls->AppendContextAction(action);
   // The panel's own window takes its mouse moves and exposures; the widgets around it see none.
   // Its moves go out as texel positions.
   RenderPanel->SetMouseMoveHandler([this](QPoint pos) { FViewControls->PanelMouseMove(pos); });
@@ -176,6 +187,9 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
   // The empty archive list and file index.
   CreateArchiveIndex();
   FArchiveIndexCreated = true;
+  // While the archive reader works on a request (a damaged archive may take it seconds), the
+  // window keeps painting; input waits, so that nothing asks the reader anew meanwhile.
+  TArchiveReader::Instance().SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 
   // The texture view: GL context on the panel, fixed state, shader program, quad buffers.
   // The clear colour is the window's background, so transparent texels show the window.
@@ -218,6 +232,7 @@ void TForm1::FormDestroy() {
     FreeArchiveIndex();
     FArchiveIndexCreated = false;
   }
+  TArchiveReader::Instance().SetWaitHook({});
 
   // The drawing panel (its host takes the native window with it), then its scroll box.
   if (RenderPanel) {
@@ -240,7 +255,13 @@ void TForm1::TimerOnCreateTimer() {
     TForm1* form;
     ~TFinished() { form->FLoadingFinished = true; }
   } finished{this};
-  LoadMpqs();
+  try {
+    LoadMpqs();
+  } catch (...) {
+    FinishStartup();
+    throw;
+  }
+  FinishStartup();
 }
 
 void TForm1::ProcessPendingEvents() {
@@ -255,22 +276,17 @@ void TForm1::LoadMpqs() {
     ~TLoadingEnd() { loading = false; }
   } loadingEnd{FLoading};
 
-  // Where the game is installed. Without the registry key nothing can be loaded; an
+  // Where the game is installed and which archives to open: archives named on the command line,
+  // else the registry (or --game) and "mpqToLoad.txt" (or --list), else the client's own order of
+  // the game folder (host/LoadPlan.h). Without the registry key nothing can be loaded; an
   // "InstallPath" that is no string is an error the user is shown.
-  const TGameInstall game = FindGameInstall(WinePrefix());
-  if (game.status == TGameInstallStatus::kNoRegistryKey) {
-    WriteLog("World of Warcraft registry key not found");
-    return;
-  }
-  if (game.status == TGameInstallStatus::kInvalidValueType) throw std::runtime_error(game.reason);
-  FInstallPath = game.installPath;
-  FWinePrefix = game.winePrefix;
-
-  // The list of archives to open comes from the working directory.
-  if (!FileExists("mpqToLoad.txt")) {
-    WriteLog("mpqToLoad.txt not found");
-    return;
-  }
+  const TLoadPlan plan = PlanStartupLoading(FStartup, WinePrefix());
+  FStartupReport = plan.report;
+  for (const std::string& line : plan.log) WriteLog(line);
+  if (!plan.error.empty()) throw std::runtime_error(plan.error);
+  if (!plan.load) return;
+  FInstallPath = plan.installPath;
+  FWinePrefix = plan.winePrefix;
 
   QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   SetStatusText(0, QStringLiteral("Loading Mpq"));
@@ -285,12 +301,17 @@ void TForm1::LoadMpqs() {
   try {
     // The archives, in the order of the file; the window repaints between them. Each line
     // shows in the status bar while its archive opens.
-    std::string bytes;
-    std::string error;
-    if (!ReadFileBytes("mpqToLoad.txt", bytes, error)) {
-      throw std::runtime_error("Cannot open file \"mpqToLoad.txt\". " + error);
+    std::vector<std::string> lines = plan.lines;
+    if (!plan.listFile.empty()) {
+      std::string bytes;
+      std::string error;
+      if (!ReadFileBytes(plan.listFile, bytes, error)) {
+        throw std::runtime_error("Cannot open file \"" + plan.listFile + "\". " + error);
+      }
+      lines = DecodeMpqToLoad(bytes);
     }
-    for (const std::string& line : DecodeMpqToLoad(bytes)) {
+    FStartupReport.archivesNamed = lines.size();
+    for (const std::string& line : lines) {
       SetStatusText(1, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
       ProcessPendingEvents();
       OpenMpq(line);
@@ -305,7 +326,15 @@ void TForm1::LoadMpqs() {
     // nodes meanwhile; it is sorted once at the end, also when an ingestion failed.
     VirtualStringTree->BeginUpdate();
     try {
-      for (MpqHandle h : *MpqList) LoadListFile(h, AddNode);
+      for (MpqHandle h : *MpqList) {
+        // A damaged archive may stop the reader while its file list is read: it is left out.
+        if (!LoadListFile(h, AddNode) && MpqArchiveStop(h) != TReaderStop::None) {
+          const std::string line = FArchiveNames[h] + " skipped: the archive reader stopped (" +
+                                   std::string(ReaderStopText(MpqArchiveStop(h))) + ")";
+          WriteLog(line);
+          FStartupReport.readerStops.push_back(line);
+        }
+      }
     } catch (...) {
       VirtualStringTree->SortTree(0, Qt::AscendingOrder);
       VirtualStringTree->EndUpdate();
@@ -322,18 +351,10 @@ void TForm1::LoadMpqs() {
 
 void TForm1::OpenMpq(const std::string& line) {
   const std::string path = FInstallPath + line;
-  TMpqOpenResult open = OpenMpqArchive(MapWindowsPath(path, FWinePrefix));
-  if (open.status == TArchiveOpenStatus::AlreadyOpen) WriteLog(line + " already open");
-  if (open.status == TArchiveOpenStatus::ReaderStopped) {
-    WriteLog(line + " skipped: the archive reader stopped (" + std::string(ReaderStopText(open.stop)) + ")");
+  if (const MpqHandle handle = OpenArchiveAt(MapWindowsPath(path, FWinePrefix), line, &FStartupReport.readerStops)) {
+    FArchivePaths[handle] = path;
+    FArchiveNames[handle] = line;
   }
-  if (open.status != TArchiveOpenStatus::Opened) return;
-  const MpqHandle handle = open.archive.Get();
-  MpqList->Append(std::move(open.archive));
-  FArchivePaths[handle] = path;
-  // "%s opened, handle %d": the handle's low 32 bits as a signed decimal.
-  const auto shown = static_cast<std::int32_t>(static_cast<std::uint32_t>(handle));
-  WriteLog(line + " opened, handle " + std::to_string(shown));
 }
 
 QString TForm1::ArchivePathOf(std::uintptr_t handle) const {
@@ -363,7 +384,7 @@ void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
   // The old texture goes first, so that only one is ever held; if the new one raises, none is
   // shown and the status bar and panel keep what they said.
   CurrentTexture.reset();
-  CurrentTexture = std::make_unique<TBlpTexture>(std::string(nodeData->fullName));
+  CurrentTexture = CreateNodeTexture(*VirtualStringTree, node);
 
   SetStatusText(0, HeaderStatusText(CurrentTexture->hdr));
   // Level 0 again, the notice for a file that cannot be shown whole, the readout.

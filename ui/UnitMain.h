@@ -11,7 +11,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "host/LoadPlan.h"
 #include "ui/ScrollBox.h"
 
 class QLabel;
@@ -22,6 +24,8 @@ class QTreeView;
 
 namespace velmora {
 
+class TExportActions;
+class TFilterLine;
 class TGlView;
 class TRenderPanel;
 class TViewControls;
@@ -101,6 +105,18 @@ public:
   // the status bar and panel as they were, and reaches the caller.
   void VirtualStringTreeAddToSelection(TTreeModel& sender, TVirtualNode* node);
 
+  // What the command line names (--game, --list, archives, BLP files); set before the window is
+  // shown. The report says what the loading found.
+  void SetStartupOptions(const TStartupOptions& options) { FStartup = options; }
+  const TStartupReport& StartupReport() const { return FStartupReport; }
+  // Opens archives and BLP files after the start, as the command line does (files dropped on the
+  // window); false when none opened (ui/NamedFiles.cpp).
+  bool OpenFiles(const std::vector<std::string>& paths);
+  // Shows in the view area what the start-up lacks, or removes that notice (ui/StartupNotice.cpp).
+  void ShowStartupNotice();
+  // The filter line above the tree (Ctrl+F).
+  TFilterLine* FilterLine() const { return FFilterLine; }
+
   // Draws the view (the window's painting).
   void FormPaint();
   // Gives the panel the shown texture's size again and fits the viewport to it; the repaint
@@ -128,6 +144,9 @@ private:
   void FormCreate(const TViewSetup& viewSetup);
   void FormDestroy();
   void ProcessPendingEvents();
+  // After the loading, however it ended: BLP files named on the command line join the tree and
+  // an empty start-up says why (ui/StartupNotice.cpp).
+  void FinishStartup();
 
   // Sets the drawing panel's size (through its host widget).
   void SetPanelSize(int width, int height);
@@ -135,6 +154,7 @@ private:
   std::unique_ptr<TGlView> FView;  // dc and hrc of the drawing panel, and the view's operations
   std::unique_ptr<TViewControls> FViewControls;
   std::map<std::uintptr_t, std::string> FArchivePaths;  // MpqList's handles -> the paths opened
+  std::map<std::uintptr_t, std::string> FArchiveNames;  // and -> their names as the log gives them
   std::array<QLabel*, kPanelCount> FPanels{};
   std::string FInstallPath;  // the registry value as UTF-8; no separator is added to it
   std::string FWinePrefix;
@@ -144,6 +164,10 @@ private:
   bool FLoadingFinished = false;
   bool FCloseRequested = false;  // a close request that arrived while LoadMpqs ran
   bool FCentred = false;
+  TStartupOptions FStartup;
+  TStartupReport FStartupReport;
+  TFilterLine* FFilterLine = nullptr;
+  TExportActions* FExportActions = nullptr;  // a child of the window
 };
 
 }  // namespace velmora

@@ -38,14 +38,17 @@ Pixel DxtPixel(int version, const std::string& bytes, std::size_t blockAt, int x
   const auto e0 = expand(c0);
   const auto e1 = expand(c1);
   const bool threeColour = c0 <= c1 && (rules == DxtRules::Library || version == 1);
+  // Hardware rounding adds half the divisor before dividing (halves up); the others truncate.
+  const unsigned half2 = rules == DxtRules::Hardware ? 1 : 0;
+  const unsigned third = rules == DxtRules::Hardware ? 1 : 0;  // x / 3 rounded: (x + 1) / 3
   Pixel p{0, 0, 0, 255};
   for (int ch = 0; ch < 3; ++ch) {
     unsigned v = 0;
     switch (index) {
       case 0: v = e0[ch]; break;
       case 1: v = e1[ch]; break;
-      case 2: v = threeColour ? (e0[ch] + e1[ch]) / 2 : (2 * e0[ch] + e1[ch]) / 3; break;
-      default: v = threeColour ? 0 : (e0[ch] + 2 * e1[ch]) / 3; break;
+      case 2: v = threeColour ? (e0[ch] + e1[ch] + half2) / 2 : (2 * e0[ch] + e1[ch] + third) / 3; break;
+      default: v = threeColour ? 0 : (e0[ch] + 2 * e1[ch] + third) / 3; break;
     }
     p[ch] = static_cast<std::uint8_t>(v);
   }
@@ -63,10 +66,12 @@ Pixel DxtPixel(int version, const std::string& bytes, std::size_t blockAt, int x
     const unsigned group = Byte(bytes, groupAt) | Byte(bytes, groupAt + 1) << 8 | Byte(bytes, groupAt + 2) << 16;
     const unsigned ai = (group >> (3 * (k % 8))) & 7;
     unsigned a = 0;
+    const unsigned seventh = rules == DxtRules::Hardware ? 3 : 0;  // x / 7 rounded: (x + 3) / 7
+    const unsigned fifth = rules == DxtRules::Hardware ? 2 : 0;    // x / 5 rounded: (x + 2) / 5
     if (ai == 0) a = a0;
     else if (ai == 1) a = a1;
-    else if (a0 > a1) a = ((8 - ai) * a0 + (ai - 1) * a1) / 7;   // 6/7 a0 + 1/7 a1 ... 1/7 a0 + 6/7 a1
-    else if (ai < 6) a = ((6 - ai) * a0 + (ai - 1) * a1) / 5;    // 4/5 a0 + 1/5 a1 ... 1/5 a0 + 4/5 a1
+    else if (a0 > a1) a = ((8 - ai) * a0 + (ai - 1) * a1 + seventh) / 7;   // 6/7 a0 + 1/7 a1 ... 1/7 a0 + 6/7 a1
+    else if (ai < 6) a = ((6 - ai) * a0 + (ai - 1) * a1 + fifth) / 5;      // 4/5 a0 + 1/5 a1 ... 1/5 a0 + 4/5 a1
     else a = ai == 6 ? 0 : 255;
     p[3] = static_cast<std::uint8_t>(a);
   }

@@ -15,7 +15,9 @@ namespace velmora::test {
 //            3-colour mode (c0 <= c1) in DXT1, 3 and 5 with colour 3 = 0,255,255,0.
 // Standard - S3TC as OpenGL decodes it: green (g << 2) | (g >> 4), 3-colour mode only in DXT1
 //            with colour 3 = 0,0,0,0; rounding may differ slightly, so compare with a tolerance.
-enum class DxtRules { Library, Standard };
+// Hardware - Standard with exact rounding, the rules the export follows: thirds and DXT5's
+//            sevenths and fifths rounded to nearest, the 3-colour mode's half rounded up.
+enum class DxtRules { Library, Standard, Hardware };
 
 // Level pixels of a w x h level of `file`'s encoding from `bytes` (missing bytes read as zero).
 // Palette entries are B, G, R, A (their alpha unused), uncompressed pixels B, G, R, A.

@@ -385,10 +385,10 @@ TEST(MainWindow, RegistryAndListCasesLoadLogAndReportAsSpecified) {
          w.MpqToLoad("Data\\common.MPQ\nData\\patch.MPQ\n");
        },
        {"Data\\common.MPQ"}, {}, "", kCommonNodes},
-      {"missing_list_logs_one_line",
+      {"missing_list_without_game_folder_logs_one_line",
        [](const TScratchWorld& w) {
          w.Game();
-         w.Hive(std::string(kWowKey) + kInstallValue);
+         w.Hive(kWowKey);
        },
        {}, {"mpqToLoad.txt not found"}, "", 0},
       {"unreadable_list_shows_error",

@@ -1,0 +1,148 @@
+// The headless export: loading as the window does, selecting by pattern, exporting with a
+// progress line.
+#include "app/HeadlessExport.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+#include "app/CommandLine.h"
+#include "archive/PathParts.h"
+#include "archive/Zanth.h"
+#include "base/FileRead.h"
+#include "blp/BlpExport.h"
+#include "host/HostPath.h"
+#include "host/MpqToLoad.h"
+#include "host/Registry.h"
+#include "log/LogHandler.h"
+#include "ui/NamedFiles.h"
+
+namespace velmora {
+namespace {
+
+constexpr const char* kProgram = "VelmoraGL";
+
+bool IsBlpPath(std::string_view path) { return EqualNoCase(ExtensionPart(path), ".blp"); }
+
+// Messages on stderr; on a terminal, a progress line that each message first clears.
+class TTerminalEvents : public blp::TExportEvents {
+public:
+  TTerminalEvents() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+
+  void Progress(std::size_t done, std::size_t total, const std::string& current) override {
+    if (!terminal_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total && now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    // Column 0, the line cleared to its end: "[done/total] path", cut to fit 80 columns.
+    std::string line = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " + current;
+    if (line.size() > 79) line = line.substr(0, 76) + "...";
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    shown_ = true;
+  }
+  void Failed(const std::string& path, const std::string& reason) override {
+    ClearLine();
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(), reason.c_str());
+  }
+  void ClearLine() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+  bool Terminal() const { return terminal_; }
+
+private:
+  bool terminal_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+// Opens what the plan names; the archive paths of every BLP file come back in listfile order,
+// each once.
+std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& report) {
+  std::vector<std::string> lines = plan.lines;
+  if (!plan.listFile.empty()) {
+    std::string bytes;
+    std::string error;
+    if (!ReadFileBytes(plan.listFile, bytes, error)) throw std::runtime_error("cannot read " + plan.listFile + ": " + error);
+    lines = DecodeMpqToLoad(bytes);
+    report.archivesNamed = lines.size();
+  }
+  for (const std::string& line : lines) OpenArchiveAt(MapWindowsPath(plan.installPath + line, plan.winePrefix), line);
+  std::vector<std::string> paths;
+  for (MpqHandle h : *MpqList) {
+    LoadListFile(h, [&paths](std::string_view path) {
+      if (IsBlpPath(path)) paths.emplace_back(path);
+    });
+  }
+  return paths;
+}
+
+struct TArchiveIndex {
+  TArchiveIndex() { CreateArchiveIndex(); }
+  ~TArchiveIndex() { FreeArchiveIndex(); }
+  TArchiveIndex(const TArchiveIndex&) = delete;
+  TArchiveIndex& operator=(const TArchiveIndex&) = delete;
+};
+
+bool Selected(const std::vector<std::string>& patterns, std::string_view path) {
+  for (const std::string& p : patterns) {
+    if (blp::MatchesExportPattern(p, path)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int RunHeadlessExport(const TCommandLine& cmd) {
+  TArchiveIndex index;
+  TLoadPlan plan = PlanStartupLoading(cmd.startup, WinePrefix());
+  for (const std::string& line : plan.log) WriteLog(line);
+  if (!plan.error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, plan.error.c_str());
+    return 1;
+  }
+  std::vector<std::string> paths;
+  try {
+    if (plan.load) paths = LoadArchives(plan, plan.report);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
+    return 1;
+  }
+
+  std::vector<blp::TExportItem> items;
+  for (const std::string& path : paths) {
+    if (Selected(cmd.patterns, path)) items.push_back({path, {}});
+  }
+  for (const std::string& file : cmd.startup.blpFiles) {
+    const std::string treePath = DiskFileTreePath(file);
+    if (Selected(cmd.patterns, treePath)) items.push_back({treePath, file});
+  }
+
+  FinishStartupReport(plan.report, MpqList->Count(), paths.size() + cmd.startup.blpFiles.size());
+  if (const std::string problem = DescribeStartupProblem(plan.report, LogFileName); !problem.empty()) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+    return 1;
+  }
+  if (items.empty()) {
+    std::string list;
+    for (const std::string& p : cmd.patterns) list += " '" + p + "'";
+    std::fprintf(stderr, "%s: no BLP file matches%s\n", kProgram, list.c_str());
+    return 1;
+  }
+
+  TTerminalEvents events;
+  blp::TExportOptions options;
+  options.outDir = cmd.outDir;
+  options.mips = cmd.mips;
+  const blp::TExportSummary summary = blp::ExportBlpFiles(items, options, events);
+  events.ClearLine();
+  if (events.Terminal()) {
+    std::fprintf(stderr, "%zu of %zu files written to %s (%zu PNG images)%s\n", summary.written, summary.files,
+                 cmd.outDir.c_str(), summary.images, summary.failed ? "; the others failed" : "");
+  }
+  return summary.failed == 0 ? 0 : 1;
+}
+
+}  // namespace velmora

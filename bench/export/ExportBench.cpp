@@ -1,0 +1,140 @@
+// The PNG export on the demo install: every BLP file of its archives, level 0 alone and with all
+// mip levels, with one decoding thread and with one per core. Prints files and MB per second (MB
+// of BLP files read, and of PNG files written).
+//
+// Usage: export_bench [DEMO_DIR [OUT_DIR]]
+// Without DEMO_DIR the demo generator writes a fresh demo into a scratch folder first. The PNG
+// files go below OUT_DIR (default: that scratch folder); on ext4 creating thousands of small
+// files costs more than decoding them, so /dev/shm shows what the export itself costs.
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/PathParts.h"
+#include "archive/Zanth.h"
+#include "blp/BlpExport.h"
+#include "host/MpqToLoad.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuMs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+class TCount : public velmora::blp::TExportEvents {
+public:
+  void Failed(const std::string& path, const std::string& reason) override {
+    if (++failed <= 3) std::printf("  failed: %s: %s\n", path.c_str(), reason.c_str());
+  }
+  std::size_t failed = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace velmora;
+  fs::path demo;
+  fs::path scratch = fs::temp_directory_path() / ("velmora-export-bench-" + std::to_string(::getpid()));
+  if (argc > 1) {
+    demo = argv[1];
+  } else {
+#ifdef VELMORA_DEMO_PROGRAM
+    demo = scratch / "demo";
+    fs::create_directories(scratch);
+    const std::string command = std::string(VELMORA_DEMO_PROGRAM) + " '" + demo.string() + "' > /dev/null";
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr, "export_bench: the demo generator failed\n");
+      return 1;
+    }
+#else
+    std::fprintf(stderr, "usage: export_bench DEMO_DIR (the demo generator was not built)\n");
+    return 2;
+#endif
+  }
+  const fs::path install = demo / "prefix/drive_c/Program Files (x86)/World of Warcraft";
+  std::ifstream in(demo / "work/mpqToLoad.txt", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+
+  CreateArchiveIndex();
+  for (std::string line : DecodeMpqToLoad(text.str())) {
+    for (char& c : line)
+      if (c == '\\') c = '/';
+    TArchiveHandle h;
+    if (OpenMpqArchive((install / line).string(), h)) MpqList->Append(std::move(h));
+  }
+  std::vector<blp::TExportItem> items;
+  for (MpqHandle h : *MpqList) {
+    LoadListFile(h, [&items](std::string_view p) {
+      if (EqualNoCase(ExtensionPart(p), ".blp")) items.push_back({std::string(p), {}});
+    });
+  }
+  std::printf("export: %zu archives, %zu BLP files, %u processors\n", MpqList->Count(), items.size(),
+              std::thread::hardware_concurrency());
+  std::printf("%-22s %9s %9s %10s %12s %12s %9s\n", "run", "wall ms", "cpu ms", "files/s", "read MB/s", "PNG MB/s",
+              "images");
+  // The reading alone, which one thread does whatever the number of workers: the export's floor.
+  {
+    const double c0 = CpuMs();
+    const auto t0 = Clock::now();
+    std::uint64_t bytes = 0;
+    std::vector<char> buffer;
+    for (const blp::TExportItem& item : items) {
+      const auto file = TZanthObject::OpenFileHandler(item.path);
+      if (!file) continue;
+      buffer.resize(static_cast<std::size_t>(file->GetSize()));
+      if (file->GetDataByOffset(0, static_cast<std::uint32_t>(buffer.size()), buffer.data())) bytes += buffer.size();
+    }
+    const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    std::printf("%-22s %9.0f %9.0f %10.0f %12.1f\n", "reading alone", wall, CpuMs() - c0,
+                static_cast<double>(items.size()) / wall * 1e3, static_cast<double>(bytes) / 1048576.0 / wall * 1e3);
+  }
+  // Each run writes into a folder of its own, removed only at the end: file systems make new
+  // files slowly among many just deleted (ext4 scans for recently freed inodes), which a user's
+  // export does not meet.
+  const fs::path outRoot = argc > 2 ? fs::path(argv[2]) : scratch;
+  std::vector<fs::path> outs;
+  int run = 0;
+  for (const bool mips : {false, true}) {
+    for (const unsigned workers : {1u, 0u}) {
+      const fs::path out = outRoot / ("velmora-export-bench-" + std::to_string(::getpid()) + "-" + std::to_string(run++));
+      outs.push_back(out);
+      blp::TExportOptions options;
+      options.outDir = out.string();
+      options.mips = mips;
+      options.workers = workers;
+      TCount events;
+      const double c0 = CpuMs();
+      const auto t0 = Clock::now();
+      const blp::TExportSummary s = blp::ExportBlpFiles(items, options, events);
+      const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+      const double cpu = CpuMs() - c0;
+      const std::string name = std::string(mips ? "all levels" : "level 0") + ", " +
+                               (workers == 1 ? "1 worker" : "1 per core");
+      std::printf("%-22s %9.0f %9.0f %10.0f %12.1f %12.1f %9zu\n", name.c_str(), wall, cpu,
+                  static_cast<double>(s.written + s.failed) / wall * 1e3,
+                  static_cast<double>(s.bytesRead) / 1048576.0 / wall * 1e3,
+                  static_cast<double>(s.bytesWritten) / 1048576.0 / wall * 1e3, s.images);
+    }
+  }
+  FreeArchiveIndex();
+  for (const fs::path& out : outs) fs::remove_all(out);
+  fs::remove_all(scratch);
+  return 0;
+}

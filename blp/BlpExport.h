@@ -1,0 +1,88 @@
+// Exporting BLP2 files as PNG images: which archive paths a pattern selects, where each file's
+// images go below the output folder, and the export itself, which reads the files on the calling
+// thread (the archive layer is single-threaded) and decodes and encodes them on worker threads.
+// Every level is decoded exactly (blp/LevelPixels.h): palette with its alpha plane, uncompressed
+// from B, G, R, A, DXT by the hardware's S3TC rules, so an image never depends on a GL path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "blp/LevelPixels.h"
+
+namespace velmora::blp {
+
+// The level-0 size an exported file may have: GL's usual limit, far beyond any game texture.
+constexpr std::uint32_t kExportMaxTextureSize = 16384;
+// A file larger than this is not read.
+constexpr std::uint64_t kExportMaxFileBytes = std::uint64_t{512} << 20;
+
+// True when `path` matches `pattern` as a whole: '*' matches any run of characters, '\'
+// included, and '?' one character (one UTF-8 sequence); letters a-z match either case. So "*"
+// matches everything and "TEXTURES\MINIMAP\*" everything below that folder.
+bool MatchesExportPattern(std::string_view pattern, std::string_view path);
+
+// Where a file's images go below the output folder, without the extension: '\' (and '/', which
+// no file name can hold here) become folders, and a final ".blp" in any case is dropped, so
+// "Textures\Minimap\map01.blp" gives "Textures/Minimap/map01". nullopt, with the reason in
+// `why`, for a path that could leave the folder or name no file: an empty component (a leading,
+// doubled or trailing separator), "." or "..".
+std::optional<std::string> ExportBaseName(std::string_view path, std::string* why = nullptr);
+
+// The image of level `level` of base name `base`: base + ".png" for level 0, base + ".mipN.png"
+// for level N.
+std::string ExportImageName(const std::string& base, std::size_t level);
+
+// Encodes `pixels` as PNG and writes them to `path` (through a temporary file). False with the
+// reason in `error`.
+bool WritePngFile(const std::string& path, const TRgbaPixels& pixels, std::string& error);
+
+struct TExportItem {
+  // The archive path, looked up in the file index (the archive that lists it last supplies it,
+  // and its listfile's spelling names the output); or, for a file on disk, its path in the tree.
+  std::string path;
+  std::string diskPath;  // set for a file on disk
+};
+
+struct TExportOptions {
+  std::string outDir;
+  bool mips = false;      // also levels 1 and on
+  unsigned workers = 0;   // decoding threads; 0: one per processor
+  std::uint32_t maxTextureSize = kExportMaxTextureSize;
+};
+
+// Called on the thread that runs the export.
+class TExportEvents {
+public:
+  virtual ~TExportEvents() = default;
+  // `done` of `total` files are finished (written or failed); `current` is being read.
+  virtual void Progress(std::size_t done, std::size_t total, const std::string& current) {
+    (void)done, (void)total, (void)current;
+  }
+  // A file that could not be read, decoded or written, and why; the export goes on.
+  virtual void Failed(const std::string& path, const std::string& reason) { (void)path, (void)reason; }
+  // Asked between files; true stops the export: files not read yet are left out, files being
+  // decoded are finished.
+  virtual bool Cancelled() { return false; }
+};
+
+struct TExportSummary {
+  std::size_t files = 0;     // files asked for
+  std::size_t written = 0;   // files whose images were all written
+  std::size_t failed = 0;
+  std::size_t images = 0;    // PNG files written
+  std::uint64_t bytesRead = 0;
+  std::uint64_t bytesWritten = 0;
+  bool cancelled = false;
+};
+
+// Writes the images of every item below options.outDir, creating folders as needed. Needs the
+// file index (archive/Zanth.h) for archive items, and uses it on the calling thread only.
+TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExportOptions& options,
+                              TExportEvents& events);
+
+}  // namespace velmora::blp

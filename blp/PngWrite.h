@@ -1,0 +1,24 @@
+// PNG files of RGBA pixels, written with zlib: 8 bits per channel, colour type 6 (RGBA), no
+// interlace, one adaptive filter per row.
+//
+// File layout: the 8-byte signature 89 50 4E 47 0D 0A 1A 0A, then chunks of
+// length (4 bytes, big-endian) | type (4 ASCII letters) | data | CRC-32 over type and data:
+// IHDR (width, height, bit depth 8, colour type 6, compression 0, filter 0, interlace 0),
+// IDAT (one zlib stream, Adler-32 at its end, split over chunks of at most 1 MiB), IEND.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora::blp {
+
+// `width` x `height` pixels (each at least 1), rows top to bottom, each pixel R, G, B, A.
+// Throws std::invalid_argument for sizes PNG cannot hold and std::runtime_error when zlib fails.
+std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::uint8_t* rgba);
+
+// Writes `png` to `path` through a temporary file beside it, renamed into place, so that an
+// interrupted write leaves no partial PNG. False with the reason in `error`.
+bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
+
+}  // namespace velmora::blp

@@ -1,0 +1,265 @@
+// The program binary itself, run without a display: --help, --version, usage errors, and the
+// headless export from a game install under Wine, from a game folder named with --game, from an
+// archive list named with --list, from archives and BLP files named as arguments; the exit
+// status, what goes to stdout and stderr, and the files written.
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "BlpReference.h"
+#include "blp/BlpExport.h"
+#include "support/BlpWriter.h"
+#include "support/ImageCompare.h"
+#include "support/MpqWriter.h"
+#include "support/TestData.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace velmora::test {
+namespace {
+
+struct TRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs the program in `cwd` with `args`, no DISPLAY and the given WINEPREFIX.
+TRun RunProgram(const std::vector<std::string>& args, const fs::path& cwd, const std::string& winePrefix) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string v = *e;
+    if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("WINEPREFIX=", 0) == 0) continue;
+    env.push_back(v);
+  }
+  env.push_back("WINEPREFIX=" + winePrefix);
+  std::vector<char*> envp, argv;
+  for (std::string& v : env) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> all{VELMORA_PROGRAM};
+  all.insert(all.end(), args.begin(), args.end());
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int outPipe[2], errPipe[2];
+  EXPECT_EQ(::pipe2(outPipe, O_CLOEXEC), 0);
+  EXPECT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  TRun run;
+  EXPECT_EQ(rc, 0) << "cannot start " << VELMORA_PROGRAM;
+  // Both pipes drained together, so that neither fills up and stalls the program.
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = 2;
+  while (open > 0 && ::poll(fds, 2, 60000) > 0) {
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        sinks[i]->append(buf, static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  if (rc == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(CommandLine, help_version_and_usage_errors_answer_without_a_display) {
+  TempDir dir;
+  std::ofstream(dir.path() / "list.txt") << "Data\\common.MPQ\n";
+  std::ofstream(dir.path() / "notes.txt") << "x";
+  const TRun help = RunProgram({"--help"}, dir.path(), "/nonexistent");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: VelmoraGL", 0), 0u) << help.out;
+  for (const char* option : {"--game DIR", "--list FILE", "--export PATTERN...", "--out DIR", "--mips", "--version"}) {
+    EXPECT_TRUE(Contains(help.out, option)) << option;
+  }
+  EXPECT_EQ(help.err, "");
+  const TRun version = RunProgram({"--version"}, dir.path(), "/nonexistent");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "VelmoraGL " VELMORA_VERSION "\n");
+
+  struct Row {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Row rows[] = {
+      {{"--bogus"}, "Unknown option 'bogus'."},
+      {{"--game"}, "Missing value after '--game'."},
+      {{"notes.txt"}, "'notes.txt' is neither an archive (.mpq) nor a texture (.blp)"},
+      {{"absent.mpq"}, "cannot open 'absent.mpq': No such file or directory"},
+      {{"--list", "absent.txt"}, "cannot read 'absent.txt': No such file or directory"},
+      {{"--export", "--out", "x"}, "--export needs at least one PATTERN"},
+      {{"--export", "*"}, "--export needs --out DIR"},
+      {{"--out", "x"}, "--out and --mips go with --export"},
+      {{"--mips", "--list", "list.txt"}, "--out and --mips go with --export"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args.front());
+    const TRun r = RunProgram(row.args, dir.path(), "/nonexistent");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "VelmoraGL: " + row.message + "\nTry 'VelmoraGL --help' for more information.\n");
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "x")) << "a usage error wrote files";
+}
+
+// A game under Wine at C:\Games\WoW with archives in the client's layout. map01 exists in three
+// versions: common.MPQ's, patch.MPQ's, and patch-4.MPQ's, a further patch that comes last.
+class TGame {
+public:
+  TGame() {
+    prefix = tmp.path() / "prefix";
+    game = prefix / "drive_c/Games/WoW";
+    work = tmp.path() / "work";
+    fs::create_directories(game / "Data/enUS");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
+    fs::create_directories(work);
+    std::ofstream(prefix / "system.reg") << "WINE REGISTRY Version 2\n\n"
+                                            "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
+                                            "\"InstallPath\"=\"C:\\\\Games\\\\WoW\\\\\"\n";
+    Archive("Data/common.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(1)}, {"Textures\\Minimap\\map02.blp", Blp(2)},
+                                {"Interface\\Icons\\icon.blp", Blp(3)}, {"readme.txt", "text"}});
+    Archive("Data/patch.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(4)}});
+    Archive("Data/patch-4.MPQ", {{"textures\\minimap\\MAP01.blp", Blp(5)}});
+    Archive("Data/enUS/locale-enUS.MPQ", {{"Interface\\Glues\\logo.blp", Blp(6)}});
+    BlpFile bad = RandomBlp(1, 0, 0, 4, 4, 0, 9);
+    bad.magic = "BLP1";
+    Archive("Data/enUS/patch-enUS-4.MPQ", {{"Interface\\Glues\\old.blp", WriteBlp(bad)}});
+  }
+
+  // The file of version `v`: an 8 x 8 palette texture with mips.
+  static BlpFile File(int v) { return RandomBlp(1, 8, 8, 8, 8, 1, static_cast<std::uint32_t>(v)); }
+  static std::string Blp(int v) { return WriteBlp(File(v)); }
+  void Archive(const std::string& rel, const std::vector<MpqMember>& members) const {
+    WriteMpq(game / rel, members, ListFileOf(members));
+  }
+  // The PNG files below work/out, relative.
+  std::set<std::string> Written() const {
+    std::set<std::string> out;
+    if (!fs::exists(work / "out")) return out;
+    for (const auto& e : fs::recursive_directory_iterator(work / "out")) {
+      if (e.is_regular_file()) out.insert(fs::relative(e.path(), work / "out").string());
+    }
+    return out;
+  }
+  // Whether out/<name> shows level `level` of version `v`.
+  ::testing::AssertionResult Shows(const std::string& name, int v, std::size_t level = 0) const {
+    const BlpFile f = File(v);
+    const std::uint32_t size = std::max(8u >> level, 1u);
+    return PixelsMatch(ExpectedLevel(f, f.levels[level], size, size, DxtRules::Hardware), LoadPng(work / "out" / name));
+  }
+
+  TempDir tmp;
+  fs::path prefix, game, work;
+};
+
+TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_files) {
+  struct Row {
+    const char* name;
+    std::function<std::vector<std::string>(const TGame&)> args;
+    bool registry;
+    int status;
+    std::set<std::string> files;
+    int map01;                // the version map01 shows; 0: not written
+    std::string errContains;  // in stderr ("" for an empty stderr)
+  };
+  const Row rows[] = {
+      {"no_list_loads_the_client_order_further_patches_last",
+       [](const TGame&) { return std::vector<std::string>{"--export", "*", "--out", "out"}; }, true, 1,
+       // patch-4.MPQ spells the path its own way.
+       {"textures/minimap/MAP01.png", "Textures/Minimap/map02.png", "Interface/Icons/icon.png", "Interface/Glues/logo.png"},
+       0, "VelmoraGL: Interface\\Glues\\old.blp: BLP1 texture (palette content): not supported\n"},
+      {"list_file_and_one_folder",
+       [](const TGame& g) {
+         std::ofstream(g.work / "mine.txt") << "Data\\common.MPQ\r\nData\\patch.MPQ\r\n";
+         return std::vector<std::string>{"--list", "mine.txt", "--export", "TEXTURES\\MINIMAP\\*", "--out", "out"};
+       },
+       true, 0, {"Textures/Minimap/map01.png", "Textures/Minimap/map02.png"}, 4, ""},
+      {"game_dir_without_registry",
+       [](const TGame& g) {
+         std::ofstream(g.work / "mpqToLoad.txt") << "Data\\common.MPQ\n";
+         return std::vector<std::string>{"--game", g.game.string(), "--export", "*icon*", "*MAP02*", "--out", "out"};
+       },
+       false, 0, {"Interface/Icons/icon.png", "Textures/Minimap/map02.png"}, 0, ""},
+      {"archives_named_in_order_the_last_wins",
+       [](const TGame& g) {
+         return std::vector<std::string>{(g.game / "Data/patch-4.MPQ").string(), (g.game / "Data/patch.MPQ").string(),
+                                         "--export", "*", "--out", "out"};
+       },
+       false, 0, {"Textures/Minimap/map01.png"}, 4, ""},
+      {"blp_file_on_disk_under_its_folder_name",
+       [](const TGame& g) {
+         fs::create_directories(g.work / "loose");
+         std::ofstream(g.work / "loose/Mine.blp", std::ios::binary) << TGame::Blp(1);
+         return std::vector<std::string>{"loose/Mine.blp", "--export", "*", "--out", "out"};
+       },
+       true, 0, {"loose/Mine.png"}, 0, ""},
+      {"mips_as_name_mipN",
+       [](const TGame& g) {
+         std::ofstream(g.work / "mpqToLoad.txt") << "Data\\common.MPQ\n";
+         return std::vector<std::string>{"--export", "*map01*", "--out", "out", "--mips"};
+       },
+       true, 0,
+       {"Textures/Minimap/map01.png", "Textures/Minimap/map01.mip1.png", "Textures/Minimap/map01.mip2.png",
+        "Textures/Minimap/map01.mip3.png"},
+       1, ""},
+      {"no_registry_key_says_where_it_looked",
+       [](const TGame&) { return std::vector<std::string>{"--export", "*", "--out", "out"}; }, false, 1, {}, 0,
+       "system.reg"},
+      {"nothing_matches",
+       [](const TGame&) { return std::vector<std::string>{"--export", "*.tga", "--out", "out"}; }, true, 1, {}, 0,
+       "VelmoraGL: no BLP file matches '*.tga'\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TGame g;
+    const TRun r = RunProgram(row.args(g), g.work, row.registry ? g.prefix.string() : (g.tmp.path() / "absent").string());
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(r.out, "");
+    if (row.errContains.empty()) {
+      EXPECT_EQ(r.err, "");
+    } else {
+      EXPECT_TRUE(Contains(r.err, row.errContains)) << r.err;
+    }
+    EXPECT_EQ(g.Written(), row.files);
+    if (row.map01 != 0) EXPECT_TRUE(g.Shows("Textures/Minimap/map01.png", row.map01));
+    if (row.files.count("textures/minimap/MAP01.png")) EXPECT_TRUE(g.Shows("textures/minimap/MAP01.png", 5));
+    if (row.files.count("Textures/Minimap/map01.mip3.png")) EXPECT_TRUE(g.Shows("Textures/Minimap/map01.mip3.png", 1, 3));
+    if (row.files.count("loose/Mine.png")) EXPECT_TRUE(g.Shows("loose/Mine.png", 1));
+  }
+}
+
+}  // namespace
+}  // namespace velmora::test

@@ -1,0 +1,405 @@
+// What the window adds to its start-up and its use: the notice that says what was looked for and
+// where, the client's own archive order without a list, the command line's --game, --list,
+// archives and BLP files, files dropped on the window, and getting a texture out (Ctrl+S,
+// Ctrl+Shift+S, Ctrl+C, the tree's folder export).
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+
+#include "BlpReference.h"
+#include "archive/Zanth.h"
+#include "base/Ascii.h"
+#include "blp/LevelPixels.h"
+#include "host/HostPath.h"
+#include "log/LogHandler.h"
+#include "render/View.h"
+#include "support/BlpWriter.h"
+#include "support/ImageCompare.h"
+#include "support/MpqWriter.h"
+#include "support/TestData.h"
+#include "ui/ExportActions.h"
+#include "ui/ScrollBox.h"
+#include "ui/TreeModel.h"
+#include "ui/UnitMain.h"
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+namespace {
+
+using test::BlpFile;
+using test::MpqMember;
+
+fs::path SourceDir() {
+  if (const char* env = std::getenv("VELMORA_SOURCE_DIR"); env != nullptr && *env != '\0') return env;
+  return VELMORA_TEST_SOURCE_DIR;
+}
+
+BlpFile Texture(int v) { return test::RandomBlp(2, 8, 7, 12, 8, 1, static_cast<std::uint32_t>(v)); }
+std::string Blp(int v) { return test::WriteBlp(Texture(v)); }
+
+// A game under Wine at C:\Games\WoW (archives common.MPQ, patch.MPQ, enUS\locale-enUS.MPQ), a
+// working folder with the shaders, a log. Sets WINEPREFIX and the working folder while alive.
+class TWorld {
+public:
+  TWorld() {
+    prefix = tmp.path() / "prefix";
+    game = prefix / "drive_c/Games/WoW";
+    work = tmp.path() / "work";
+    fs::create_directories(game / "Data/enUS");
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
+    fs::create_directories(work / "shader");
+    for (const char* name : {"vertex.glsl", "fragment.glsl"}) fs::copy_file(SourceDir() / "shader" / name, work / "shader" / name);
+    Archive("Data/common.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(1)}, {"Interface\\Icons\\icon.blp", Blp(2)}});
+    Archive("Data/patch.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(3)}});
+    Archive("Data/enUS/locale-enUS.MPQ", {{"Interface\\Glues\\logo.blp", Blp(4)}});
+    Hive("\"InstallPath\"=\"C:\\\\Games\\\\WoW\\\\\"\n");
+    oldCwd = fs::current_path();
+    fs::current_path(work);
+    if (const char* p = std::getenv("WINEPREFIX")) oldPrefix = p;
+    ::setenv("WINEPREFIX", prefix.c_str(), 1);
+    InitLogFilesAt((tmp.path() / "exe").string(), std::time(nullptr));
+    CreateLogLock();
+  }
+  ~TWorld() {
+    DestroyLogLock();
+    fs::current_path(oldCwd);
+    if (oldPrefix) ::setenv("WINEPREFIX", oldPrefix->c_str(), 1); else ::unsetenv("WINEPREFIX");
+  }
+  TWorld(const TWorld&) = delete;
+  TWorld& operator=(const TWorld&) = delete;
+
+  void Archive(const std::string& rel, const std::vector<MpqMember>& members) const {
+    test::WriteMpq(game / rel, members, test::ListFileOf(members));
+  }
+  void Hive(const std::string& values) const {
+    std::ofstream(prefix / "system.reg") << "WINE REGISTRY Version 2\n\n"
+                                            "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
+                                         << values;
+  }
+  void List(const std::string& text, const std::string& name = "mpqToLoad.txt") const {
+    std::ofstream(work / name, std::ios::binary) << text;
+  }
+  std::vector<std::string> Log() const {
+    std::vector<std::string> out;
+    std::ifstream in(LogFileName, std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const std::size_t stamp = line.find("] ");
+      out.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
+    }
+    return out;
+  }
+
+  test::TempDir tmp;
+  fs::path prefix, game, work, oldCwd;
+  std::optional<std::string> oldPrefix;
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// Closes message boxes as they come and keeps their texts.
+class TBoxes {
+public:
+  TBoxes() {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+          texts << box->text();
+          box->done(0);
+        }
+      }
+    });
+    timer_.start();
+  }
+  QStringList texts;
+
+private:
+  QTimer timer_;
+};
+
+// A window with the command line's options, shown and loaded.
+struct TWindow {
+  explicit TWindow(const TStartupOptions& options = {}) {
+    form.SetStartupOptions(options);
+    form.show();
+    EXPECT_TRUE(WaitFor([this] { return form.LoadingFinished(); }));
+    QApplication::processEvents();
+  }
+  std::string Notice() const { return ViewBox ? ViewBox->Notice().toStdString() : std::string(); }
+  // The node at the upper-case names `path`, or an invalid index.
+  QModelIndex Node(const QStringList& path) const {
+    QModelIndex at;
+    for (const QString& name : path) {
+      QModelIndex found;
+      for (int r = 0; r < form.VirtualStringTree->rowCount(at); ++r) {
+        const QModelIndex i = form.VirtualStringTree->index(r, 0, at);
+        if (form.VirtualStringTree->data(i).toString() == name) found = i;
+      }
+      if (!found.isValid()) return {};
+      at = found;
+    }
+    return at;
+  }
+  std::vector<std::string> OpenedArchives(const std::vector<std::string>& names) const {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < names.size() && i < MpqList->Count(); ++i) {
+      out.push_back(names[i] + " opened, handle " + std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>((*MpqList)[i]))));
+    }
+    return out;
+  }
+  TBoxes boxes;
+  TForm1 form;
+};
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(Startup, an_empty_start_says_what_was_looked_for_and_where) {
+  struct Row {
+    const char* name;
+    std::function<void(TWorld&)> setup;
+    std::function<std::vector<std::string>(const TWorld&)> inNotice;  // empty: no notice
+    std::function<std::vector<std::string>(const TWorld&)> log;       // null: not checked
+  };
+  const Row rows[] = {
+      {"no_registry_key_names_the_system_reg",
+       [](TWorld& w) { ::setenv("WINEPREFIX", (w.tmp.path() / "absent").c_str(), 1); },
+       [](const TWorld& w) { return std::vector<std::string>{"No game found", (w.tmp.path() / "absent/system.reg").string(), "--game DIR"}; },
+       [](const TWorld&) { return std::vector<std::string>{"World of Warcraft registry key not found"}; }},
+      {"missing_installation_directory_named_and_logged",
+       [](TWorld& w) {
+         w.Hive("\"InstallPath\"=\"C:\\\\Nowhere\\\\\"\n");
+         w.List("Data\\common.MPQ\n");
+       },
+       [](const TWorld& w) { return std::vector<std::string>{"C:\\Nowhere\\ does not exist", "Nowhere", (w.prefix / "system.reg").string()}; },
+       [](const TWorld& w) {
+         return std::vector<std::string>{"Installation directory C:\\Nowhere\\ not found (" +
+                                         MapWindowsPath("C:\\Nowhere\\", w.prefix.string()) + ")"};
+       }},
+      {"no_list_and_no_game_folder",
+       [](TWorld& w) { w.Hive(""); },
+       [](const TWorld& w) { return std::vector<std::string>{"No archive list", (w.work / "mpqToLoad.txt").string(), "--list FILE"}; },
+       [](const TWorld&) { return std::vector<std::string>{"mpqToLoad.txt not found"}; }},
+      {"no_archive_opened",
+       [](TWorld& w) { w.List("Data\\missing.MPQ\n"); },
+       [](const TWorld& w) { return std::vector<std::string>{"No archive opened", (w.work / "mpqToLoad.txt").string(), "C:\\Games\\WoW\\"}; },
+       [](const TWorld&) { return std::vector<std::string>{}; }},
+      {"shader_files_missing_name_their_folder",
+       [](TWorld& w) {
+         w.List("Data\\common.MPQ\n");
+         fs::remove_all(w.work / "shader");
+       },
+       [](const TWorld& w) { return std::vector<std::string>{"shader/vertex.glsl and shader/fragment.glsl", (w.work / "shader").string()}; },
+       nullptr},
+      {"a_start_that_loads_says_nothing", [](TWorld& w) { w.List("Data\\common.MPQ\n"); }, nullptr, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TWorld world;
+    row.setup(world);
+    TWindow w;
+    const std::string notice = w.Notice();
+    if (!row.inNotice) {
+      EXPECT_EQ(notice, "");
+    } else {
+      for (const std::string& part : row.inNotice(world)) EXPECT_TRUE(Has(notice, part)) << part << " not in:\n" << notice;
+      // Where to read more, where the log is.
+      EXPECT_TRUE(Has(notice, "\"Using it with a real game install\" in the README")) << notice;
+      EXPECT_TRUE(Has(notice, LogFileName)) << notice;
+    }
+    if (row.log) EXPECT_EQ(world.Log(), row.log(world));
+    EXPECT_TRUE(w.boxes.texts.isEmpty()) << w.boxes.texts.join("; ").toStdString();
+  }
+}
+
+TEST(Startup, without_a_list_the_game_folder_loads_in_the_clients_order) {
+  TWorld world;
+  world.Archive("Data/patch-4.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(5)}});
+  world.Archive("Data/enUS/patch-enUS.MPQ", {{"Interface\\Glues\\logo.blp", Blp(6)}});
+  fs::create_directories(world.game / "Data/xxYY");  // a second locale folder without its archives
+  TWindow w;
+  const std::vector<std::string> order = {"Data\\common.MPQ", "Data\\enUS\\locale-enUS.MPQ", "Data\\patch.MPQ",
+                                          "Data\\enUS\\patch-enUS.MPQ", "Data\\patch-4.MPQ"};
+  ASSERT_EQ(MpqList->Count(), order.size());
+  std::vector<std::string> log = {"mpqToLoad.txt not found",
+                                  "Archives in the client's own order from " +
+                                      MapWindowsPath("C:\\Games\\WoW\\", world.prefix.string()) + ", locale enUS"};
+  for (const std::string& line : w.OpenedArchives(order)) log.push_back(line);
+  EXPECT_EQ(world.Log(), log);
+  EXPECT_EQ(FileIndex->Find("TEXTURES\\MINIMAP\\MAP01.BLP")->mpqh, (*MpqList)[4]) << "the further patch does not win";
+  EXPECT_EQ(w.Notice(), "");
+}
+
+// The headless export covers --list and named archives (tests/cli); they share the window's plan.
+TEST(Startup, the_command_line_names_the_game_and_blp_files) {
+  TWorld world;
+  // --game: no registry at all; the list lines continue the named folder.
+  {
+    ::setenv("WINEPREFIX", (world.tmp.path() / "absent").c_str(), 1);
+    world.List("Data\\common.MPQ\n");
+    TStartupOptions o;
+    o.gameDir = world.game.string();
+    TWindow w(o);
+    EXPECT_EQ(MpqList->Count(), 1u);
+    EXPECT_TRUE(w.Node({"INTERFACE", "ICONS", "ICON.BLP"}).isValid());
+    ::setenv("WINEPREFIX", world.prefix.c_str(), 1);
+  }
+  // BLP files named: under their folder's name, shown when selected, nothing else loaded.
+  {
+    fs::create_directories(world.tmp.path() / "loose");
+    const BlpFile file = Texture(9);
+    std::ofstream(world.tmp.path() / "loose/Mine.blp", std::ios::binary) << test::WriteBlp(file);
+    TStartupOptions o;
+    o.blpFiles = {(world.tmp.path() / "loose/Mine.blp").string()};
+    TWindow w(o);
+    EXPECT_EQ(MpqList->Count(), 0u);
+    const QModelIndex node = w.Node({"LOOSE", "MINE.BLP"});
+    ASSERT_TRUE(node.isValid());
+    EXPECT_EQ(w.form.VirtualStringTree->NodeCount(), 2u);
+    w.form.VirtualStringTreeView->setCurrentIndex(node);
+    ASSERT_TRUE(CurrentTexture);
+    EXPECT_EQ(CurrentTexture->width, 12);
+    EXPECT_EQ(CurrentTexture->Levels().levels.size(), file.levels.size());
+    EXPECT_EQ(w.form.StatusText(0), "type 1, comp 2, a_bits 8, a_type 7, mips 1, 12 x 8");
+    EXPECT_EQ(w.Notice(), "");
+  }
+}
+
+// A drag of these files, as a file manager offers it.
+QMimeData* Urls(const std::vector<fs::path>& files) {
+  auto* mime = new QMimeData;
+  QList<QUrl> urls;
+  for (const fs::path& f : files) urls << QUrl::fromLocalFile(QString::fromStdString(f.string()));
+  mime->setUrls(urls);
+  return mime;
+}
+
+TEST(WindowDrop, dropped_archives_and_blp_files_open_as_named_on_the_command_line) {
+  TWorld world;
+  world.List("Data\\common.MPQ\n");
+  TWindow w;
+  ASSERT_EQ(MpqList->Count(), 1u);
+  std::ofstream(world.tmp.path() / "dropped.blp", std::ios::binary) << Blp(7);
+  std::ofstream(world.tmp.path() / "notes.txt") << "x";
+
+  const std::unique_ptr<QMimeData> text(Urls({world.tmp.path() / "notes.txt"}));
+  QDragEnterEvent refused(QPoint(300, 100), Qt::CopyAction, text.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&w.form, &refused);
+  EXPECT_FALSE(refused.isAccepted()) << "a text file was accepted";
+
+  const std::unique_ptr<QMimeData> files(Urls({world.game / "Data/patch.MPQ", world.tmp.path() / "dropped.blp"}));
+  QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, files.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&w.form, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(300, 100), Qt::CopyAction, files.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&w.form, &drop);
+  ASSERT_TRUE(WaitFor([] { return MpqList->Count() == 2; }, 5000));
+  QApplication::processEvents();
+  EXPECT_EQ(FileIndex->Find("TEXTURES\\MINIMAP\\MAP01.BLP")->mpqh, (*MpqList)[1]) << "the dropped archive does not override";
+  const std::string tmpName = UpperAscii(world.tmp.path().filename().string());
+  EXPECT_TRUE(w.Node({QString::fromStdString(tmpName), "DROPPED.BLP"}).isValid());
+  EXPECT_EQ(world.Log().back(), (world.game / "Data/patch.MPQ").string() + " opened, handle " +
+                                    std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>((*MpqList)[1]))));
+}
+
+test::RgbaImage AsImage(const blp::TRgbaPixels& p) {
+  test::RgbaImage img;
+  img.width = static_cast<int>(p.width);
+  img.height = static_cast<int>(p.height);
+  img.pixels = p.bytes;
+  return img;
+}
+
+TEST(WindowExport, save_copy_and_folder_export_write_the_exactly_decoded_levels) {
+  TWorld world;
+  world.List("Data\\common.MPQ\nData\\patch.MPQ\n");
+  TWindow w;
+  auto* actions = w.form.findChild<TExportActions*>();
+  ASSERT_NE(actions, nullptr);
+  const fs::path out = world.tmp.path() / "saved";
+  fs::create_directories(out);
+  QString suggested;
+  actions->chooseSaveFile = [&](const QString& s) {
+    suggested = s;
+    return QString::fromStdString((out / "shown.png").string());
+  };
+  actions->chooseFolder = [&] { return QString::fromStdString((out / "folder").string()); };
+
+  const QModelIndex map01 = w.Node({"TEXTURES", "MINIMAP", "MAP01.BLP"});
+  ASSERT_TRUE(map01.isValid());
+  w.form.VirtualStringTreeView->setCurrentIndex(map01);
+  ASSERT_TRUE(CurrentTexture);
+  const BlpFile patched = Texture(3);
+  auto expected = [&](std::size_t level) {
+    const std::uint32_t lw = std::max(12u >> level, 1u), lh = std::max(8u >> level, 1u);
+    return test::ExpectedLevel(patched, patched.levels[level], lw, lh, test::DxtRules::Hardware);
+  };
+
+  w.form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w.form));
+  w.form.VirtualStringTreeView->setFocus();
+  QTest::keyClick(w.form.VirtualStringTreeView, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_TRUE(suggested.endsWith("/map01.png")) << suggested.toStdString();
+  EXPECT_TRUE(test::PixelsMatch(expected(0), test::LoadPng(out / "shown.png")));
+
+  QTest::keyClick(w.form.VirtualStringTreeView, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  for (std::size_t i = 0; i < patched.levels.size(); ++i) {
+    const fs::path file = out / (i == 0 ? std::string("shown.png") : "shown.mip" + std::to_string(i) + ".png");
+    EXPECT_TRUE(test::PixelsMatch(expected(i), test::LoadPng(file))) << file;
+  }
+
+  QGuiApplication::clipboard()->clear();
+  QTest::keyClick(w.form.VirtualStringTreeView, Qt::Key_C, Qt::ControlModifier);
+  QImage copied = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGBA8888);
+  test::RgbaImage clip;
+  clip.width = copied.width();
+  clip.height = copied.height();
+  for (int y = 0; y < clip.height; ++y) clip.pixels.insert(clip.pixels.end(), copied.constScanLine(y), copied.constScanLine(y) + clip.width * 4);
+  EXPECT_TRUE(test::PixelsMatch(expected(0), clip)) << "the clipboard does not hold the shown level";
+  EXPECT_TRUE(test::PixelsMatch(AsImage(ShownLevelPixels(0)), clip));
+
+  // The tree's menu on a folder runs the export of every file below it.
+  QMenu menu;
+  actions->FillTreeMenu(menu, TTreeModel::NodeOf(w.Node({"TEXTURES"})));
+  ASSERT_EQ(menu.actions().size(), 1);
+  EXPECT_EQ(menu.actions()[0]->text(), QString::fromUtf8("Export folder as PNG\u2026"));
+  menu.actions()[0]->trigger();
+  EXPECT_TRUE(test::PixelsMatch(expected(0), test::LoadPng(out / "folder/Textures/Minimap/map01.png")));
+  ASSERT_EQ(w.boxes.texts.size(), 1);
+  EXPECT_EQ(w.boxes.texts[0].toStdString(), "1 of 1 files written to " + (out / "folder").string() + ".");
+  QMenu fileMenu;
+  actions->FillTreeMenu(fileMenu, TTreeModel::NodeOf(map01));
+  EXPECT_TRUE(fileMenu.isEmpty()) << "a file offers the folder export";
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,217 @@
+// Saving, copying and exporting textures from the window.
+#include "ui/ExportActions.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QAction>
+#include <QTreeView>
+
+#include <vector>
+
+#include "blp/LevelPixels.h"
+#include "render/View.h"
+#include "ui/ErrorHandler.h"
+#include "ui/NamedFiles.h"
+#include "ui/TreeModel.h"
+#include "ui/UnitMain.h"
+#include "ui/ViewControls.h"
+
+namespace velmora {
+
+blp::TRgbaPixels ShownLevelPixels(std::size_t level) {
+  if (!CurrentTexture || level >= CurrentTexture->Levels().levels.size()) return {};
+  return blp::LevelToRgba(CurrentTexture->Levels(), level);
+}
+
+namespace {
+
+QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// "MAP01.png" for a shown Textures\Minimap\MAP01.blp (or /disk/MAP01.blp).
+QString SuggestedName() {
+  if (!CurrentTexture) return QStringLiteral("texture.png");
+  const std::string& name = CurrentTexture->fname();
+  const std::size_t cut = name.find_last_of("\\/:");
+  QString file = FromUtf8(cut == std::string::npos ? name : name.substr(cut + 1));
+  if (file.endsWith(QStringLiteral(".blp"), Qt::CaseInsensitive)) file.chop(4);
+  return file + QStringLiteral(".png");
+}
+
+// The export's events as a progress dialog: its value, the file being read, its Cancel button.
+class TDialogEvents : public blp::TExportEvents {
+public:
+  explicit TDialogEvents(QProgressDialog& dialog) : dialog_(dialog) { clock_.start(); }
+
+  void Progress(std::size_t done, std::size_t total, const std::string& current) override {
+    // The dialog takes a repaint and a round of events; a few dozen a second are enough.
+    if (clock_.elapsed() < 40 && done < total) return;
+    clock_.restart();
+    dialog_.setMaximum(static_cast<int>(total));
+    if (!current.empty()) dialog_.setLabelText(FromUtf8(current));
+    dialog_.setValue(static_cast<int>(done));
+    QCoreApplication::processEvents();
+  }
+  void Failed(const std::string& path, const std::string& reason) override { failures.push_back(path + ": " + reason); }
+  bool Cancelled() override { return dialog_.wasCanceled(); }
+
+  std::vector<std::string> failures;
+
+private:
+  QProgressDialog& dialog_;
+  QElapsedTimer clock_;
+};
+
+// The file nodes shown below `folder`, in the tree's order.
+std::vector<const TVirtualNode*> ShownFiles(const TTreeModel& model, TVirtualNode* folder) {
+  std::vector<const TVirtualNode*> files;
+  std::vector<QModelIndex> stack{model.IndexOf(folder)};
+  while (!stack.empty()) {
+    const QModelIndex idx = stack.back();
+    stack.pop_back();
+    const TVirtualNode* node = TTreeModel::NodeOf(idx);
+    if (node != nullptr && node->data.isFile == 1) {
+      files.push_back(node);
+      continue;
+    }
+    for (int r = model.rowCount(idx) - 1; r >= 0; --r) stack.push_back(model.index(r, 0, idx));
+  }
+  return files;
+}
+
+}  // namespace
+
+TExportActions::TExportActions(TForm1& form) : QObject(&form), form_(form), lastDir_(QDir::homePath()) {
+  chooseSaveFile = [this](const QString& suggested) {
+    return QFileDialog::getSaveFileName(&form_, QStringLiteral("Save as PNG"), suggested,
+                                        QStringLiteral("PNG images (*.png)"));
+  };
+  chooseFolder = [this] {
+    return QFileDialog::getExistingDirectory(&form_, QStringLiteral("Export folder as PNG"), lastDir_);
+  };
+  // Window actions: their shortcuts work wherever the focus is, and the shortcut list shows them.
+  auto add = [&](const char* name, const QString& text, const QKeySequence& keys, void (TExportActions::*action)()) {
+    auto* a = new QAction(text, &form);
+    a->setObjectName(QString::fromLatin1(name));
+    a->setShortcut(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    form.addAction(a);
+    connect(a, &QAction::triggered, this, [this, action] { RunEventHandler(&form_, [&] { (this->*action)(); }); });
+    actions_.push_back(a);
+  };
+  add("SaveLevel", QStringLiteral("Save level as PNG\u2026"), QKeySequence(Qt::CTRL | Qt::Key_S), &TExportActions::SaveShownLevel);
+  add("SaveEveryLevel", QStringLiteral("Save every level as PNG\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+      &TExportActions::SaveEveryLevel);
+  add("CopyLevel", QStringLiteral("Copy level"), QKeySequence::Copy, &TExportActions::CopyShownLevel);
+
+  QTreeView* view = form.VirtualStringTreeView;
+  view->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(view, &QWidget::customContextMenuRequested, this, [this, view](const QPoint& pos) {
+    QMenu menu(view);
+    FillTreeMenu(menu, TTreeModel::NodeOf(view->indexAt(pos)));
+    if (!menu.isEmpty()) menu.exec(view->viewport()->mapToGlobal(pos));
+  });
+}
+
+std::size_t TExportActions::ShownLevel() const {
+  const TViewControls* controls = form_.ViewControls();
+  return controls != nullptr ? static_cast<std::size_t>(controls->State().level) : 0;
+}
+
+void TExportActions::SaveShownLevel() {
+  if (ShownLevelPixels(ShownLevel()).bytes.empty()) {
+    QApplication::beep();
+    return;
+  }
+  const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName()));
+  if (!path.isEmpty()) SaveLevels(path, false);
+}
+
+void TExportActions::SaveEveryLevel() {
+  if (ShownLevelPixels(0).bytes.empty()) {
+    QApplication::beep();
+    return;
+  }
+  const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName()));
+  if (!path.isEmpty()) SaveLevels(path, true);
+}
+
+void TExportActions::SaveLevels(const QString& path, bool every) {
+  lastDir_ = QFileInfo(path).absolutePath();
+  QString base = path;
+  if (base.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) base.chop(4);
+  const std::string baseName = QFile::encodeName(base).toStdString();
+  const std::size_t count = every ? CurrentTexture->Levels().levels.size() : 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    // Saving one level writes exactly the name chosen.
+    const std::string file = every ? blp::ExportImageName(baseName, i) : QFile::encodeName(path).toStdString();
+    std::string error;
+    if (!blp::WritePngFile(file, ShownLevelPixels(every ? i : ShownLevel()), error)) throw std::runtime_error(error);
+  }
+}
+
+void TExportActions::CopyShownLevel() {
+  const blp::TRgbaPixels pixels = ShownLevelPixels(ShownLevel());
+  if (pixels.bytes.empty()) {
+    QApplication::beep();
+    return;
+  }
+  const QImage image(pixels.bytes.data(), static_cast<int>(pixels.width), static_cast<int>(pixels.height),
+                     static_cast<qsizetype>(pixels.width) * 4, QImage::Format_RGBA8888);
+  QGuiApplication::clipboard()->setImage(image.copy());
+}
+
+void TExportActions::FillTreeMenu(QMenu& menu, TVirtualNode* node) {
+  if (node == nullptr || node->data.isFile == 1) return;
+  QAction* action = menu.addAction(QStringLiteral("Export folder as PNG\u2026"));
+  connect(action, &QAction::triggered, this, [this, node] { RunEventHandler(&form_, [&] { ExportFolder(node); }); });
+}
+
+void TExportActions::ExportFolder(TVirtualNode* folder) {
+  const QString dir = chooseFolder();
+  if (dir.isEmpty()) return;
+  lastDir_ = dir;
+  ExportFolderTo(folder, dir);
+}
+
+blp::TExportSummary TExportActions::ExportFolderTo(TVirtualNode* folder, const QString& dir) {
+  const TTreeModel& model = *form_.VirtualStringTree;
+  std::vector<blp::TExportItem> items;
+  for (const TVirtualNode* file : ShownFiles(model, folder)) items.push_back(ExportItemOf(model, file));
+
+  QProgressDialog dialog(QStringLiteral("Exporting\u2026"), QStringLiteral("Cancel"), 0, static_cast<int>(items.size()),
+                         &form_);
+  dialog.setWindowTitle(QStringLiteral("Export folder as PNG"));
+  dialog.setWindowModality(Qt::ApplicationModal);
+  dialog.setMinimumDuration(300);
+  dialog.setAutoClose(false);
+  dialog.setAutoReset(false);
+  TDialogEvents events(dialog);
+  blp::TExportOptions options;
+  options.outDir = QFile::encodeName(dir).toStdString();
+  const blp::TExportSummary summary = blp::ExportBlpFiles(items, options, events);
+  dialog.close();
+
+  QString text = summary.cancelled ? QStringLiteral("Export cancelled: %1 of %2 files written to %3.")
+                                   : QStringLiteral("%1 of %2 files written to %3.");
+  text = text.arg(summary.written).arg(summary.files).arg(dir);
+  if (!events.failures.empty()) {
+    constexpr std::size_t kShown = 10;
+    text += QStringLiteral("\n\n%1 failed:").arg(events.failures.size());
+    for (std::size_t i = 0; i < events.failures.size() && i < kShown; ++i) text += "\n" + FromUtf8(events.failures[i]);
+    if (events.failures.size() > kShown) text += QStringLiteral("\n\u2026");
+  }
+  QMessageBox box(events.failures.empty() ? QMessageBox::Information : QMessageBox::Warning,
+                  QStringLiteral("Export folder as PNG"), text, QMessageBox::Ok, &form_);
+  box.exec();
+  return summary;
+}
+
+}  // namespace velmora

@@ -1,0 +1,213 @@
+// Archives and BLP files the user names: opening them, their tree nodes, their textures, drops.
+#include "ui/NamedFiles.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include <filesystem>
+#include <span>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "archive/Zanth.h"
+#include "base/Ascii.h"
+#include "base/FileRead.h"
+#include "blp/ZanthBLP.h"
+#include "log/LogHandler.h"
+#include "ui/ErrorHandler.h"
+#include "ui/FileTree.h"
+#include "ui/FilterLine.h"
+#include "ui/TreeModel.h"
+#include "ui/UnitMain.h"
+
+namespace velmora {
+namespace {
+
+// The file nodes of files on disk, for the tree they were added to (until its next Clear).
+struct TDiskFiles {
+  const TTreeModel* tree = nullptr;
+  std::uint64_t generation = 0;
+  std::unordered_set<const TVirtualNode*> nodes;
+  std::unordered_map<std::string, TVirtualNode*> byPath;
+};
+TDiskFiles DiskFiles;
+
+TDiskFiles& DiskFilesOf(const TTreeModel& tree) {
+  if (DiskFiles.tree != &tree || DiskFiles.generation != tree.Generation()) {
+    DiskFiles = TDiskFiles{&tree, tree.Generation(), {}, {}};
+  }
+  return DiskFiles;
+}
+
+bool HasExtension(std::string_view path, std::string_view ext) {
+  return path.size() > ext.size() && EqualNoCase(path.substr(path.size() - ext.size()), ext);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path p = std::filesystem::absolute(path, ec);
+  return (ec ? std::filesystem::path(path) : p).lexically_normal().string();
+}
+
+}  // namespace
+
+MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& name, std::vector<std::string>* readerStops) {
+  if (!MpqList) return 0;
+  TMpqOpenResult open = OpenMpqArchive(hostPath);
+  if (open.status == TArchiveOpenStatus::AlreadyOpen) WriteLog(name + " already open");
+  if (open.status == TArchiveOpenStatus::ReaderStopped) {
+    const std::string line = name + " skipped: the archive reader stopped (" + std::string(ReaderStopText(open.stop)) + ")";
+    WriteLog(line);
+    if (readerStops) readerStops->push_back(line);
+  }
+  if (open.status != TArchiveOpenStatus::Opened) return 0;
+  const MpqHandle handle = open.archive.Get();
+  MpqList->Append(std::move(open.archive));
+  // "%s opened, handle %d": the handle's low 32 bits as a signed decimal.
+  const auto shown = static_cast<std::int32_t>(static_cast<std::uint32_t>(handle));
+  WriteLog(name + " opened, handle " + std::to_string(shown));
+  return handle;
+}
+
+std::string DiskFileTreePath(std::string_view diskPath) {
+  const std::size_t slash = diskPath.rfind('/');
+  const std::string_view file = slash == std::string_view::npos ? diskPath : diskPath.substr(slash + 1);
+  std::string_view dir = slash == std::string_view::npos ? std::string_view() : diskPath.substr(0, slash);
+  const std::size_t up = dir.rfind('/');
+  if (up != std::string_view::npos) dir = dir.substr(up + 1);
+  return (dir.empty() ? std::string("/") : std::string(dir)) + "\\" + std::string(file);
+}
+
+TVirtualNode* AddDiskFile(TTreeModel& tree, const std::string& diskPath) {
+  if (!RootNodes) return nullptr;
+  TDiskFiles& files = DiskFilesOf(tree);
+  const std::string path = AbsolutePath(diskPath);
+  if (const auto it = files.byPath.find(path); it != files.byPath.end()) return it->second;
+
+  const std::string treePath = DiskFileTreePath(path);
+  const std::size_t cut = treePath.find('\\');
+  const std::string folderName = UpperAscii(std::string_view(treePath).substr(0, cut));
+  TVirtualNode* folder = RootNodes->Find(folderName);
+  if (folder == nullptr) {
+    folder = tree.AddChild(nullptr);
+    folder->data.isFile = 0;
+    folder->data.name = tree.StoreText(folderName);
+    folder->data.children = std::make_unique<TNodeDict>();
+    RootNodes->Store(folder->data.name, folder);
+  }
+  TVirtualNode* file = tree.AddChild(folder);
+  file->data.isFile = 1;
+  file->data.fullName = tree.StoreText(path);
+  file->data.name = tree.StoreText(UpperAscii(std::string_view(treePath).substr(cut + 1)));
+  files.nodes.insert(file);
+  files.byPath.emplace(path, file);
+  return file;
+}
+
+bool IsDiskFile(const TTreeModel& tree, const TVirtualNode* node) {
+  return DiskFilesOf(tree).nodes.count(node) != 0;
+}
+
+std::unique_ptr<TBlpTexture> CreateNodeTexture(const TTreeModel& tree, const TVirtualNode* node) {
+  const std::string name(node->data.fullName);
+  if (!IsDiskFile(tree, node)) return std::make_unique<TBlpTexture>(name);
+  std::string bytes;
+  std::string error;
+  if (!ReadFileBytes(name, bytes, error, static_cast<std::size_t>(blp::kExportMaxFileBytes))) bytes.clear();
+  blp::TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  return std::make_unique<TBlpTexture>(name, source);
+}
+
+blp::TExportItem ExportItemOf(const TTreeModel& tree, const TVirtualNode* node) {
+  const std::string name(node->data.fullName);
+  if (IsDiskFile(tree, node)) return {DiskFileTreePath(name), name};
+  return {name, {}};
+}
+
+bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
+  // The archive list and the tree belong to the start-up loading while it runs.
+  if (Loading() || !MpqList || !RootNodes) return false;
+  bool any = false;
+  TTreeExpansion expansion;
+  expansion.Save(*VirtualStringTree, *VirtualStringTreeView);
+  VirtualStringTree->BeginUpdate();
+  auto close = [&] {
+    VirtualStringTree->SortTree(0, Qt::AscendingOrder);
+    VirtualStringTree->EndUpdate();
+    expansion.Restore(*VirtualStringTree, *VirtualStringTreeView);
+  };
+  try {
+    for (const std::string& p : paths) {
+      const std::string path = AbsolutePath(p);
+      if (HasExtension(path, ".mpq")) {
+        // A later archive overrides the files it shares with the open ones, as in the list.
+        const MpqHandle handle = OpenArchiveAt(path, path);
+        if (handle == 0) continue;
+        FArchivePaths[handle] = path;
+        FArchiveNames[handle] = path;
+        LoadListFile(handle, AddNode);
+        any = true;
+      } else if (HasExtension(path, ".blp") && FileExists(path)) {
+        any = AddDiskFile(*VirtualStringTree, path) != nullptr || any;
+      }
+    }
+  } catch (...) {
+    close();
+    throw;
+  }
+  close();
+  ShowStartupNotice();
+  return any;
+}
+
+TDropOpen::TDropOpen(TForm1& form) : QObject(&form), form_(form) {
+  form.setAcceptDrops(true);
+  form.installEventFilter(this);
+}
+
+namespace {
+
+// The local .mpq and .blp files among dragged URLs.
+std::vector<std::string> DroppedFiles(const QMimeData* mime) {
+  std::vector<std::string> out;
+  if (mime == nullptr || !mime->hasUrls()) return out;
+  for (const QUrl& url : mime->urls()) {
+    if (!url.isLocalFile()) continue;
+    const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
+    if (HasExtension(path, ".mpq") || HasExtension(path, ".blp")) out.push_back(path);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool TDropOpen::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (DroppedFiles(drag->mimeData()).empty() || form_.Loading()) return false;
+      drag->acceptProposedAction();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      std::vector<std::string> files = DroppedFiles(drop->mimeData());
+      if (files.empty()) return false;
+      drop->acceptProposedAction();
+      // Opened once the drop has been answered, so the source application is not kept waiting.
+      QTimer::singleShot(0, &form_, [form = &form_, files = std::move(files)] {
+        RunEventHandler(form, [&] { form->OpenFiles(files); });
+      });
+      return true;
+    }
+    default:
+      return QObject::eventFilter(watched, event);
+  }
+}
+
+}  // namespace velmora

@@ -134,18 +134,18 @@ void CheckLoad(const std::string& file, bool compressedPath) {
   if (accepted && known && beyondLimit) {
     error = true;
     uploads = 0;
-  } else if (!accepted || !known || noPalette) {
+  } else if (!accepted || !known) {
     uploads = 0;
   } else {
-    // Per level: its buffer, its RGBA expansion or decode, and GL's copy, each at most RGBA of
-    // whole blocks.
+    // The header alone decides these, so they come before the palette is read. Per level: its
+    // buffer, its RGBA expansion or decode, and GL's copy, each at most RGBA of whole blocks.
     std::uint64_t loadBytes = 0;
     for (std::size_t i = 0; i < chain.size(); ++i) {
       if (size(static_cast<int>(i)) > 0x7FFFFFFFu) error = true;
       loadBytes += 3 * 4 * ((std::uint64_t{chain[i].w} + 3) / 4 * 4) * ((std::uint64_t{chain[i].h} + 3) / 4 * 4);
     }
     if (loadBytes > 64 * std::uint64_t{file.size()} + (std::uint64_t{64} << 20)) error = true;
-    if (error) uploads = 0;
+    if (error || noPalette) uploads = 0;
   }
 
   bool raised = false;

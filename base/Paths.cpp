@@ -17,6 +17,13 @@ std::string ExecutableDir() {
   return ec ? std::string() : exe.parent_path().string();
 }
 
+std::string DataDirFromProgramDir() { return VELMORA_DATA_FROM_BIN; }
+
+bool IsInstalledProgramDir(const std::string& exeDir) {
+  std::error_code ec;
+  return !exeDir.empty() && std::filesystem::is_directory(std::filesystem::path(exeDir) / VELMORA_DATA_FROM_BIN, ec);
+}
+
 std::string HomeDir() {
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] == '/') return home;

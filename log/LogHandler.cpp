@@ -51,14 +51,23 @@ void InitLogFilesAt(const std::string& exeDir, std::time_t startTime) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min);
+  // The package manager owns an installed copy's program folder: files made there would outlive
+  // the package. The user's state directory takes both folders instead.
+  const std::string state = IsInstalledProgramDir(exeDir) ? UserStateDir() : std::string();
+  if (!state.empty()) {
+    ObjDir = state + "obj/";
+    MakePrivateDirs(state + "logs/");  // failures are silent: WriteLog then loses its entries
+    MakePrivateDirs(ObjDir);
+    LogFileName = state + "logs/" + stamp + ".txt";
+    return;
+  }
   std::string logsDir = exeDir + "/logs/";
   ObjDir = exeDir + "/obj/";
-
-  std::error_code ec;  // failures are silent: WriteLog then loses its entries
+  std::error_code ec;
   std::filesystem::create_directories(logsDir, ec);
   std::filesystem::create_directories(ObjDir, ec);
-  // An installed program's folder is not its users' to write: their own state directory takes
-  // the same file names. Decided once here; later failures lose entries as before.
+  // A program folder its user may not write (a copy unpacked by someone else): the user's own
+  // state directory takes the same file names. Decided once here; later failures lose entries as before.
   if (!IsWritableDir(logsDir)) {
     const std::string userLogs = UserStateLogsDir();
     if (!userLogs.empty() && MakePrivateDirs(userLogs) && IsWritableDir(userLogs)) logsDir = userLogs;

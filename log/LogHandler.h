@@ -12,7 +12,8 @@ namespace velmora {
 
 // Fixed by InitLogFiles for the whole run. Empty before it.
 extern std::string LogFileName;  // <exeDir>/logs/yyyymmdd_hhnn.txt (or the user's state dir)
-extern std::string ObjDir;       // <exeDir>/obj/ (created at start, not used otherwise)
+extern std::string ObjDir;       // <exeDir>/obj/ (created at start, not used otherwise; the
+                                 // user's state dir for an installed copy)
 
 // Serialises WriteLog across threads. The program main creates it right after InitLogFiles
 // and destroys it after the event loop has returned; WriteLog does nothing while it is absent.
@@ -24,7 +25,9 @@ void DestroyLogLock();
 // running executable (/proc/self/exe), and creates <exeDir>/logs/ and ObjDir. Never fails
 // loudly: directories that cannot be created are left out. When <exeDir>/logs/ cannot be
 // created or written (an installed program), the log file goes to the user's state directory
-// under the same name (log/LogPlace.h), when that one can be.
+// under the same name (log/LogPlace.h), when that one can be. An installed copy's program
+// folder (base/Paths.h: IsInstalledProgramDir) is never written: its logs/ and obj/ are made in
+// the user's state directory from the start, so that a run as root leaves nothing in /usr/bin.
 void InitLogFiles();
 
 // InitLogFiles with the executable's directory and the start time given: the program's

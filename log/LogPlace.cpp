@@ -15,8 +15,7 @@
 
 namespace velmora {
 
-
-std::string UserStateLogsDir() {
+std::string UserStateDir() {
   const char* state = std::getenv("XDG_STATE_HOME");
   std::string base;
   if (state != nullptr && state[0] == '/') {
@@ -27,7 +26,12 @@ std::string UserStateLogsDir() {
     base = home + "/.local/state";
   }
   while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + "/velmora/logs/";
+  return base + "/velmora/";
+}
+
+std::string UserStateLogsDir() {
+  const std::string state = UserStateDir();
+  return state.empty() ? state : state + "logs/";
 }
 
 bool IsWritableDir(const std::string& dir) {

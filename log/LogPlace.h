@@ -6,9 +6,12 @@
 
 namespace velmora {
 
-// $XDG_STATE_HOME/velmora/logs/, or ~/.local/state/velmora/logs/ when XDG_STATE_HOME is unset,
-// empty or not absolute (relative values are to be ignored). HOME comes from the environment,
-// else from the password database. Empty when no home is known.
+// $XDG_STATE_HOME/velmora/, or ~/.local/state/velmora/ when XDG_STATE_HOME is unset, empty or
+// not absolute (relative values are to be ignored). HOME comes from the environment, else from
+// the password database. Empty when no home is known.
+std::string UserStateDir();
+
+// UserStateDir() + "logs/"; empty when no home is known.
 std::string UserStateLogsDir();
 
 // Whether this process may create files in `dir` (an existing directory, write and search

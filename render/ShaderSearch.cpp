@@ -70,7 +70,7 @@ void SelectShaderBaseDir(const TShaderInfo* list) {
   const std::string exeDir = ExecutableDir();
   // Compiled in by the build: the data folder relative to the installed program's folder, the
   // folder the program is built into, and the source tree.
-  UseShaderBaseDir(list, ShaderBaseDirCandidates(exeDir, VELMORA_DATA_FROM_BIN, VELMORA_BUILD_PROGRAM_DIR,
+  UseShaderBaseDir(list, ShaderBaseDirCandidates(exeDir, DataDirFromProgramDir(), VELMORA_BUILD_PROGRAM_DIR,
                                                  VELMORA_SOURCE_DIR));
 }
 

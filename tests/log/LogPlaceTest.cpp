@@ -1,6 +1,7 @@
-// The log file's place when the folder beside the executable cannot take it (an installed
-// program run by a user): the user's state directory under the same file name, from
-// XDG_STATE_HOME or ~/.local/state; the folder beside the executable whenever it can be written.
+// The log file's place when the folder beside the executable cannot take it (a program run by
+// a user who may not write there) or must not (an installed copy, even run as root): the user's
+// state directory under the same file name, from XDG_STATE_HOME or ~/.local/state; otherwise
+// the folder beside the executable.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +50,7 @@ struct PlaceRow {
   std::optional<std::string> xdgState;  // XDG_STATE_HOME; nullopt: unset
   bool homeWritable;                    // whether the user owns home/
   const char* expectedDir;              // where the log file lands; nullptr: nowhere
+  bool installed = false;               // share/velmora beside bin/, as an installed tree has it
 };
 
 void PrintTo(const PlaceRow& row, std::ostream* os) { *os << row.name; }
@@ -119,12 +121,19 @@ TEST_P(LogPlace, entry_lands_in_the_first_writable_place_under_the_start_minute_
   ASSERT_NO_FATAL_FAILURE(UserDir(root_ / "home", row.homeWritable));
   ASSERT_NO_FATAL_FAILURE(UserDir(root_ / "state", true));
   ASSERT_NO_FATAL_FAILURE(UserDir(root_ / "locked", false));
+  if (row.installed) fs::create_directories(root_ / "share/velmora");
 
   const std::string reply = StartAsUser(root_ / "bin", row, root_);
   ASSERT_FALSE(reply.empty()) << "the unprivileged start-up did not return normally";
   const std::string logFile = reply.substr(0, reply.find('\n'));
   const std::string objDir = reply.substr(reply.find('\n') + 1);
-  EXPECT_EQ(objDir, (root_ / "bin/obj/").string()) << "the obj folder stays beside the executable";
+  if (row.installed) {
+    EXPECT_EQ(objDir, (root_ / "state/velmora/obj/").string()) << "an installed copy's obj folder";
+    EXPECT_TRUE(fs::is_directory(objDir));
+    EXPECT_FALSE(fs::exists(root_ / "bin/logs") || fs::exists(root_ / "bin/obj")) << "the program folder was written";
+  } else {
+    EXPECT_EQ(objDir, (root_ / "bin/obj/").string()) << "the obj folder stays beside the executable";
+  }
 
   if (row.expectedDir == nullptr) {
     EXPECT_EQ(logFile, (root_ / "bin/logs/20131124_1433.txt").string());
@@ -155,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "home/.local/state/velmora/logs"},
         PlaceRow{"empty_xdg_state_home_means_home_local_state", false, "", true, "home/.local/state/velmora/logs"},
         PlaceRow{"relative_xdg_state_home_is_ignored", false, "state", true, "home/.local/state/velmora/logs"},
-        PlaceRow{"no_writable_place_loses_entries_quietly", false, "/locked/state", false, nullptr}),
+        PlaceRow{"no_writable_place_loses_entries_quietly", false, "/locked/state", false, nullptr},
+        PlaceRow{"installed_copy_never_writes_its_program_folder", true, "/state", true, "state/velmora/logs", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

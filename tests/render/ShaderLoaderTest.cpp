@@ -16,30 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "log/LogHandler.h"
-#include "render/GlCommon.h"
-#include "support/EglContext.h"
-#include "support/TestData.h"
+#include "ShaderFixture.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using test::kFragmentOk;
+using test::kVertexOk;
 
 namespace {
-
-constexpr const char* kVertexOk = R"(#version 130
-#extension GL_ARB_explicit_attrib_location : require
-layout(location = 0) in vec3 position;
-layout(location = 1) in vec2 texCoord;
-out vec2 vTexCoord;
-void main() { vTexCoord = texCoord; gl_Position = vec4(position, 1.0); }
-)";
-
-constexpr const char* kFragmentOk = R"(#version 130
-uniform sampler2D tex;
-in vec2 vTexCoord;
-out vec4 colour;
-void main() { colour = texture(tex, vTexCoord); }
-)";
 
 // Two undeclared names on two lines: the compiler reports two errors, one log line each.
 constexpr const char* kVertexTwoErrors = R"(#version 130
@@ -53,40 +37,6 @@ void main() {
 constexpr const char* kVertexWithoutMain = R"(#version 130
 void helper() {}
 )";
-
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The messages of all entries, each entry "[time] message" CR LF; a message may hold CR LF
-// itself, so entries are split at the "[" of a time stamp that starts a line.
-std::vector<std::string> LogMessages(const std::string& text) {
-  std::vector<std::string> messages;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (text.compare(pos, 1, "[") != 0 || text.size() - pos < 11 || text.compare(pos + 9, 2, "] ") != 0) {
-      ADD_FAILURE() << "no time stamp at log offset " << pos << ": " << text.substr(pos, 40);
-      break;
-    }
-    std::size_t end = pos + 11;
-    for (;;) {
-      end = text.find("\r\n", end);
-      if (end == std::string::npos) {
-        ADD_FAILURE() << "log entry without CR LF at its end, from offset " << pos;
-        return messages;
-      }
-      end += 2;
-      if (end == text.size() || (text[end] == '[' && text.size() - end >= 11 && text.compare(end + 9, 2, "] ") == 0))
-        break;
-    }
-    messages.push_back(text.substr(pos + 11, end - 2 - (pos + 11)));
-    pos = end;
-  }
-  return messages;
-}
 
 // Every LF turned into CR LF, written plainly as the test's own yardstick.
 std::string WithCrLf(const std::string& s) {
@@ -119,40 +69,20 @@ GLint ShaderStatus(GLuint shader) {
 }
 
 // A working directory with shader/ in it, a log directory of its own, and a clean ShaderList.
-class ShaderLoader : public ::testing::Test {
+class ShaderLoader : public test::ShaderFixture {
 protected:
   void SetUp() override {
-    if (!egl_.ok()) GTEST_SKIP() << "no headless OpenGL: " << egl_.error();
-    oldCwd_ = fs::current_path();
+    ShaderFixture::SetUp();
+    if (IsSkipped()) return;
     fs::create_directories(work_.path() / "shader");
     fs::current_path(work_.path());
-    InitLogFilesAt((logs_.path()).string(), std::time(nullptr));
-    CreateLogLock();
-    for (TShaderInfo& entry : ShaderList) entry.shader = 0;
-  }
-
-  void TearDown() override {
-    if (!egl_.ok()) return;
-    for (TShaderInfo& entry : ShaderList) {
-      if (entry.shader != 0) Gl.DeleteShader(entry.shader);
-      entry.shader = 0;
-    }
-    DestroyLogLock();
-    fs::current_path(oldCwd_);
   }
 
   void Write(const char* name, const std::string& text) {
     std::ofstream(work_.path() / "shader" / name, std::ios::binary) << text;
   }
-  std::vector<std::string> Messages() const {
-    if (!fs::exists(LogFileName)) return {};
-    return LogMessages(ReadWhole(LogFileName));
-  }
 
-  test::EglContext egl_;
   test::TempDir work_;
-  test::TempDir logs_;
-  fs::path oldCwd_;
 };
 
 TEST_F(ShaderLoader, table_names_the_two_stages_with_backslash_paths) {

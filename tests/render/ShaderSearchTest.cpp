@@ -3,40 +3,19 @@
 // folder (every other folder holds sources that do not compile), the one log line naming a
 // folder other than the working directory, and the loader's own "File not found" line, as
 // before, when no folder holds both files.
-#include <gtest/gtest.h>
-
-#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "log/LogHandler.h"
-#include "render/GlCommon.h"
-#include "render/ShaderSearch.h"
-#include "support/EglContext.h"
-#include "support/TestData.h"
+#include "ShaderFixture.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using test::kFragmentOk;
+using test::kVertexOk;
 
 namespace {
-
-constexpr const char* kVertexOk = R"(#version 130
-#extension GL_ARB_explicit_attrib_location : require
-layout(location = 0) in vec3 position;
-layout(location = 1) in vec2 texCoord;
-out vec2 vTexCoord;
-void main() { vTexCoord = texCoord; gl_Position = vec4(position, 1.0); }
-)";
-
-constexpr const char* kFragmentOk = R"(#version 130
-uniform sampler2D tex;
-in vec2 vTexCoord;
-out vec4 colour;
-void main() { colour = texture(tex, vTexCoord); }
-)";
 
 constexpr const char* kBroken = "#version 130\nvoid main() { notDeclared = 1; }\n";
 
@@ -56,40 +35,8 @@ struct SearchRow {
 
 void PrintTo(const SearchRow& row, std::ostream* os) { *os << row.name; }
 
-std::vector<std::string> LogMessages() {
-  std::ifstream in(LogFileName, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  const std::string text = s.str();
-  std::vector<std::string> out;
-  for (std::size_t pos = 0; pos < text.size();) {
-    std::size_t end = text.find("\r\n", pos);
-    if (end == std::string::npos) end = text.size();
-    out.push_back(text.substr(pos, end - pos).substr(std::min<std::size_t>(11, end - pos)));
-    pos = end + 2;
-  }
-  return out;
-}
-
-class ShaderSearch : public ::testing::TestWithParam<SearchRow> {
+class ShaderSearch : public test::ShaderFixture, public ::testing::WithParamInterface<SearchRow> {
 protected:
-  void SetUp() override {
-    if (!egl_.ok()) GTEST_SKIP() << "no headless OpenGL: " << egl_.error();
-    oldCwd_ = fs::current_path();
-    InitLogFilesAt(logs_.path().string(), std::time(nullptr));
-    CreateLogLock();
-    for (TShaderInfo& entry : ShaderList) entry.shader = 0;
-  }
-  void TearDown() override {
-    if (!egl_.ok()) return;
-    for (TShaderInfo& entry : ShaderList) {
-      if (entry.shader != 0) Gl.DeleteShader(entry.shader);
-      entry.shader = 0;
-    }
-    ShaderBaseDir.clear();
-    DestroyLogLock();
-    fs::current_path(oldCwd_);
-  }
   // shader/ under `base` with the files `what` names; good sources only in the chosen place.
   static void Fill(const fs::path& base, const std::string& what, bool chosen) {
     fs::create_directories(base / "shader");
@@ -102,10 +49,7 @@ protected:
     if (what.find('D') != std::string::npos) fs::create_directories(base / "shader/fragment.glsl");
   }
 
-  test::EglContext egl_;
   test::TempDir root_;
-  test::TempDir logs_;
-  fs::path oldCwd_;
 };
 
 TEST_P(ShaderSearch, first_folder_with_both_files_is_used_and_named_in_the_log) {
@@ -141,7 +85,7 @@ TEST_P(ShaderSearch, first_folder_with_both_files_is_used_and_named_in_the_log) 
       expectedLog.push_back("Shaders from " + (source / "shader").string());
       break;
   }
-  EXPECT_EQ(LogMessages(), expectedLog) << "after the search";
+  EXPECT_EQ(Messages(), expectedLog) << "after the search";
 
   const GLuint program = LoadShaders(ShaderList);
   if (row.expected == Place::None) {
@@ -154,7 +98,7 @@ TEST_P(ShaderSearch, first_folder_with_both_files_is_used_and_named_in_the_log) 
     EXPECT_EQ(linked, 1);
     Gl.DeleteProgram(program);
   }
-  EXPECT_EQ(LogMessages(), expectedLog) << "after loading";
+  EXPECT_EQ(Messages(), expectedLog) << "after loading";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -37,17 +37,12 @@
 #include "ui/ErrorHandler.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
+#include "WindowWorld.h"
 
 namespace fs = std::filesystem;
 
 namespace velmora {
 namespace {
-
-constexpr const char* kHiveHeader = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n";
-constexpr const char* kWowKey = "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n";
-constexpr const char* kWow64Key =
-    "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n";
-constexpr const char* kInstallValue = "\"InstallPath\"=\"C:\\\\Games\\\\WoW\\\\\"\n";
 
 const std::vector<test::MpqMember> kCommon = {{"Textures\\Minimap\\map01.blp", "common map01"},
                                               {"Textures\\Minimap\\map02.blp", "common map02"},
@@ -58,120 +53,23 @@ const std::vector<test::MpqMember> kPatch = {{"Textures\\Minimap\\map01.blp", "p
 const std::vector<test::MpqMember> kLocale = {{"Interface\\Glues\\logo.blp", "logo"}};
 constexpr std::size_t kCommonNodes = 7;  // TEXTURES MINIMAP MAP01 MAP02 INTERFACE ICONS ICON
 
-fs::path SourceDir() {
-  if (const char* env = std::getenv("VELMORA_SOURCE_DIR"); env != nullptr && *env != '\0') return env;
-  return VELMORA_TEST_SOURCE_DIR;
-}
+using test::kHiveHeader;
+using test::kInstallValue;
+using test::kWow64Key;
+using test::kWowKey;
+using test::TMessageBoxWatcher;
+using test::WaitFor;
 
-// A scratch world for one window: a Wine prefix with drive C:, a working directory with its
-// "mpqToLoad.txt", and a log directory. Sets WINEPREFIX and the current directory while alive.
-class TScratchWorld {
+// The scratch world with the default game at hand.
+class TScratchWorld : public test::TScratchWorld {
 public:
-  TScratchWorld() {
-    prefix_ = tmp_.path() / "prefix";
-    drive_ = prefix_ / "drive_c";
-    work_ = tmp_.path() / "work";
-    fs::create_directories(drive_ / "Games/WoW/Data/enUS");
-    fs::create_directories(prefix_ / "dosdevices");
-    fs::create_directory_symlink("../drive_c", prefix_ / "dosdevices/c:");
-    fs::create_directories(work_);
-    // The window's view builds its shader program from the working directory.
-    fs::create_directories(work_ / "shader");
-    for (const char* name : {"vertex.glsl", "fragment.glsl"}) {
-      fs::copy_file(SourceDir() / "shader" / name, work_ / "shader" / name);
-    }
-    oldCwd_ = fs::current_path();
-    fs::current_path(work_);
-    if (const char* p = std::getenv("WINEPREFIX")) oldPrefix_ = p;
-    ::setenv("WINEPREFIX", prefix_.c_str(), 1);
-    InitLogFilesAt((tmp_.path() / "exe").string(), std::time(nullptr));
-    CreateLogLock();
-    // Nothing remembered from another window: the first-start layout.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((tmp_.path() / "config").string()));
-  }
-  ~TScratchWorld() {
-    DestroyLogLock();
-    fs::current_path(oldCwd_);
-    if (oldPrefix_) ::setenv("WINEPREFIX", oldPrefix_->c_str(), 1); else ::unsetenv("WINEPREFIX");
-  }
-  TScratchWorld(const TScratchWorld&) = delete;
-  TScratchWorld& operator=(const TScratchWorld&) = delete;
-
-  const fs::path& prefix() const { return prefix_; }
-  const fs::path& drive() const { return drive_; }
-  const fs::path& work() const { return work_; }
-
-  void Hive(const std::string& body) const { std::ofstream(prefix_ / "system.reg") << kHiveHeader << body; }
-  void Archive(const fs::path& path, const std::vector<test::MpqMember>& members) const {
-    fs::create_directories(path.parent_path());
-    test::WriteMpq(path, members, test::ListFileOf(members));
-  }
-  void MpqToLoad(const std::string& bytes) const {
-    std::ofstream(work_ / "mpqToLoad.txt", std::ios::binary) << bytes;
-  }
-  // The default game: common.MPQ, patch.MPQ and enUS/locale-enUS.MPQ under C:\Games\WoW\Data.
+  // common.MPQ, patch.MPQ and enUS/locale-enUS.MPQ under C:\Games\WoW\Data.
   void Game() const {
-    Archive(drive_ / "Games/WoW/Data/common.MPQ", kCommon);
-    Archive(drive_ / "Games/WoW/Data/patch.MPQ", kPatch);
-    Archive(drive_ / "Games/WoW/Data/enUS/locale-enUS.MPQ", kLocale);
+    Archive(game() / "Data/common.MPQ", kCommon);
+    Archive(game() / "Data/patch.MPQ", kPatch);
+    Archive(game() / "Data/enUS/locale-enUS.MPQ", kLocale);
   }
-
-  // The messages of the log, without their time stamps.
-  std::vector<std::string> LogMessages() const {
-    std::vector<std::string> out;
-    std::ifstream in(LogFileName, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    const std::string text = s.str();
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-      std::size_t end = text.find("\r\n", pos);
-      if (end == std::string::npos) end = text.size();
-      const std::string line = text.substr(pos, end - pos);
-      const std::size_t stamp = line.find("] ");
-      out.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-      pos = end + 2;
-    }
-    return out;
-  }
-
-private:
-  test::TempDir tmp_;
-  fs::path prefix_, drive_, work_, oldCwd_;
-  std::optional<std::string> oldPrefix_;
 };
-
-// Closes every message box that shows up and keeps its text, so that no person has to.
-class TMessageBoxWatcher {
-public:
-  TMessageBoxWatcher() {
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* box = qobject_cast<QMessageBox*>(w);
-        if (box && box->isVisible()) {
-          texts.push_back(box->text());
-          box->done(0);
-        }
-      }
-    });
-    timer_.start();
-  }
-  QStringList texts;
-
-private:
-  QTimer timer_;
-};
-
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
 
 // What the window showed each time the loading let pending events run.
 struct TLoadStep {

@@ -40,6 +40,7 @@
 #include "ui/ScrollBox.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
+#include "WindowWorld.h"
 
 namespace fs = std::filesystem;
 
@@ -49,103 +50,28 @@ namespace {
 using test::BlpFile;
 using test::MpqMember;
 
-fs::path SourceDir() {
-  if (const char* env = std::getenv("VELMORA_SOURCE_DIR"); env != nullptr && *env != '\0') return env;
-  return VELMORA_TEST_SOURCE_DIR;
-}
-
 BlpFile Texture(int v) { return test::RandomBlp(2, 8, 7, 12, 8, 1, static_cast<std::uint32_t>(v)); }
 std::string Blp(int v) { return test::WriteBlp(Texture(v)); }
 
-// A game under Wine at C:\Games\WoW (archives common.MPQ, patch.MPQ, enUS\locale-enUS.MPQ), a
-// working folder with the shaders, a log. Sets WINEPREFIX and the working folder while alive.
-class TWorld {
+// A game under Wine at C:\Games\WoW (archives common.MPQ, patch.MPQ, enUS\locale-enUS.MPQ).
+class TWorld : public test::TScratchWorld {
 public:
   TWorld() {
-    prefix = tmp.path() / "prefix";
-    game = prefix / "drive_c/Games/WoW";
-    work = tmp.path() / "work";
-    fs::create_directories(game / "Data/enUS");
-    fs::create_directories(prefix / "dosdevices");
-    fs::create_directory_symlink("../drive_c", prefix / "dosdevices/c:");
-    fs::create_directories(work / "shader");
-    for (const char* name : {"vertex.glsl", "fragment.glsl"}) fs::copy_file(SourceDir() / "shader" / name, work / "shader" / name);
     Archive("Data/common.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(1)}, {"Interface\\Icons\\icon.blp", Blp(2)}});
     Archive("Data/patch.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(3)}});
     Archive("Data/enUS/locale-enUS.MPQ", {{"Interface\\Glues\\logo.blp", Blp(4)}});
-    Hive("\"InstallPath\"=\"C:\\\\Games\\\\WoW\\\\\"\n");
-    oldCwd = fs::current_path();
-    fs::current_path(work);
-    if (const char* p = std::getenv("WINEPREFIX")) oldPrefix = p;
-    ::setenv("WINEPREFIX", prefix.c_str(), 1);
-    InitLogFilesAt((tmp.path() / "exe").string(), std::time(nullptr));
-    CreateLogLock();
+    Hive(std::string(test::kInstallValue));
   }
-  ~TWorld() {
-    DestroyLogLock();
-    fs::current_path(oldCwd);
-    if (oldPrefix) ::setenv("WINEPREFIX", oldPrefix->c_str(), 1); else ::unsetenv("WINEPREFIX");
-  }
-  TWorld(const TWorld&) = delete;
-  TWorld& operator=(const TWorld&) = delete;
-
+  // Archives go to the game folder; the registry key comes before `values`.
   void Archive(const std::string& rel, const std::vector<MpqMember>& members) const {
-    test::WriteMpq(game / rel, members, test::ListFileOf(members));
+    test::TScratchWorld::Archive(game() / rel, members);
   }
-  void Hive(const std::string& values) const {
-    std::ofstream(prefix / "system.reg") << "WINE REGISTRY Version 2\n\n"
-                                            "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
-                                         << values;
-  }
-  void List(const std::string& text, const std::string& name = "mpqToLoad.txt") const {
-    std::ofstream(work / name, std::ios::binary) << text;
-  }
-  std::vector<std::string> Log() const {
-    std::vector<std::string> out;
-    std::ifstream in(LogFileName, std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      const std::size_t stamp = line.find("] ");
-      out.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-    }
-    return out;
-  }
-
-  test::TempDir tmp;
-  fs::path prefix, game, work, oldCwd;
-  std::optional<std::string> oldPrefix;
+  void Hive(const std::string& values) const { test::TScratchWorld::Hive(std::string(test::kWowKey) + values); }
+  void List(const std::string& text, const std::string& name = "mpqToLoad.txt") const { MpqToLoad(text, name); }
+  std::vector<std::string> Log() const { return LogMessages(); }
 };
 
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
-// Closes message boxes as they come and keeps their texts.
-class TBoxes {
-public:
-  TBoxes() {
-    timer_.setInterval(10);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-          texts << box->text();
-          box->done(0);
-        }
-      }
-    });
-    timer_.start();
-  }
-  QStringList texts;
-
-private:
-  QTimer timer_;
-};
+using test::WaitFor;
 
 // A window with the command line's options, shown and loaded.
 struct TWindow {
@@ -177,7 +103,7 @@ struct TWindow {
     }
     return out;
   }
-  TBoxes boxes;
+  test::TMessageBoxWatcher boxes;
   TForm1 form;
 };
 
@@ -192,33 +118,33 @@ TEST(Startup, an_empty_start_says_what_was_looked_for_and_where) {
   };
   const Row rows[] = {
       {"no_registry_key_names_the_system_reg",
-       [](TWorld& w) { ::setenv("WINEPREFIX", (w.tmp.path() / "absent").c_str(), 1); },
-       [](const TWorld& w) { return std::vector<std::string>{"No game found", (w.tmp.path() / "absent/system.reg").string(), "--game DIR"}; },
+       [](TWorld& w) { ::setenv("WINEPREFIX", (w.root() / "absent").c_str(), 1); },
+       [](const TWorld& w) { return std::vector<std::string>{"No game found", (w.root() / "absent/system.reg").string(), "--game DIR"}; },
        [](const TWorld&) { return std::vector<std::string>{"World of Warcraft registry key not found"}; }},
       {"missing_installation_directory_named_and_logged",
        [](TWorld& w) {
          w.Hive("\"InstallPath\"=\"C:\\\\Nowhere\\\\\"\n");
          w.List("Data\\common.MPQ\n");
        },
-       [](const TWorld& w) { return std::vector<std::string>{"C:\\Nowhere\\ does not exist", "Nowhere", (w.prefix / "system.reg").string()}; },
+       [](const TWorld& w) { return std::vector<std::string>{"C:\\Nowhere\\ does not exist", "Nowhere", (w.prefix() / "system.reg").string()}; },
        [](const TWorld& w) {
          return std::vector<std::string>{"Installation directory C:\\Nowhere\\ not found (" +
-                                         MapWindowsPath("C:\\Nowhere\\", w.prefix.string()) + ")"};
+                                         MapWindowsPath("C:\\Nowhere\\", w.prefix().string()) + ")"};
        }},
       {"no_list_and_no_game_folder",
        [](TWorld& w) { w.Hive(""); },
-       [](const TWorld& w) { return std::vector<std::string>{"No archive list", (w.work / "mpqToLoad.txt").string(), "--list FILE"}; },
+       [](const TWorld& w) { return std::vector<std::string>{"No archive list", (w.work() / "mpqToLoad.txt").string(), "--list FILE"}; },
        [](const TWorld&) { return std::vector<std::string>{"mpqToLoad.txt not found"}; }},
       {"no_archive_opened",
        [](TWorld& w) { w.List("Data\\missing.MPQ\n"); },
-       [](const TWorld& w) { return std::vector<std::string>{"No archive opened", (w.work / "mpqToLoad.txt").string(), "C:\\Games\\WoW\\"}; },
+       [](const TWorld& w) { return std::vector<std::string>{"No archive opened", (w.work() / "mpqToLoad.txt").string(), "C:\\Games\\WoW\\"}; },
        [](const TWorld&) { return std::vector<std::string>{}; }},
       {"shader_files_missing_name_their_folder",
        [](TWorld& w) {
          w.List("Data\\common.MPQ\n");
-         fs::remove_all(w.work / "shader");
+         fs::remove_all(w.work() / "shader");
        },
-       [](const TWorld& w) { return std::vector<std::string>{"shader/vertex.glsl and shader/fragment.glsl", (w.work / "shader").string()}; },
+       [](const TWorld& w) { return std::vector<std::string>{"shader/vertex.glsl and shader/fragment.glsl", (w.work() / "shader").string()}; },
        nullptr},
       {"a_start_that_loads_says_nothing", [](TWorld& w) { w.List("Data\\common.MPQ\n"); }, nullptr, nullptr},
   };
@@ -245,14 +171,14 @@ TEST(Startup, without_a_list_the_game_folder_loads_in_the_clients_order) {
   TWorld world;
   world.Archive("Data/patch-4.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(5)}});
   world.Archive("Data/enUS/patch-enUS.MPQ", {{"Interface\\Glues\\logo.blp", Blp(6)}});
-  fs::create_directories(world.game / "Data/xxYY");  // a second locale folder without its archives
+  fs::create_directories(world.game() / "Data/xxYY");  // a second locale folder without its archives
   TWindow w;
   const std::vector<std::string> order = {"Data\\common.MPQ", "Data\\enUS\\locale-enUS.MPQ", "Data\\patch.MPQ",
                                           "Data\\enUS\\patch-enUS.MPQ", "Data\\patch-4.MPQ"};
   ASSERT_EQ(MpqList->Count(), order.size());
   std::vector<std::string> log = {"mpqToLoad.txt not found",
                                   "Archives in the client's own order from " +
-                                      MapWindowsPath("C:\\Games\\WoW\\", world.prefix.string()) + ", locale enUS"};
+                                      MapWindowsPath("C:\\Games\\WoW\\", world.prefix().string()) + ", locale enUS"};
   for (const std::string& line : w.OpenedArchives(order)) log.push_back(line);
   EXPECT_EQ(world.Log(), log);
   EXPECT_EQ(FileIndex->Find("TEXTURES\\MINIMAP\\MAP01.BLP")->mpqh, (*MpqList)[4]) << "the further patch does not win";
@@ -264,22 +190,22 @@ TEST(Startup, the_command_line_names_the_game_and_blp_files) {
   TWorld world;
   // --game: no registry at all; the list lines continue the named folder.
   {
-    ::setenv("WINEPREFIX", (world.tmp.path() / "absent").c_str(), 1);
+    ::setenv("WINEPREFIX", (world.root() / "absent").c_str(), 1);
     world.List("Data\\common.MPQ\n");
     TStartupOptions o;
-    o.gameDir = world.game.string();
+    o.gameDir = world.game().string();
     TWindow w(o);
     EXPECT_EQ(MpqList->Count(), 1u);
     EXPECT_TRUE(w.Node({"INTERFACE", "ICONS", "ICON.BLP"}).isValid());
-    ::setenv("WINEPREFIX", world.prefix.c_str(), 1);
+    ::setenv("WINEPREFIX", world.prefix().c_str(), 1);
   }
   // BLP files named: under their folder's name, shown when selected, nothing else loaded.
   {
-    fs::create_directories(world.tmp.path() / "loose");
+    fs::create_directories(world.root() / "loose");
     const BlpFile file = Texture(9);
-    std::ofstream(world.tmp.path() / "loose/Mine.blp", std::ios::binary) << test::WriteBlp(file);
+    std::ofstream(world.root() / "loose/Mine.blp", std::ios::binary) << test::WriteBlp(file);
     TStartupOptions o;
-    o.blpFiles = {(world.tmp.path() / "loose/Mine.blp").string()};
+    o.blpFiles = {(world.root() / "loose/Mine.blp").string()};
     TWindow w(o);
     EXPECT_EQ(MpqList->Count(), 0u);
     const QModelIndex node = w.Node({"LOOSE", "MINE.BLP"});
@@ -308,15 +234,15 @@ TEST(WindowDrop, dropped_archives_and_blp_files_open_as_named_on_the_command_lin
   world.List("Data\\common.MPQ\n");
   TWindow w;
   ASSERT_EQ(MpqList->Count(), 1u);
-  std::ofstream(world.tmp.path() / "dropped.blp", std::ios::binary) << Blp(7);
-  std::ofstream(world.tmp.path() / "notes.txt") << "x";
+  std::ofstream(world.root() / "dropped.blp", std::ios::binary) << Blp(7);
+  std::ofstream(world.root() / "notes.txt") << "x";
 
-  const std::unique_ptr<QMimeData> text(Urls({world.tmp.path() / "notes.txt"}));
+  const std::unique_ptr<QMimeData> text(Urls({world.root() / "notes.txt"}));
   QDragEnterEvent refused(QPoint(300, 100), Qt::CopyAction, text.get(), Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&w.form, &refused);
   EXPECT_FALSE(refused.isAccepted()) << "a text file was accepted";
 
-  const std::unique_ptr<QMimeData> files(Urls({world.game / "Data/patch.MPQ", world.tmp.path() / "dropped.blp"}));
+  const std::unique_ptr<QMimeData> files(Urls({world.game() / "Data/patch.MPQ", world.root() / "dropped.blp"}));
   QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, files.get(), Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&w.form, &enter);
   EXPECT_TRUE(enter.isAccepted());
@@ -325,9 +251,9 @@ TEST(WindowDrop, dropped_archives_and_blp_files_open_as_named_on_the_command_lin
   ASSERT_TRUE(WaitFor([] { return MpqList->Count() == 2; }, 5000));
   QApplication::processEvents();
   EXPECT_EQ(FileIndex->Find("TEXTURES\\MINIMAP\\MAP01.BLP")->mpqh, (*MpqList)[1]) << "the dropped archive does not override";
-  const std::string tmpName = UpperAscii(world.tmp.path().filename().string());
+  const std::string tmpName = UpperAscii(world.root().filename().string());
   EXPECT_TRUE(w.Node({QString::fromStdString(tmpName), "DROPPED.BLP"}).isValid());
-  EXPECT_EQ(world.Log().back(), (world.game / "Data/patch.MPQ").string() + " opened, handle " +
+  EXPECT_EQ(world.Log().back(), (world.game() / "Data/patch.MPQ").string() + " opened, handle " +
                                     std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>((*MpqList)[1]))));
 }
 
@@ -345,7 +271,7 @@ TEST(WindowExport, save_copy_and_folder_export_write_the_exactly_decoded_levels)
   TWindow w;
   auto* actions = w.form.findChild<TExportActions*>();
   ASSERT_NE(actions, nullptr);
-  const fs::path out = world.tmp.path() / "saved";
+  const fs::path out = world.root() / "saved";
   fs::create_directories(out);
   QString suggested;
   actions->chooseSaveFile = [&](const QString& s) {

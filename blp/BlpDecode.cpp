@@ -56,10 +56,10 @@ TBlpLevel ReadLevel(TBlpSource& source, int index, std::uint32_t w, std::uint32_
 }
 
 // Steps through the levels the header lists: a 0 width or height counts as 1, and the first
-// level without an offset or a size ends the chain.
+// level without an offset or a size ends the chain, and so does level `last`.
 template <class TProduce>
-void ForEachLevel(const TBLP2Header& hdr, TProduce&& produce) {
-  const int levels = ListedLevelCount(hdr);
+void ForEachLevel(const TBLP2Header& hdr, int last, TProduce&& produce) {
+  const int levels = std::min(ListedLevelCount(hdr), last);
   std::uint32_t w = hdr.width;
   std::uint32_t h = hdr.height;
   for (int i = 0; i < levels; ++i) {
@@ -149,6 +149,7 @@ TBLP2Header ReadBlpHeader(TBlpSource& source) {
 TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDecodeOptions& options) {
   TBlpLevels out;
   out.hdr = hdr;
+  const int last = options.maxLevels;
   switch (hdr.compression) {
     case kPaletteEncoding: {
       out.format = TLevelFormat::kRgba;
@@ -156,7 +157,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
       std::array<std::uint8_t, kPaletteBytes> palette{};
       if (!source.ReadAt(kPaletteOffset, kPaletteBytes, palette.data())) return out;
       const TPaletteTable table = BuildPaletteTable(palette.data());
-      ForEachLevel(hdr, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+      ForEachLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
         const std::uint64_t n = std::uint64_t{w} * h;
         TBlpLevel level = ReadLevel(source, i, w, h, offset, size, PaletteLevelBytes(n, hdr.alpha_bits));
         std::vector<std::uint8_t> rgba;
@@ -170,7 +171,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
     case kDxtEncoding: {
       const TLevelFormat dxt = DxtFormatOf(hdr);
       out.format = options.dxtAsBlocks ? dxt : TLevelFormat::kRgba;
-      ForEachLevel(hdr, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+      ForEachLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
         const std::uint64_t needed = BlockCount(w) * BlockCount(h) * BlockBytes(dxt);
         TBlpLevel level = ReadLevel(source, i, w, h, offset, size, needed);
         if (!options.dxtAsBlocks) level.bytes = DecodeDxtLevel(dxt, level, i);
@@ -180,7 +181,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
     }
     case kUncompressedEncoding:
       out.format = TLevelFormat::kBgra;
-      ForEachLevel(hdr, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+      ForEachLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
         out.levels.push_back(ReadLevel(source, i, w, h, offset, size, std::uint64_t{w} * h * 4));
       });
       break;

@@ -92,6 +92,8 @@ struct TDecodeOptions {
   // DXT levels stay blocks (for a GL that takes them compressed); otherwise Dexaro decodes them
   // to RGBA, whole blocks, with each level's partial blocks included.
   bool dxtAsBlocks = true;
+  // At most this many levels from level 0 are read (an export of level 0 alone needs one).
+  int maxLevels = kMaxLevels;
 };
 
 // Reads the header from the start of the file (a file shorter than the header leaves the rest

@@ -85,7 +85,9 @@ TResult Convert(const TJob& job, const TExportOptions& options) {
       r.reason = problem->message;
       return r;
     }
-    const TBlpLevels levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true});
+    // Without --mips only level 0 is written, so only level 0 is read and decoded.
+    const int wanted = options.mips ? kMaxLevels : 1;
+    const TBlpLevels levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = wanted});
     if (!levels.complete) {
       r.reason = "the palette (1024 bytes at offset 148) is missing";
       return r;

@@ -275,6 +275,16 @@ void TViewControls::Refresh() {
   }
 }
 
+void TViewControls::ScrollTo(int x, int y) {
+  // The scroll area moves the canvas at once on each bar's change; the event filter passes
+  // over moves made while this flag is up.
+  const bool was = FRelayingOut;
+  FRelayingOut = true;
+  HBar()->setValue(x);
+  VBar()->setValue(y);
+  FRelayingOut = was;
+}
+
 void TViewControls::SetTextureSize(int width, int height) {
   FTextureSize = QSize(width, height);
   Relayout();
@@ -309,8 +319,7 @@ void TViewControls::ZoomAround(double zoom, QPointF anchor) {
   const double y = AnchoredOffset(VBar()->value(), anchor.y(), old, zoom);
   FState.zoom = zoom;
   Relayout();  // the canvas takes its new size, and the scroll bars their new range
-  HBar()->setValue(static_cast<int>(std::lround(x)));
-  VBar()->setValue(static_cast<int>(std::lround(y)));
+  ScrollTo(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
   Refresh();
 }
 
@@ -328,8 +337,7 @@ void TViewControls::FitInView() {
                                                    room.height());
   FState.zoom = zoom;
   Relayout();
-  HBar()->setValue(0);
-  VBar()->setValue(0);
+  ScrollTo(0, 0);
   Refresh();
 }
 
@@ -356,8 +364,7 @@ void TViewControls::SetLevel(int level) {
   FState.level = level;
   FPointerTexel.reset();
   Relayout();
-  HBar()->setValue(static_cast<int>(std::lround(x)));
-  VBar()->setValue(static_cast<int>(std::lround(y)));
+  ScrollTo(static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)));
   Refresh();
 }
 
@@ -485,8 +492,13 @@ bool TViewControls::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
       if (onPanel && FDragging) {
         const QPoint moved = static_cast<QMouseEvent&>(*event).globalPosition().toPoint() - FDragStart;
-        HBar()->setValue(FDragScroll.x() - moved.x());
-        VBar()->setValue(FDragScroll.y() - moved.y());
+        ScrollTo(FDragScroll.x() - moved.x(), FDragScroll.y() - moved.y());
+        // The zoom stays during a drag, so the panel keeps showing the whole level or a part.
+        Relayout();
+        if (!FWholeLevel) {
+          FForm.View().SetViewport();
+          FForm.View().RedrawTexture();
+        }
       }
       return false;
     case QEvent::MouseButtonRelease:

@@ -95,6 +95,9 @@ private:
   void Relayout();
   // Relayout, then the viewport and a redraw.
   void Refresh();
+  // Sets both scroll bars as one move: the canvas moves they cause are not laid out or drawn
+  // one by one; the caller lays out and draws once afterwards.
+  void ScrollTo(int x, int y);
   bool HandleWheel(QWheelEvent& event, QPointF inViewport);
   void ShowMenuAt(QPoint global);
   void UpdateReadout();

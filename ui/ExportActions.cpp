@@ -32,6 +32,14 @@ blp::TRgbaPixels ShownLevelPixels(std::size_t level) {
 }
 
 namespace {
+// Whether ShownLevelPixels(level) has pixels, without decoding them.
+bool HasLevelPixels(std::size_t level) {
+  return CurrentTexture && level < CurrentTexture->Levels().levels.size() &&
+         !CurrentTexture->Levels().levels[level].bytes.empty();
+}
+}  // namespace
+
+namespace {
 
 QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -126,7 +134,7 @@ std::size_t TExportActions::ShownLevel() const {
 }
 
 void TExportActions::SaveShownLevel() {
-  if (ShownLevelPixels(ShownLevel()).bytes.empty()) {
+  if (!HasLevelPixels(ShownLevel())) {
     QApplication::beep();
     return;
   }
@@ -135,7 +143,7 @@ void TExportActions::SaveShownLevel() {
 }
 
 void TExportActions::SaveEveryLevel() {
-  if (ShownLevelPixels(0).bytes.empty()) {
+  if (!HasLevelPixels(0)) {
     QApplication::beep();
     return;
   }

@@ -11,10 +11,9 @@
 #include "app/CommandLine.h"
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
-#include "base/FileRead.h"
 #include "blp/BlpExport.h"
 #include "host/HostPath.h"
-#include "host/MpqToLoad.h"
+#include "host/LoadPlan.h"
 #include "host/Registry.h"
 #include "log/LogHandler.h"
 #include "ui/NamedFiles.h"
@@ -61,14 +60,10 @@ private:
 // Opens what the plan names; the archive paths of every BLP file come back in listfile order,
 // each once.
 std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& report) {
-  std::vector<std::string> lines = plan.lines;
-  if (!plan.listFile.empty()) {
-    std::string bytes;
-    std::string error;
-    if (!ReadFileBytes(plan.listFile, bytes, error)) throw std::runtime_error("cannot read " + plan.listFile + ": " + error);
-    lines = DecodeMpqToLoad(bytes);
-    report.archivesNamed = lines.size();
-  }
+  std::vector<std::string> lines;
+  std::string error;
+  if (!PlanLines(plan, lines, error)) throw std::runtime_error("cannot read " + plan.listFile + ": " + error);
+  if (!plan.listFile.empty()) report.archivesNamed = lines.size();
   for (const std::string& line : lines) OpenArchiveAt(MapWindowsPath(plan.installPath + line, plan.winePrefix), line);
   std::vector<std::string> paths;
   for (MpqHandle h : *MpqList) {

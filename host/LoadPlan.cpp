@@ -9,6 +9,7 @@
 #include "base/FileRead.h"
 #include "host/ClientOrder.h"
 #include "host/GameInstall.h"
+#include "host/MpqToLoad.h"
 
 namespace velmora {
 namespace {
@@ -101,6 +102,17 @@ TLoadPlan PlanStartupLoading(const TStartupOptions& options, const std::string& 
   plan.log.push_back("Archives in the client's own order from " + r.hostDir +
                      (client.locale.empty() ? std::string(", no locale folder") : ", locale " + client.locale));
   return plan;
+}
+
+bool PlanLines(const TLoadPlan& plan, std::vector<std::string>& lines, std::string& error) {
+  if (plan.listFile.empty()) {
+    lines = plan.lines;
+    return true;
+  }
+  std::string bytes;
+  if (!ReadFileBytes(plan.listFile, bytes, error)) return false;
+  lines = DecodeMpqToLoad(bytes);
+  return true;
 }
 
 void FinishStartupReport(TStartupReport& report, std::size_t opened, std::size_t textures) {

@@ -65,6 +65,10 @@ struct TLoadPlan {
 // add their log line.
 TLoadPlan PlanStartupLoading(const TStartupOptions& options, const std::string& winePrefix);
 
+// The plan's archive lines: those of its list file (decoded as "mpqToLoad.txt"), or its own
+// lines when it names no file. False, with the reason in `error`, when the file cannot be read.
+bool PlanLines(const TLoadPlan& plan, std::vector<std::string>& lines, std::string& error);
+
 // Settles the report once the archives are open: `opened` archives, `textures` files shown.
 void FinishStartupReport(TStartupReport& report, std::size_t opened, std::size_t textures);
 

@@ -22,10 +22,8 @@
 
 #include "archive/ReaderClient.h"
 #include "archive/Zanth.h"
-#include "base/FileRead.h"
 #include "host/GameInstall.h"
 #include "host/HostPath.h"
-#include "host/MpqToLoad.h"
 #include "host/Registry.h"
 #include "log/LogHandler.h"
 #include "render/View.h"
@@ -301,14 +299,9 @@ void TForm1::LoadMpqs() {
   try {
     // The archives, in the order of the file; the window repaints between them. Each line
     // shows in the status bar while its archive opens.
-    std::vector<std::string> lines = plan.lines;
-    if (!plan.listFile.empty()) {
-      std::string bytes;
-      std::string error;
-      if (!ReadFileBytes(plan.listFile, bytes, error)) {
-        throw std::runtime_error("Cannot open file \"" + plan.listFile + "\". " + error);
-      }
-      lines = DecodeMpqToLoad(bytes);
+    std::vector<std::string> lines;
+    if (std::string error; !PlanLines(plan, lines, error)) {
+      throw std::runtime_error("Cannot open file \"" + plan.listFile + "\". " + error);
     }
     FStartupReport.archivesNamed = lines.size();
     for (const std::string& line : lines) {

@@ -24,18 +24,15 @@
 #include "archive/Zanth.h"
 #include "blp/BlpExport.h"
 #include "host/MpqToLoad.h"
+#include "bench/BenchProcess.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using velmora::bench::CpuMs;
 
-double CpuMs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
+using Clock = std::chrono::steady_clock;
 
 class TCount : public velmora::blp::TExportEvents {
 public:

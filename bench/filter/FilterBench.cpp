@@ -26,26 +26,14 @@
 #include "ui/FileTree.h"
 #include "ui/FilterLine.h"
 #include "ui/TreeModel.h"
+#include "bench/BenchProcess.h"
 
 namespace {
 
+using velmora::bench::CpuMs;
+using velmora::bench::StatusKiB;
+
 using Clock = std::chrono::steady_clock;
-
-double CpuMs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-long StatusKiB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::size_t n = std::strlen(field);
-  while (std::getline(in, line)) {
-    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
-  }
-  return -1;
-}
 
 struct TStroke {
   std::string text;
@@ -109,7 +97,7 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
 
   const long rss0 = StatusKiB("VmRSS");
-  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again here
+  bench::ResetPeak();  // the peak starts again here
   std::vector<TStroke> strokes;
   std::size_t maxFilterBytes = 0;
   auto type = [&](const std::string& text) {

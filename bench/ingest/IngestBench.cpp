@@ -28,11 +28,16 @@
 #include "base/Lines.h"
 #include "support/MpqWriter.h"
 #include "bench/ingest/ListGenerator.h"
+#include "bench/BenchProcess.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
 
 namespace {
+
+using velmora::bench::ReaderFigures;
+using velmora::bench::StatusKiB;
+using velmora::bench::TReaderFigures;
 
 constexpr std::size_t kArchives = 12;
 
@@ -44,17 +49,6 @@ double CpuMs() {
   getrusage(RUSAGE_SELF, &u);
   const auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
   return ms(u.ru_utime) + ms(u.ru_stime);
-}
-
-// A /proc/self/status field in KiB.
-long StatusKiB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::size_t n = std::strlen(field);
-  while (std::getline(in, line)) {
-    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
-  }
-  return -1;
 }
 
 // What both variants hand to the tree: count and bytes, so no call can be optimised away.
@@ -98,20 +92,7 @@ std::size_t IngestPlain(const std::vector<MpqHandle>& archives, THookSink& sink,
   return index.size();
 }
 
-// The archive reader process's CPU time, resident size and peak since the last reset; the
-// peak restarts at the current size (clear_refs 5).
-struct TReaderFigures {
-  double cpuMs = 0;
-  long rssKiB = 0;
-  long peakKiB = 0;
-};
-TReaderFigures ReaderFigures(bool resetPeak) {
-  const auto u = TArchiveReader::Instance().Usage();
-  if (!u) return {};
-  if (resetPeak) std::ofstream("/proc/" + std::to_string(u->pid) + "/clear_refs") << "5";
-  return {u->cpuMs, u->rssKiB, u->peakRssKiB};
-}
-
+;
 // One measurement in this process, the archive reader's share included; prints "ms cpuMs keys
 // calls bytes rssBeforeKiB peakKiB readerCpuMs readerGrowthKiB".
 int RunVariant(const std::string& variant, const fs::path& dir) {

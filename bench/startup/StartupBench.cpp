@@ -30,8 +30,15 @@
 #include "support/MpqWriter.h"
 #include "ui/FileTree.h"
 #include "ui/TreeModel.h"
+#include "bench/BenchProcess.h"
 
 namespace {
+
+using velmora::bench::CpuMs;
+using velmora::bench::ReaderFigures;
+using velmora::bench::ResetPeak;
+using velmora::bench::StatusKiB;
+using velmora::bench::TReaderFigures;
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kArchives = 12;
@@ -40,41 +47,7 @@ double Ms(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-// CPU time of this process in ms: a second figure that other load on the machine disturbs less.
-double CpuMs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
-long StatusKiB(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::size_t n = std::strlen(field);
-  while (std::getline(in, line)) {
-    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') return std::atol(line.c_str() + n + 1);
-  }
-  return -1;
-}
-
-// Writing 5 to clear_refs restarts the peak (VmHWM) at the current resident size.
-void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
-// The archive reader process makes the StormLib calls: its CPU time and memory growth count as
-// the viewer's. Its peak restarts with ResetPeak's.
-struct TReaderFigures {
-  double cpuMs = 0;
-  long rssKiB = 0;
-  long peakKiB = 0;
-};
-TReaderFigures ReaderFigures(bool resetPeak) {
-  const auto u = velmora::TArchiveReader::Instance().Usage();
-  if (!u) return {};
-  if (resetPeak) std::ofstream("/proc/" + std::to_string(u->pid) + "/clear_refs") << "5";
-  return {u->cpuMs, u->rssKiB, u->peakRssKiB};
-}
-
+;
 struct TResult {
   double ingestMs = 0, sortMs = 0, clearMs = 0;
   double ingestCpu = 0, sortCpu = 0, clearCpu = 0;

@@ -10,13 +10,11 @@
 #include <string_view>
 
 #include "base/Ascii.h"
+#include "base/UniqueDir.h"
 
 namespace velmora {
 namespace {
 
-struct TDirCloser {
-  void operator()(DIR* d) const noexcept { ::closedir(d); }
-};
 
 struct TEntry {
   std::string name;
@@ -27,7 +25,7 @@ struct TEntry {
 // order the file system returns them in.
 std::vector<TEntry> ListDir(const std::string& dir) {
   std::vector<TEntry> out;
-  std::unique_ptr<DIR, TDirCloser> d(::opendir(dir.c_str()));
+  const TDir d = OpenDir(dir);
   if (!d) return out;
   while (const dirent* e = ::readdir(d.get())) {
     const std::string_view name(e->d_name);
@@ -47,7 +45,6 @@ const TEntry* Find(const std::vector<TEntry>& entries, std::string_view name, bo
   return nullptr;
 }
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 bool LooksLikeLocale(std::string_view name) {
   return name.size() == 4 && std::all_of(name.begin(), name.end(), IsAsciiLetter);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "base/Ascii.h"
+#include "base/UniqueDir.h"
 
 namespace velmora {
 namespace {
@@ -17,14 +18,11 @@ bool EntryExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-struct TDirCloser {
-  void operator()(DIR* d) const noexcept { ::closedir(d); }
-};
 
 // The entry of `dir` that equals `name` ignoring ASCII case; the smallest in byte order when
 // several do, so that the choice does not depend on the directory's order. Empty when none.
 std::string FindNoCase(const std::string& dir, std::string_view name) {
-  std::unique_ptr<DIR, TDirCloser> d(::opendir(dir.empty() ? "." : dir.c_str()));
+  const TDir d = OpenDir(dir.empty() ? std::string(".") : dir);
   if (!d) return {};
   std::string best;
   while (const dirent* e = ::readdir(d.get())) {
@@ -69,7 +67,6 @@ private:
   bool missing_ = false;
 };
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 }  // namespace
 

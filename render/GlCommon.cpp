@@ -55,11 +55,16 @@ std::vector<GLchar> ReadShaderFile(const std::string& filename) {
 
 }  // namespace
 
-std::string ShaderPathOnDisk(const std::string& filename) {
+std::string ShaderRelativePath(const std::string& filename) {
   std::string path = filename;
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
+  return path;
+}
+
+std::string ShaderPathOnDisk(const std::string& filename) {
+  const std::string path = ShaderRelativePath(filename);
   return ShaderBaseDir.empty() ? path : ShaderBaseDir + "/" + path;
 }
 

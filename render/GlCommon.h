@@ -48,8 +48,11 @@ GLint CheckProgram(GLuint program, GLenum pname);
 // decoded as UTF-8 with each malformed sequence replaced by U+FFFD, every LF turned into CR LF.
 std::string InfoLogToString(std::span<const GLchar> buffer);
 
-// Where a table file name lies on this file system: backslashes become slashes, relative to
-// the working directory, or to ShaderBaseDir when the search chose another place.
+// A table file name with slashes for backslashes: the path below whichever folder holds it.
+std::string ShaderRelativePath(const std::string& filename);
+
+// Where a table file name lies on this file system: ShaderRelativePath, relative to the working
+// directory, or to ShaderBaseDir when the search chose another place.
 std::string ShaderPathOnDisk(const std::string& filename);
 
 }  // namespace velmora

@@ -22,8 +22,9 @@ bool SameDir(const std::string& a, const std::string& b) {
   return fs::equivalent(a, b, ec) && !ec;
 }
 
+// The candidate's own path of a table file, whatever folder the search chose before.
 fs::path Under(const std::string& baseDir, const std::string& filename) {
-  const fs::path relative = ShaderPathOnDisk(filename);
+  const fs::path relative = ShaderRelativePath(filename);
   return baseDir.empty() ? relative : fs::path(baseDir) / relative;
 }
 

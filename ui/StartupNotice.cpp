@@ -17,10 +17,7 @@ std::string ShaderFilesProblem() {
   if (FindShaderBaseDir(ShaderList, {ShaderBaseDir})) return {};
   std::string files;
   for (const TShaderInfo* entry = ShaderList; entry->stype != 0; ++entry) {
-    std::string name = entry->filename;
-    for (char& c : name)
-      if (c == '\\') c = '/';
-    files += (files.empty() ? "" : " and ") + name;
+    files += (files.empty() ? "" : " and ") + ShaderRelativePath(entry->filename);
   }
   return "The shader files " + files + " are not in " + ShaderFolderOf(ShaderList, ShaderBaseDir) +
          " nor in the installed data folder beside the program: textures cannot be drawn.\n"

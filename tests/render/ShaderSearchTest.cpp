@@ -35,22 +35,24 @@ struct SearchRow {
 
 void PrintTo(const SearchRow& row, std::ostream* os) { *os << row.name; }
 
-class ShaderSearch : public test::ShaderFixture, public ::testing::WithParamInterface<SearchRow> {
-protected:
-  // shader/ under `base` with the files `what` names; good sources only in the chosen place.
-  static void Fill(const fs::path& base, const std::string& what, bool chosen) {
-    fs::create_directories(base / "shader");
-    if (what.find('v') != std::string::npos) {
-      std::ofstream(base / "shader/vertex.glsl", std::ios::binary) << (chosen ? kVertexOk : kBroken);
-    }
-    if (what.find('f') != std::string::npos) {
-      std::ofstream(base / "shader/fragment.glsl", std::ios::binary) << (chosen ? kFragmentOk : kBroken);
-    }
-    if (what.find('D') != std::string::npos) fs::create_directories(base / "shader/fragment.glsl");
+// shader/ under `base` with the files `what` names; good sources only in the chosen place.
+void Fill(const fs::path& base, const std::string& what, bool chosen) {
+  fs::create_directories(base / "shader");
+  if (what.find('v') != std::string::npos) {
+    std::ofstream(base / "shader/vertex.glsl", std::ios::binary) << (chosen ? kVertexOk : kBroken);
   }
+  if (what.find('f') != std::string::npos) {
+    std::ofstream(base / "shader/fragment.glsl", std::ios::binary) << (chosen ? kFragmentOk : kBroken);
+  }
+  if (what.find('D') != std::string::npos) fs::create_directories(base / "shader/fragment.glsl");
+}
 
+class ShaderSearchAgain : public test::ShaderFixture {
+protected:
   test::TempDir root_;
 };
+
+class ShaderSearch : public ShaderSearchAgain, public ::testing::WithParamInterface<SearchRow> {};
 
 TEST_P(ShaderSearch, first_folder_with_both_files_is_used_and_named_in_the_log) {
   const SearchRow& row = GetParam();
@@ -115,5 +117,18 @@ INSTANTIATE_TEST_SUITE_P(
         SearchRow{"nowhere_keeps_the_loaders_missing_file_line", "v", "f", "", false, Place::None,
                   "shader\\fragment.glsl"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A second window searches afresh: the folder an earlier search chose does not stand in for the
+// working directory of the next, which still has no shaders.
+TEST_F(ShaderSearchAgain, a_second_search_finds_the_same_folder_again) {
+  const fs::path installed = root_.path() / "prefix/share/velmora";
+  Fill(installed, "vf", true);
+  Fill(root_.path() / "work", "", false);
+  fs::current_path(root_.path() / "work");
+  for (int search = 1; search <= 2; ++search) {
+    UseShaderBaseDir(ShaderList, {"", installed.string()});
+    EXPECT_EQ(fs::path(ShaderBaseDir), installed) << "search " << search;
+  }
+}
 
 }  // namespace

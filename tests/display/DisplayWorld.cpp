@@ -27,99 +27,12 @@ namespace fs = std::filesystem;
 
 namespace velmora::test {
 
-namespace {
-
-constexpr const char* kHive =
-    "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
-    "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
-    "\"InstallPath\"=\"C:\\\\Games\\\\WoW\\\\\"\n";
-
-fs::path SourceDir() {
-  if (const char* env = std::getenv("VELMORA_SOURCE_DIR"); env != nullptr && *env != '\0') return env;
-  return VELMORA_TEST_SOURCE_DIR;
-}
-
-}  // namespace
-
 TDisplayWorld::TDisplayWorld(const std::vector<MpqMember>& members, const std::string& listfile,
-                             const std::vector<std::string>& shaders) {
-  prefix_ = tmp_.path() / "prefix";
-  const fs::path data = prefix_ / "drive_c/Games/WoW/Data";
-  work_ = tmp_.path() / "work";
-  fs::create_directories(data);
-  fs::create_directories(prefix_ / "dosdevices");
-  fs::create_directory_symlink("../drive_c", prefix_ / "dosdevices/c:");
-  std::ofstream(prefix_ / "system.reg") << kHive;
-  WriteMpq(data / "display.MPQ", members, listfile.empty() ? ListFileOf(members) : listfile);
-
-  fs::create_directories(work_ / "shader");
-  for (const std::string& name : shaders) {
-    fs::copy_file(SourceDir() / "shader" / name, work_ / "shader" / name);
-  }
-  std::ofstream(work_ / "mpqToLoad.txt", std::ios::binary) << "Data\\display.MPQ\r\n";
-
-  oldCwd_ = fs::current_path();
-  fs::current_path(work_);
-  if (const char* p = std::getenv("WINEPREFIX")) oldPrefix_ = p;
-  ::setenv("WINEPREFIX", prefix_.c_str(), 1);
-  InitLogFilesAt((tmp_.path() / "exe").string(), std::time(nullptr));
-  CreateLogLock();
-  // The window remembers its settings per user: each world starts from none of its own.
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString((tmp_.path() / "config").string()));
-}
-
-TDisplayWorld::~TDisplayWorld() {
-  DestroyLogLock();
-  std::error_code ec;
-  fs::current_path(oldCwd_, ec);
-  if (oldPrefix_) {
-    ::setenv("WINEPREFIX", oldPrefix_->c_str(), 1);
-  } else {
-    ::unsetenv("WINEPREFIX");
-  }
-}
-
-std::vector<std::string> TDisplayWorld::LogMessages() const {
-  std::vector<std::string> out;
-  std::ifstream in(LogFileName, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  const std::string text = s.str();
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find("\r\n", pos);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(pos, end - pos);
-    const std::size_t stamp = line.find("] ");
-    out.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-    pos = end + 2;
-  }
-  return out;
-}
-
-TMessageBoxWatcher::TMessageBoxWatcher() {
-  timer_.setInterval(10);
-  QObject::connect(&timer_, &QTimer::timeout, [this] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      if (box != nullptr && box->isVisible()) {
-        texts.push_back(box->text());
-        box->done(0);
-      }
-    }
-  });
-  timer_.start();
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
+                             const std::vector<std::string>& shaders)
+    : TScratchWorld(shaders) {
+  Hive(std::string(kWowKey) + kInstallValue);
+  WriteMpq(game() / "Data/display.MPQ", members, listfile.empty() ? ListFileOf(members) : listfile);
+  MpqToLoad("Data\\display.MPQ\r\n");
 }
 
 void Settle(int ms) {

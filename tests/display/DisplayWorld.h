@@ -20,6 +20,7 @@
 #include "support/ImageCompare.h"
 #include "support/MpqWriter.h"
 #include "support/TestData.h"
+#include "WindowWorld.h"
 
 namespace velmora {
 class TForm1;
@@ -34,38 +35,14 @@ bool HaveDisplay();
 // Data\display.MPQ, a working directory with "mpqToLoad.txt" and the shader files, and a log
 // directory, and a settings folder with nothing remembered. Sets WINEPREFIX and the working
 // directory while alive.
-class TDisplayWorld {
+class TDisplayWorld : public TScratchWorld {
 public:
-  // `listfile` empty: the member names. `shaders`: the shader files copied into the working
-  // directory.
+  // The archive holds `members`, listed by `listfile` (by default their names, one per line);
+  // `shaders` are the files of the project's shader/ copied into the working directory.
   TDisplayWorld(const std::vector<MpqMember>& members, const std::string& listfile = {},
                 const std::vector<std::string>& shaders = {"vertex.glsl", "fragment.glsl"});
-  ~TDisplayWorld();
-  TDisplayWorld(const TDisplayWorld&) = delete;
-  TDisplayWorld& operator=(const TDisplayWorld&) = delete;
-
-  const std::filesystem::path& work() const { return work_; }
-  // The log's messages, without their time stamps.
-  std::vector<std::string> LogMessages() const;
-
-private:
-  TempDir tmp_;
-  std::filesystem::path prefix_, work_, oldCwd_;
-  std::optional<std::string> oldPrefix_;
 };
 
-// Closes every message box that shows up and keeps its text.
-class TMessageBoxWatcher {
-public:
-  TMessageBoxWatcher();
-  QStringList texts;
-
-private:
-  QTimer timer_;
-};
-
-// Runs events until `done` or `ms` have passed; false on time-out.
-bool WaitFor(const std::function<bool()>& done, int ms = 30000);
 // Runs events for `ms`.
 void Settle(int ms = 100);
 

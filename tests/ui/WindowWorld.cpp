@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSettings>
+#include <QThread>
 
 #include <cstdlib>
 #include <ctime>
@@ -21,7 +22,7 @@ fs::path SourceDir() {
   return VELMORA_TEST_SOURCE_DIR;
 }
 
-TScratchWorld::TScratchWorld() {
+TScratchWorld::TScratchWorld(const std::vector<std::string>& shaders) {
   prefix_ = tmp_.path() / "prefix";
   drive_ = prefix_ / "drive_c";
   game_ = drive_ / "Games/WoW";
@@ -31,7 +32,7 @@ TScratchWorld::TScratchWorld() {
   fs::create_directory_symlink("../drive_c", prefix_ / "dosdevices/c:");
   // The window's view builds its shader program from the working directory.
   fs::create_directories(work_ / "shader");
-  for (const char* name : {"vertex.glsl", "fragment.glsl"}) {
+  for (const std::string& name : shaders) {
     fs::copy_file(SourceDir() / "shader" / name, work_ / "shader" / name);
   }
   oldCwd_ = fs::current_path();
@@ -46,7 +47,8 @@ TScratchWorld::TScratchWorld() {
 
 TScratchWorld::~TScratchWorld() {
   DestroyLogLock();
-  fs::current_path(oldCwd_);
+  std::error_code ec;
+  fs::current_path(oldCwd_, ec);
   if (oldPrefix_) ::setenv("WINEPREFIX", oldPrefix_->c_str(), 1); else ::unsetenv("WINEPREFIX");
 }
 
@@ -85,6 +87,7 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
   while (!done()) {
     if (clock.elapsed() > ms) return false;
     QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
   }
   return true;
 }

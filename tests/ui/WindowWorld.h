@@ -27,10 +27,11 @@ inline constexpr const char* kInstallValue = "\"InstallPath\"=\"C:\\\\Games\\\\W
 std::filesystem::path SourceDir();
 
 // The game folder is C:\Games\WoW (with Data/enUS/); nothing else is in it until a test puts it
-// there. Sets WINEPREFIX, the working folder and the log while alive.
+// there. The working folder's shader/ holds the project's files that `shaders` names. Sets
+// WINEPREFIX, the working folder and the log while alive.
 class TScratchWorld {
 public:
-  TScratchWorld();
+  explicit TScratchWorld(const std::vector<std::string>& shaders = {"vertex.glsl", "fragment.glsl"});
   ~TScratchWorld();
   TScratchWorld(const TScratchWorld&) = delete;
   TScratchWorld& operator=(const TScratchWorld&) = delete;

@@ -42,24 +42,6 @@ namespace fs = std::filesystem;
 namespace velmora::test {
 namespace {
 
-// Distinct red, green and blue, so that a swapped channel shows.
-const QColor kFace(201, 187, 173);
-
-// The application's button colour (the window background and the view's clear colour) for the
-// life of a test.
-class TButtonFace {
-public:
-  TButtonFace() : old_(QApplication::palette()) {
-    QPalette p = old_;
-    p.setColor(QPalette::Button, kFace);
-    QApplication::setPalette(p);
-  }
-  ~TButtonFace() { QApplication::setPalette(old_); }
-
-private:
-  QPalette old_;
-};
-
 // One window, shown, with its archives loaded.
 class TWindow {
 public:

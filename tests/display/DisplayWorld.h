@@ -3,7 +3,9 @@
 // keyboard, message boxes closed as they come, and the screen read back under the view.
 #pragma once
 
+#include <QApplication>
 #include <QColor>
+#include <QPalette>
 #include <QModelIndex>
 #include <QRect>
 #include <QStringList>
@@ -41,6 +43,24 @@ public:
   // `shaders` are the files of the project's shader/ copied into the working directory.
   TDisplayWorld(const std::vector<MpqMember>& members, const std::string& listfile = {},
                 const std::vector<std::string>& shaders = {"vertex.glsl", "fragment.glsl"});
+};
+
+// Distinct red, green and blue, so that a swapped channel shows.
+inline const QColor kFace(201, 187, 173);
+
+// The application's button colour (the window background and the view's clear colour) for the
+// life of a test.
+class TButtonFace {
+public:
+  TButtonFace() : old_(QApplication::palette()) {
+    QPalette p = old_;
+    p.setColor(QPalette::Button, kFace);
+    QApplication::setPalette(p);
+  }
+  ~TButtonFace() { QApplication::setPalette(old_); }
+
+private:
+  QPalette old_;
 };
 
 // Runs events for `ms`.

@@ -31,21 +31,6 @@
 namespace velmora::test {
 namespace {
 
-const QColor kFace(201, 187, 173);
-
-class TButtonFace {
-public:
-  TButtonFace() : old_(QApplication::palette()) {
-    QPalette p = old_;
-    p.setColor(QPalette::Button, kFace);
-    QApplication::setPalette(p);
-  }
-  ~TButtonFace() { QApplication::setPalette(old_); }
-
-private:
-  QPalette old_;
-};
-
 // A window on a world of named textures, shown and loaded.
 class TViewWorld {
 public:

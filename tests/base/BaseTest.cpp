@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Escape.h"
 #include "base/FileRead.h"
 #include "base/Lines.h"
 #include "base/SipHash.h"
@@ -114,6 +115,24 @@ TEST(SipHash, rounds_match_the_reference_and_the_process_key_is_drawn_once) {
   EXPECT_NE(SipHash13(key, message), SipHash24(key, message));
   EXPECT_EQ(&ProcessHashKey(), &ProcessHashKey());
   EXPECT_FALSE(ProcessHashKey().k0 == 0 && ProcessHashKey().k1 == 0);
+}
+
+// Names from archives reach terminals and logs: escape sequences, bells and C1's CSI must show as
+// text, malformed UTF-8 as its bytes, and well-formed names unchanged.
+TEST(EscapeName, control_characters_and_malformed_utf8_show_as_hex) {
+  const struct {
+    std::string_view in;
+    std::string_view out;
+  } rows[] = {
+      {"Textures\\Icons\\a.blp", "Textures\\Icons\\a.blp"},
+      {"\x1b]0;title\x07x", "\\x1B]0;title\\x07x"},
+      {"a\x7f\nb", "a\\x7F\\x0Ab"},
+      {"\xc2\x9b" "2J", "\\xC2\\x9B2J"},       // C1 CSI
+      {"caf\xc3\xa9 \xc2\xa0", "caf\xc3\xa9 \xc2\xa0"},  // e-acute and no-break space stay
+      {"x\xff\xc3", "x\\xFF\\xC3"},            // malformed and cut short
+      {std::string_view("a\0b", 3), "a\\x00b"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(EscapeName(row.in), row.out) << Escaped(row.in);
 }
 
 }  // namespace

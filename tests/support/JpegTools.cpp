@@ -1,0 +1,93 @@
+// JPEG encoding through libjpeg and reference decoding through ImageMagick, for tests.
+#include "support/JpegTools.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <jpeglib.h>
+
+#include "support/TestData.h"
+
+namespace velmora::test {
+
+std::string EncodeJpeg(const JpegSpec& spec, const std::vector<std::uint8_t>& samples) {
+  const std::size_t rowBytes = std::size_t{spec.width} * static_cast<std::size_t>(spec.components);
+  if (samples.size() != rowBytes * spec.height) throw std::invalid_argument("EncodeJpeg: samples do not fit the size");
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);  // a test's own valid input: libjpeg's exit on error fails the test
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = spec.width;
+  cinfo.image_height = spec.height;
+  cinfo.input_components = spec.components;
+  cinfo.in_color_space = spec.components == 4   ? JCS_CMYK
+                         : spec.components == 3 ? JCS_RGB
+                         : spec.components == 1 ? JCS_GRAYSCALE
+                                                : JCS_UNKNOWN;
+  jpeg_set_defaults(&cinfo);
+  if (spec.components == 4) {
+    jpeg_set_colorspace(&cinfo, JCS_CMYK);
+    cinfo.write_Adobe_marker = FALSE;
+  } else if (spec.components == 3 && !spec.ycc) {
+    jpeg_set_colorspace(&cinfo, JCS_RGB);  // with an Adobe marker, transform 0
+  }
+  for (int c = 0; c < cinfo.num_components; ++c) {
+    cinfo.comp_info[c].h_samp_factor = 1;
+    cinfo.comp_info[c].v_samp_factor = 1;
+  }
+  jpeg_set_quality(&cinfo, spec.quality, TRUE);
+  if (spec.progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  if (!spec.comment.empty()) {
+    jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(spec.comment.data()),
+                      static_cast<unsigned>(spec.comment.size()));
+  }
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * rowBytes);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::string out(reinterpret_cast<const char*>(buffer), size);
+  std::free(buffer);
+  return out;
+}
+
+std::size_t FrameHeaderOffset(const std::string& jpeg) {
+  for (std::size_t i = 0; i + 1 < jpeg.size(); ++i) {
+    const auto marker = static_cast<unsigned char>(jpeg[i + 1]);
+    if (static_cast<unsigned char>(jpeg[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2)) return i;
+  }
+  throw std::invalid_argument("FrameHeaderOffset: no SOF0 or SOF2 marker");
+}
+
+std::vector<std::uint8_t> ReferenceJpegSamples(const std::string& jpeg, int components, std::string& why) {
+  const TempDir dir;
+  const std::filesystem::path in = dir.path() / "in.jpg";
+  const std::filesystem::path out = dir.path() / "out.raw";
+  std::ofstream(in, std::ios::binary) << jpeg;
+  const char* format = components == 4 ? "cmyk" : components == 3 ? "rgb" : "gray";
+  const std::string command = "/usr/bin/convert '" + in.string() + "' -depth 8 " + format + ":'" + out.string() +
+                              "' 2>'" + (dir.path() / "err.txt").string() + "'";
+  if (std::system(command.c_str()) != 0) {
+    std::ifstream err(dir.path() / "err.txt");
+    why = "convert failed: " + std::string(std::istreambuf_iterator<char>(err), {});
+    return {};
+  }
+  std::ifstream raw(out, std::ios::binary);
+  std::vector<std::uint8_t> samples((std::istreambuf_iterator<char>(raw)), std::istreambuf_iterator<char>());
+  if (components == 4) {
+    for (std::uint8_t& v : samples) v = static_cast<std::uint8_t>(255 - v);
+  }
+  if (samples.empty()) why = "convert wrote nothing";
+  return samples;
+}
+
+}  // namespace velmora::test

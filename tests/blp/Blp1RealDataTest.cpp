@@ -14,7 +14,7 @@
 #include "blp/ZanthBLP.h"
 #include "support/Blp1Writer.h"
 #include "support/EglContext.h"
-#include "support/JpegTools.h"
+#include "support/JpegReference.h"
 
 namespace velmora::test {
 namespace {

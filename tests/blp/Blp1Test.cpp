@@ -19,6 +19,7 @@
 #include "blp/ZanthBLP.h"
 #include "support/Blp1Writer.h"
 #include "support/EglContext.h"
+#include "support/JpegReference.h"
 #include "support/JpegTools.h"
 
 namespace velmora::test {
@@ -274,6 +275,20 @@ TEST(JpegDecode, scans_and_memory_beyond_the_request_stop_the_decode) {
   request.maxScans = 500;
   request.memoryLimit = 64 * 64 * 4;  // the samples alone; a progressive JPEG keeps its coefficients too
   EXPECT_EQ(blp::DecodeJpegLevel(stream, request, out.data()).rfind("cannot allocate 49152 bytes", 0), 0u);
+}
+
+// The reference decoder the JPEG tests trust: made JPEGs come back as their samples, the 4
+// components not inverted.
+TEST(JpegReference, gives_back_the_components_of_made_jpegs) {
+  for (const int components : {4, 3}) {
+    SCOPED_TRACE(components);
+    const std::vector<std::uint8_t> samples = Samples(21, 13, components);
+    std::string why;
+    const std::vector<std::uint8_t> got =
+        ReferenceJpegSamples(EncodeJpeg({21, 13, components, components == 3}, samples), components, why);
+    ASSERT_EQ(got.size(), samples.size()) << why;
+    EXPECT_TRUE(PixelsMatch(AsBgra(samples, 21, 13, components, true), AsBgra(got, 21, 13, components, true), kJpegLoss));
+  }
 }
 
 TEST(Blp1Header, lying_fields_are_refused_before_anything_is_read) {

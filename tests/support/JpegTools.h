@@ -1,5 +1,4 @@
-// JPEG files for tests: an encoder over libjpeg that stores given samples as components, and an
-// independent reference decoder (ImageMagick's convert) that gives the stored components back.
+// JPEG files for tests: an encoder over libjpeg that stores given samples as components.
 #pragma once
 
 #include <cstddef>
@@ -29,11 +28,5 @@ std::string EncodeJpeg(const JpegSpec& spec, const std::vector<std::uint8_t>& sa
 // Offset of the frame header (SOF0 or SOF2) in a JPEG; everything before it (SOI, comments,
 // quantisation tables) is the same for JPEGs written with the same spec apart from their size.
 std::size_t FrameHeaderOffset(const std::string& jpeg);
-
-// The components of a JPEG as stored, decoded by ImageMagick's /usr/bin/convert: `components`
-// bytes per pixel, rows top to bottom. ImageMagick 6 reads every 4-component JPEG as Adobe's
-// inverted CMYK and gives 255 - v, which is inverted back here; 3-component JPEGs come out in the
-// colour space their markers declare, as RGB. Empty, with why in `why`, when convert fails.
-std::vector<std::uint8_t> ReferenceJpegSamples(const std::string& jpeg, int components, std::string& why);
 
 }  // namespace velmora::test

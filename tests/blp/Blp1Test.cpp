@@ -140,15 +140,15 @@ TEST_P(Blp1Jpeg, every_level_decodes_to_the_stored_components_and_uploads_as_dec
   VELMORA_REQUIRE_EGL(ctx);
   const JpegRow& row = GetParam();
   constexpr std::uint32_t kW = 21, kH = 13;
-  JpegSpec spec;
-  spec.components = row.components;
-  spec.ycc = row.ycc;
-  spec.progressive = row.progressive;
-  spec.comment = std::string(400, 'c');  // writers put a comment into the shared header
+  JpegSettings settings;
+  settings.components = row.components;
+  settings.ycc = row.ycc;
+  settings.progressive = row.progressive;
+  settings.comment = std::string(400, 'c');  // writers put a comment into the shared header
   std::vector<std::string> jpegs;
   for (int i = 0; i < 5; ++i) {
-    std::tie(spec.width, spec.height) = LevelSize(kW, kH, i);
-    jpegs.push_back(EncodeJpeg(spec, Samples(spec.width, spec.height, row.components)));
+    std::tie(settings.width, settings.height) = LevelSize(kW, kH, i);
+    jpegs.push_back(EncodeJpeg(settings, Samples(settings.width, settings.height, row.components)));
   }
   Blp1File file;
   file.compression = 0;
@@ -199,9 +199,9 @@ std::string JpegBlp1(const std::function<void(Blp1File&)>& edit = {}) {
   file.width = 16;
   file.height = 16;
   for (int i = 0; i < 5; ++i) {
-    JpegSpec spec;
-    std::tie(spec.width, spec.height) = LevelSize(16, 16, i);
-    file.levels.push_back(EncodeJpeg(spec, Samples(spec.width, spec.height, 4)));
+    JpegSettings settings;
+    std::tie(settings.width, settings.height) = LevelSize(16, 16, i);
+    file.levels.push_back(EncodeJpeg(settings, Samples(settings.width, settings.height, 4)));
   }
   if (edit) edit(file);
   return WriteBlp1(file);
@@ -264,8 +264,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The decoder's own limits, which no small honest file reaches.
 TEST(JpegDecode, scans_and_memory_beyond_the_request_stop_the_decode) {
-  JpegSpec spec{64, 64, 4, false, true};
-  const std::string jpeg = EncodeJpeg(spec, Samples(64, 64, 4));
+  JpegSettings settings{64, 64, 4, false, true};
+  const std::string jpeg = EncodeJpeg(settings, Samples(64, 64, 4));
   const std::span stream(reinterpret_cast<const std::uint8_t*>(jpeg.data()), jpeg.size());
   std::vector<std::uint8_t> out(64 * 64 * 4);
   blp::TJpegLevelRequest request{64, 64, true, 1 << 20, 500};

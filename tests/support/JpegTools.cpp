@@ -9,9 +9,9 @@
 
 namespace velmora::test {
 
-std::string EncodeJpeg(const JpegSpec& spec, const std::vector<std::uint8_t>& samples) {
-  const std::size_t rowBytes = std::size_t{spec.width} * static_cast<std::size_t>(spec.components);
-  if (samples.size() != rowBytes * spec.height) throw std::invalid_argument("EncodeJpeg: samples do not fit the size");
+std::string EncodeJpeg(const JpegSettings& settings, const std::vector<std::uint8_t>& samples) {
+  const std::size_t rowBytes = std::size_t{settings.width} * static_cast<std::size_t>(settings.components);
+  if (samples.size() != rowBytes * settings.height) throw std::invalid_argument("EncodeJpeg: samples do not fit the size");
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);  // a test's own valid input: libjpeg's exit on error fails the test
@@ -19,30 +19,30 @@ std::string EncodeJpeg(const JpegSpec& spec, const std::vector<std::uint8_t>& sa
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = spec.width;
-  cinfo.image_height = spec.height;
-  cinfo.input_components = spec.components;
-  cinfo.in_color_space = spec.components == 4   ? JCS_CMYK
-                         : spec.components == 3 ? JCS_RGB
-                         : spec.components == 1 ? JCS_GRAYSCALE
+  cinfo.image_width = settings.width;
+  cinfo.image_height = settings.height;
+  cinfo.input_components = settings.components;
+  cinfo.in_color_space = settings.components == 4   ? JCS_CMYK
+                         : settings.components == 3 ? JCS_RGB
+                         : settings.components == 1 ? JCS_GRAYSCALE
                                                 : JCS_UNKNOWN;
   jpeg_set_defaults(&cinfo);
-  if (spec.components == 4) {
+  if (settings.components == 4) {
     jpeg_set_colorspace(&cinfo, JCS_CMYK);
     cinfo.write_Adobe_marker = FALSE;
-  } else if (spec.components == 3 && !spec.ycc) {
+  } else if (settings.components == 3 && !settings.ycc) {
     jpeg_set_colorspace(&cinfo, JCS_RGB);  // with an Adobe marker, transform 0
   }
   for (int c = 0; c < cinfo.num_components; ++c) {
     cinfo.comp_info[c].h_samp_factor = 1;
     cinfo.comp_info[c].v_samp_factor = 1;
   }
-  jpeg_set_quality(&cinfo, spec.quality, TRUE);
-  if (spec.progressive) jpeg_simple_progression(&cinfo);
+  jpeg_set_quality(&cinfo, settings.quality, TRUE);
+  if (settings.progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
-  if (!spec.comment.empty()) {
-    jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(spec.comment.data()),
-                      static_cast<unsigned>(spec.comment.size()));
+  if (!settings.comment.empty()) {
+    jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(settings.comment.data()),
+                      static_cast<unsigned>(settings.comment.size()));
   }
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(samples.data() + cinfo.next_scanline * rowBytes);

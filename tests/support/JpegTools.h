@@ -8,7 +8,7 @@
 
 namespace velmora::test {
 
-struct JpegSpec {
+struct JpegSettings {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   int components = 4;        // 1, 3 or 4 (any other count is stored with no colour space)
@@ -23,10 +23,10 @@ struct JpegSpec {
 
 // The JPEG file of `samples` (width x height pixels, `components` interleaved bytes each), every
 // component at full resolution.
-std::string EncodeJpeg(const JpegSpec& spec, const std::vector<std::uint8_t>& samples);
+std::string EncodeJpeg(const JpegSettings& settings, const std::vector<std::uint8_t>& samples);
 
 // Offset of the frame header (SOF0 or SOF2) in a JPEG; everything before it (SOI, comments,
-// quantisation tables) is the same for JPEGs written with the same spec apart from their size.
+// quantisation tables) is the same for JPEGs written with the same settings apart from their size.
 std::size_t FrameHeaderOffset(const std::string& jpeg);
 
 }  // namespace velmora::test

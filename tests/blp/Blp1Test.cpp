@@ -1,14 +1,14 @@
 // BLP1 files made in the test: palette levels at every alpha depth decode exactly; JPEG levels of
 // 3 and 4 components, with and without a shared header, decode to the components as stored (the
-// 4 as B, G, R, A), in memory and through the texture into GL; the levels a JPEG cannot give and
-// the header check's refusals; the format's name in words.
+// 4 as B, G, R, A), in memory and through the texture into GL; the JPEG decoder's own limits; the
+// format's name in words. (Levels a JPEG cannot give: tests/render/ViewNoticeTest.cpp; lying
+// headers: tests/hardening/Blp1MemoryLimitTest.cpp.)
 #include <gtest/gtest.h>
 
 #include <array>
-#include <functional>
-#include <tuple>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "BlpReference.h"
@@ -191,77 +191,6 @@ INSTANTIATE_TEST_SUITE_P(
                       JpegRow{"three_components_stored_as_they_are", 3, false, 0, false, false}),
     [](const auto& info) { return std::string(info.param.fault); });
 
-// A JPEG BLP1 of 16 x 16 with its mip chain, whole JPEGs in each level; `edit` changes the bytes.
-std::string JpegBlp1(const std::function<void(Blp1File&)>& edit = {}) {
-  Blp1File file;
-  file.compression = 0;
-  file.alphaBits = 8;
-  file.width = 16;
-  file.height = 16;
-  for (int i = 0; i < 5; ++i) {
-    JpegSettings settings;
-    std::tie(settings.width, settings.height) = LevelSize(16, 16, i);
-    file.levels.push_back(EncodeJpeg(settings, Samples(settings.width, settings.height, 4)));
-  }
-  if (edit) edit(file);
-  return WriteBlp1(file);
-}
-
-// The frame header's height and width (after its length and precision bytes).
-void ClaimFrameSize(std::string& jpeg, std::uint16_t w, std::uint16_t h) {
-  const std::size_t sof = FrameHeaderOffset(jpeg);
-  jpeg[sof + 5] = static_cast<char>(h >> 8);
-  jpeg[sof + 6] = static_cast<char>(h & 0xFF);
-  jpeg[sof + 7] = static_cast<char>(w >> 8);
-  jpeg[sof + 8] = static_cast<char>(w & 0xFF);
-}
-
-struct StopRow {
-  const char* fault;
-  std::function<std::string()> make;
-  std::size_t keptLevels;
-  std::string stopped;  // the start of the reason, "" for none
-};
-
-void PrintTo(const StopRow& row, std::ostream* os) { *os << row.fault; }
-
-class Blp1JpegLevels : public ::testing::TestWithParam<StopRow> {};
-
-TEST_P(Blp1JpegLevels, a_level_its_jpeg_cannot_give_ends_the_chain_with_the_reason) {
-  const StopRow& row = GetParam();
-  const std::string bytes = row.make();
-  blp::TMemorySource source = SourceOf(bytes);
-  const blp::TBlp1File decoded = blp::DecodeBlp1(source, 16384, {});
-  ASSERT_FALSE(decoded.problem) << decoded.problem->message;
-  EXPECT_EQ(decoded.levels.levels.size(), row.keptLevels);
-  EXPECT_EQ(decoded.levels.stopped.substr(0, row.stopped.size()), row.stopped) << decoded.levels.stopped;
-  if (row.stopped.empty()) EXPECT_EQ(decoded.levels.stopped, "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Stops, Blp1JpegLevels,
-    ::testing::Values(
-        StopRow{"jpeg_larger_than_its_level",
-                [] { return JpegBlp1([](Blp1File& f) { f.levels[0] = EncodeJpeg({32, 32}, Samples(32, 32, 4)); }); },
-                0, "level 0: the JPEG is 32 x 32, the level 16 x 16"},
-        StopRow{"second_level_of_the_wrong_size_keeps_the_first",
-                [] { return JpegBlp1([](Blp1File& f) { f.levels[1] = EncodeJpeg({16, 16}, Samples(16, 16, 4)); }); }, 1,
-                "level 1: the JPEG is 16 x 16, the level 8 x 8"},
-        StopRow{"level_bytes_that_are_no_jpeg", [] { return JpegBlp1([](Blp1File& f) { f.levels[0] = std::string(300, 'x'); }); }, 0,
-                "level 0: the JPEG data cannot be decoded: "},
-        StopRow{"two_components", [] { return JpegBlp1([](Blp1File& f) { f.levels[0] = EncodeJpeg({16, 16, 2}, Samples(16, 16, 2)); }); },
-                0, "level 0: the JPEG has 2 components (1, 3 or 4 are read)"},
-        StopRow{"frame_header_claiming_60000_square_is_refused_before_decoding",
-                [] { return JpegBlp1([](Blp1File& f) { ClaimFrameSize(f.levels[0], 60000, 60000); }); }, 0,
-                "level 0: cannot allocate 14400000000 bytes to decode a JPEG of 60000 x 60000 with 4 components (limit "},
-        StopRow{"jpeg_cut_short_decodes_as_far_as_it_goes",
-                [] {
-                  std::string b = JpegBlp1([](Blp1File& f) { f.levels.resize(1); f.pictureSubtype = 0; });
-                  return b.substr(0, b.size() - 40);
-                },
-                1, ""}),
-    [](const auto& info) { return std::string(info.param.fault); });
-
 // The decoder's own limits, which no small honest file reaches.
 TEST(JpegDecode, scans_and_memory_beyond_the_request_stop_the_decode) {
   JpegSettings settings{64, 64, 4, false, true};
@@ -288,41 +217,6 @@ TEST(JpegReference, gives_back_the_components_of_made_jpegs) {
         ReferenceJpegSamples(EncodeJpeg({21, 13, components, components == 3}, samples), components, why);
     ASSERT_EQ(got.size(), samples.size()) << why;
     EXPECT_TRUE(PixelsMatch(AsBgra(samples, 21, 13, components, true), AsBgra(got, 21, 13, components, true), kJpegLoss));
-  }
-}
-
-TEST(Blp1Header, lying_fields_are_refused_before_anything_is_read) {
-  const std::string good = JpegBlp1();
-  struct Row {
-    const char* fault;
-    std::size_t field;
-    std::uint32_t value;
-    std::string message;  // "" when the header passes
-  } rows[] = {
-      {"honest_header_passes", blp1field::kWidth, 16, ""},
-      {"width_beyond_the_gl_limit", blp1field::kWidth, 16385, "cannot allocate 16385 x 16 RGBA pixels (limit 16384)"},
-      {"unknown_compression", blp1field::kCompression, 2, "BLP1 texture with unknown compression 2: not supported"},
-      {"jpeg_header_larger_than_the_file", blp1field::kJpegHeaderSize, 0xFFFFFFFFu,
-       "cannot allocate 4294967295 bytes for the shared JPEG header (the file holds "},
-      {"level_size_of_2_gigabytes", blp1field::kSizes, 0x80000000u, "cannot allocate 2147483648 bytes for mip level 0 (limit 2147483647)"},
-      {"picture_of_8192_square_from_a_small_file", blp1field::kHeight, 8192, "cannot allocate "},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.fault);
-    std::string bytes = good;
-    PutLe32(bytes, row.field, row.value);
-    if (row.field == blp1field::kHeight) PutLe32(bytes, blp1field::kWidth, row.value);
-    std::array<std::uint8_t, TBLP1Header::kReadSize> raw{};
-    std::copy_n(bytes.begin(), raw.size(), raw.begin());
-    const auto problem = blp::CheckBlp1Header(TBLP1Header::Parse(raw), bytes.size(), 16384);
-    if (row.message.empty()) {
-      EXPECT_FALSE(problem) << problem->message;
-      continue;
-    }
-    ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->kind, row.field == blp1field::kCompression ? blp::THeaderProblemKind::kUnknownEncoding
-                                                                   : blp::THeaderProblemKind::kTooLarge);
-    EXPECT_EQ(problem->message.substr(0, row.message.size()), row.message) << problem->message;
   }
 }
 

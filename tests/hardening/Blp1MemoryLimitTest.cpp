@@ -60,6 +60,10 @@ struct Blp1MemoryRow {
 void PrintTo(const Blp1MemoryRow& row, std::ostream* os) { *os << row.fault; }
 
 const Blp1MemoryRow kBlp1Rows[] = {
+    {"honest_jpeg_file", 0, [](std::string&) {}, 16384, "", 4},
+    {"honest_palette_file", 1, [](std::string&) {}, 16384, "", 4},
+    {"unknown_compression", 1, [](std::string& b) { PutLe32(b, blp1field::kCompression, 2); }, 16384,
+     "BLP1 texture with unknown compression 2: not supported", 0},
     {"palette_claiming_65535_square", 1, [](std::string& b) { Claim(b, 65535, 65535); }, 16384,
      "cannot allocate 65535 x 65535 RGBA pixels (limit 16384)", 0},
     {"jpeg_claiming_65535_square", 0, [](std::string& b) { Claim(b, 65535, 65535); }, 16384,

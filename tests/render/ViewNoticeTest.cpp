@@ -45,6 +45,19 @@ TEST(ViewNotice, blp1_files_say_why_the_picture_or_some_levels_cannot_be_shown) 
        "level 0: the JPEG is 32 x 32, the level 16 x 16: nothing to show"},
       {"jpeg_of_another_size_than_level_1", Blp1(0, [](test::Blp1File& f) { f.levels[1] = Jpeg(16); }),
        "level 1: the JPEG is 16 x 16, the level 8 x 8: levels 1 and on are not shown"},
+      {"level_bytes_that_are_no_jpeg", Blp1(0, [](test::Blp1File& f) { f.levels[0] = std::string(300, 'x'); }),
+       "level 0: the JPEG data cannot be decoded: "},
+      {"jpeg_of_two_components",
+       Blp1(0, [](test::Blp1File& f) { f.levels[0] = test::EncodeJpeg({16, 16, 2}, std::vector<std::uint8_t>(512, 9)); }),
+       "level 0: the JPEG has 2 components (1, 3 or 4 are read): nothing to show"},
+      {"frame_header_claiming_60000_square_refused_before_decoding",
+       Blp1(0,
+            [](test::Blp1File& f) {
+              // SOF: length, precision, then height and width.
+              const std::size_t sof = test::FrameHeaderOffset(f.levels[0]);
+              f.levels[0].replace(sof + 5, 4, "\xEA\x60\xEA\x60");
+            }),
+       "level 0: cannot allocate 14400000000 bytes to decode a JPEG of 60000 x 60000 with 4 components (limit "},
       {"jpeg_cut_short", honest.substr(0, honest.size() - 10),
        "level 4 lacks 10 bytes of its JPEG data: it is shown as far as the data goes"},
       {"palette_cut_short", Blp1(1).substr(0, 600), "the palette is cut short (file of 600 bytes): nothing to show"},

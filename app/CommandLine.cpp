@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/Ascii.h"
+#include "host/FileKinds.h"
 
 namespace velmora {
 namespace {
@@ -26,7 +27,8 @@ const char* const kHelp =
     "  --game DIR           use DIR as the game's installation directory instead of the\n"
     "                       one the registry (the Wine prefix's system.reg) names\n"
     "  --list FILE          read the archive list from FILE instead of ./mpqToLoad.txt\n"
-    "  FILE.mpq...          open these archives, in this order, instead of the list\n"
+    "  FILE.mpq...          open these archives, in this order, instead of the list; maps\n"
+    "                       (FILE.w3x, FILE.w3m) are archives too\n"
     "  FILE.blp...          show these texture files from the disk, each under a folder\n"
     "                       named after its directory\n"
     "  --export PATTERN...  write every BLP file whose path matches a PATTERN as PNG and\n"
@@ -52,10 +54,6 @@ const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "sync", "nograb"
 
 std::string Utf8(const QString& s) { return s.toUtf8().toStdString(); }
 std::string FileName(const QString& s) { return QFile::encodeName(s).toStdString(); }
-
-bool HasExtension(const std::string& path, std::string_view ext) {
-  return path.size() > ext.size() && EqualNoCase(std::string_view(path).substr(path.size() - ext.size()), ext);
-}
 
 // Empty when `path` is a file that can be opened for reading; else why not.
 std::string FileProblem(const std::string& path) {
@@ -153,9 +151,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   }
   for (const QString& arg : parser.positionalArguments()) {
     const std::string file = FileName(arg);
-    const bool archive = HasExtension(file, ".mpq");
-    if (!archive && !HasExtension(file, ".blp")) {
-      return UsageError("'" + file + "' is neither an archive (.mpq) nor a texture (.blp)");
+    const bool archive = IsArchiveFileName(file);
+    if (!archive && !IsTextureFileName(file)) {
+      return UsageError("'" + file + "' is neither an archive (.mpq, .w3x, .w3m) nor a texture (.blp)");
     }
     if (const std::string why = FileProblem(file); !why.empty()) return UsageError("cannot open '" + file + "': " + why);
     (archive ? c.startup.archives : c.startup.blpFiles).push_back(file);

@@ -24,37 +24,6 @@ constexpr std::uint32_t kPaletteBytes = 256 * 4;
 std::uint64_t Pad4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 std::uint64_t BlockCount(std::uint64_t n) { return (n + 3) / 4; }
 
-void Allocate(std::vector<std::uint8_t>& v, std::uint64_t count, const std::string& what) {
-  try {
-    v.assign(static_cast<std::size_t>(count), std::uint8_t{0});
-  } catch (const std::bad_alloc&) {
-    throw TAllocationError("cannot allocate " + what + " (out of memory)");
-  } catch (const std::length_error&) {
-    throw TAllocationError("cannot allocate " + what + " (beyond the address space)");
-  }
-}
-
-// One level's bytes at the size its encoding needs. Bytes the file lacks (a short sizes[i], data
-// running past the end of the file) stay zero and are counted.
-TBlpLevel ReadLevel(TBlpSource& source, int index, std::uint32_t w, std::uint32_t h, std::uint32_t offset,
-                    std::uint32_t size, std::uint64_t needed) {
-  TBlpLevel level;
-  level.width = w;
-  level.height = h;
-  Allocate(level.bytes, needed, std::to_string(needed) + " bytes for mip level " + std::to_string(index));
-  const std::uint64_t fileSize = source.Size();
-  const std::uint64_t available = fileSize > offset ? fileSize - offset : 0;
-  const auto toRead = static_cast<std::uint32_t>(std::min<std::uint64_t>({size, available, needed}));
-  std::uint64_t got = toRead;
-  if (toRead > 0 && !source.ReadAt(offset, toRead, level.bytes.data())) {
-    // The archive failed inside the file: how much arrived is unknown, so none of it is used.
-    std::fill_n(level.bytes.data(), toRead, std::uint8_t{0});
-    got = 0;
-  }
-  level.missingBytes = needed - got;
-  return level;
-}
-
 // Steps through the levels the header lists: a 0 width or height counts as 1, and the first
 // level without an offset or a size ends the chain, and so does level `last`.
 template <class TProduce>
@@ -74,6 +43,35 @@ void ForEachLevel(const TBLP2Header& hdr, int last, TProduce&& produce) {
 }
 
 }  // namespace
+
+void AllocateBytes(std::vector<std::uint8_t>& v, std::uint64_t count, const std::string& what) {
+  try {
+    v.assign(static_cast<std::size_t>(count), std::uint8_t{0});
+  } catch (const std::bad_alloc&) {
+    throw TAllocationError("cannot allocate " + what + " (out of memory)");
+  } catch (const std::length_error&) {
+    throw TAllocationError("cannot allocate " + what + " (beyond the address space)");
+  }
+}
+
+TBlpLevel ReadLevel(TBlpSource& source, int index, std::uint32_t w, std::uint32_t h, std::uint32_t offset,
+                    std::uint32_t size, std::uint64_t needed) {
+  TBlpLevel level;
+  level.width = w;
+  level.height = h;
+  AllocateBytes(level.bytes, needed, std::to_string(needed) + " bytes for mip level " + std::to_string(index));
+  const std::uint64_t fileSize = source.Size();
+  const std::uint64_t available = fileSize > offset ? fileSize - offset : 0;
+  const auto toRead = static_cast<std::uint32_t>(std::min<std::uint64_t>({size, available, needed}));
+  std::uint64_t got = toRead;
+  if (toRead > 0 && !source.ReadAt(offset, toRead, level.bytes.data())) {
+    // The archive failed inside the file: how much arrived is unknown, so none of it is used.
+    std::fill_n(level.bytes.data(), toRead, std::uint8_t{0});
+    got = 0;
+  }
+  level.missingBytes = needed - got;
+  return level;
+}
 
 TArchiveSource::TArchiveSource(TZanthFileHandler& file) : file_(file), size_(file.GetSize()) {}
 
@@ -129,7 +127,7 @@ std::vector<std::uint8_t> DecodeDxtLevel(TLevelFormat format, const TBlpLevel& l
   const std::uint64_t pw = Pad4(w);
   const std::uint64_t ph = Pad4(h);
   std::vector<std::uint8_t> rgba;
-  Allocate(rgba, pw * ph * 4, std::to_string(pw) + " x " + std::to_string(ph) + " RGBA pixels for mip level " +
+  AllocateBytes(rgba, pw * ph * 4, std::to_string(pw) + " x " + std::to_string(ph) + " RGBA pixels for mip level " +
                                   std::to_string(index));
   DecompressDxt(format, static_cast<std::int32_t>(pw), static_cast<std::int32_t>(ph), blocks, rgba.data());
   if (pw != w) {
@@ -161,7 +159,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
         const std::uint64_t n = std::uint64_t{w} * h;
         TBlpLevel level = ReadLevel(source, i, w, h, offset, size, PaletteLevelBytes(n, hdr.alpha_bits));
         std::vector<std::uint8_t> rgba;
-        Allocate(rgba, n * 4, std::to_string(w) + " x " + std::to_string(h) + " RGBA pixels for mip level " + std::to_string(i));
+        AllocateBytes(rgba, n * 4, std::to_string(w) + " x " + std::to_string(h) + " RGBA pixels for mip level " + std::to_string(i));
         ExpandPalette(table, level.bytes.data(), static_cast<std::size_t>(n), hdr.alpha_bits, rgba.data());
         level.bytes = std::move(rgba);
         out.levels.push_back(std::move(level));

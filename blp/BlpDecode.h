@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "blp/BlpHeader.h"
@@ -86,6 +87,9 @@ struct TBlpLevels {
   bool complete = false;  // every listed level was produced; false when the palette was missing
   TLevelFormat format = TLevelFormat::kRgba;
   std::vector<TBlpLevel> levels;
+  // Why a level could not be decoded at all (a BLP1 level's JPEG that libjpeg refuses or whose
+  // size differs from the level's), naming the level; the chain ends before it. Empty otherwise.
+  std::string stopped;
 };
 
 struct TDecodeOptions {
@@ -95,6 +99,16 @@ struct TDecodeOptions {
   // At most this many levels from level 0 are read (an export of level 0 alone needs one).
   int maxLevels = kMaxLevels;
 };
+
+// Sizes `v` to `count` zero bytes; TAllocationError("cannot allocate " + what + ...) when memory
+// runs out.
+void AllocateBytes(std::vector<std::uint8_t>& v, std::uint64_t count, const std::string& what);
+
+// Level `index` of w x h: `needed` bytes, of which the first min(size, needed) come from `offset`
+// in the file. Bytes the file lacks (a short size, data running past the end of the file, a
+// failed read) stay zero and are counted in missingBytes.
+TBlpLevel ReadLevel(TBlpSource& source, int index, std::uint32_t w, std::uint32_t h, std::uint32_t offset,
+                    std::uint32_t size, std::uint64_t needed);
 
 // Reads the header from the start of the file (a file shorter than the header leaves the rest
 // zero).

@@ -19,6 +19,7 @@
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
 #include "base/FileRead.h"
+#include "blp/Blp1Decode.h"
 #include "blp/BlpDecode.h"
 #include "blp/PngWrite.h"
 
@@ -81,20 +82,25 @@ TResult Convert(const TJob& job, const TExportOptions& options) {
       r.reason = "file of " + std::to_string(job.bytes.size()) + " bytes is shorter than a BLP2 header";
       return r;
     }
-    if (const auto problem = CheckBlpHeader(hdr, source.Size(), options.maxTextureSize)) {
-      r.reason = problem->message;
-      return r;
-    }
     // Without --mips only level 0 is written, so only level 0 is read and decoded.
     const int wanted = options.mips ? kMaxLevels : 1;
-    const TBlpLevels levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = wanted});
-    if (!levels.complete) {
-      r.reason = "the palette (1024 bytes at offset 148) is missing";
-      return r;
-    }
-    if (levels.levels.empty()) {
-      r.reason = "no level 0: offsets[0] " + std::to_string(hdr.offsets[0]) + ", sizes[0] " + std::to_string(hdr.sizes[0]);
-      return r;
+    TBlpLevels levels;
+    if (hdr.sign == kBlp1Magic) {
+      if (!DecodeBlp1ForExport(source, options.maxTextureSize, wanted, levels, r.reason)) return r;
+    } else {
+      if (const auto problem = CheckBlpHeader(hdr, source.Size(), options.maxTextureSize)) {
+        r.reason = problem->message;
+        return r;
+      }
+      levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = wanted});
+      if (!levels.complete) {
+        r.reason = "the palette (1024 bytes at offset 148) is missing";
+        return r;
+      }
+      if (levels.levels.empty()) {
+        r.reason = "no level 0: offsets[0] " + std::to_string(hdr.offsets[0]) + ", sizes[0] " + std::to_string(hdr.sizes[0]);
+        return r;
+      }
     }
     const std::size_t count = options.mips ? levels.levels.size() : 1;
     for (std::size_t i = 0; i < count; ++i) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "blp/Blp1Decode.h"
 #include "blp/BlpDecode.h"
 #include "gl/GlApi.h"
 
@@ -123,6 +124,34 @@ void TBlpTexture::LoadBlpFrom(blp::TBlpSource& source) {
   }
 
   FLevels = blp::DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true});
+  UploadLevels();
+}
+
+void TBlpTexture::LoadBlp1() {
+  TZanthFileHandler* file = FileHandler();
+  if (file == nullptr) return;
+  blp::TArchiveSource source(*file);
+  LoadBlp1From(source);
+}
+
+void TBlpTexture::LoadBlp1From(blp::TBlpSource& source) {
+  if (hdr.sign != blp::kBlp1Magic || FBlp1Header || !GlApiReady()) return;
+  GLint limit = 0;
+  Gl.GetIntegerv(gl::MAX_TEXTURE_SIZE, &limit);
+  blp::TBlp1File file = blp::DecodeBlp1(source, static_cast<std::uint32_t>(std::max<GLint>(limit, 1)), {});
+  FBlp1Header = file.hdr;
+  FHeaderProblem = file.problem;
+  if (file.problem) return;
+
+  Gl.BindTexture(gl::TEXTURE_2D, id);
+  width = static_cast<std::int32_t>(file.hdr.width);
+  height = static_cast<std::int32_t>(file.hdr.height);
+  FLevels = std::move(file.levels);
+  FLevels.hdr = hdr;
+  UploadLevels();
+}
+
+void TBlpTexture::UploadLevels() {
   // No palette, no picture: the load ends here, texture parameters included.
   if (!FLevels.complete) return;
   const bool compressed = GL_ARB_texture_compression && Gl.CompressedTexImage2DARB != nullptr;

@@ -1,5 +1,6 @@
 // The texture object: one BLP2 file from the archives as one OpenGL 2D texture with all its mip
 // levels. The file is decoded to levels in memory (blp/BlpDecode.h); this class only uploads.
+// The constructors load BLP2 only and leave a BLP1 file empty; LoadBlp1 then loads it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "archive/Zanth.h"
+#include "blp/Blp1Header.h"
 #include "blp/BlpDecode.h"
 #include "blp/BlpErrors.h"
 #include "blp/BlpHeader.h"
@@ -33,9 +35,21 @@ public:
   // The file's levels as decoded for the upload: palette expanded to RGBA, DXT as blocks,
   // uncompressed as B, G, R, A. Empty when the load stopped before reading them.
   const blp::TBlpLevels& Levels() const { return FLevels; }
-  // Why the header was not loaded as it stands (not BLP2, JPEG content, unknown encoding), or
-  // none.
+  // Why the header was not loaded as it stands (not BLP2, JPEG content, unknown encoding; for
+  // BLP1 before LoadBlp1 "not supported", after it the BLP1 check's refusal), or none.
   const std::optional<blp::THeaderProblem>& HeaderProblem() const { return FHeaderProblem; }
+  // A texture whose file is BLP1 (hdr.sign is "BLP1") and that has not loaded it yet: decodes
+  // the file's levels (palette or JPEG, blp/Blp1Decode.h) from the archive file the texture holds,
+  // or from `source` for a file on disk, and uploads them as RGBA levels with the parameters a
+  // BLP2 texture gets. width and height then take the header's values. A header the BLP1 check
+  // refuses (beyond the GL size limit or the memory bound, a shared JPEG header past the end of
+  // the file) becomes HeaderProblem() and nothing is uploaded: it is shown, not raised. Any other
+  // texture is left as it is. Throws TAllocationError only when memory runs out.
+  void LoadBlp1();
+  void LoadBlp1From(blp::TBlpSource& source);
+  // The BLP1 header once LoadBlp1 has read it; none otherwise.
+  const std::optional<TBLP1Header>& Blp1Header() const { return FBlp1Header; }
+
   // Whether the load had bytes to read (an archive file or a file on disk), and how many.
   bool HasSource() const { return FHasSource; }
   std::uint64_t SourceSize() const { return FSourceSize; }
@@ -52,9 +66,11 @@ private:
   void LoadBlp();
   void LoadBlpFrom(blp::TBlpSource& source);
   void ReleaseTexture() noexcept;
+  void UploadLevels();
 
   blp::TBlpLevels FLevels;
   std::optional<blp::THeaderProblem> FHeaderProblem;
+  std::optional<TBLP1Header> FBlp1Header;
   bool FHasSource = false;
   std::uint64_t FSourceSize = 0;
 };

@@ -8,7 +8,7 @@ packages=(
   cmake make g++ pkg-config
   qt6-base-dev libqt6opengl6-dev libgl-dev libegl-dev
   libstorm-dev
-  zlib1g-dev
+  zlib1g-dev libjpeg62-turbo-dev
   # tests
   libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-apps imagemagick

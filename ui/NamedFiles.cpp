@@ -17,6 +17,7 @@
 #include "base/Ascii.h"
 #include "base/FileRead.h"
 #include "blp/ZanthBLP.h"
+#include "host/FileKinds.h"
 #include "log/LogHandler.h"
 #include "ui/ErrorHandler.h"
 #include "ui/FileTree.h"
@@ -41,10 +42,6 @@ TDiskFiles& DiskFilesOf(const TTreeModel& tree) {
     DiskFiles = TDiskFiles{&tree, tree.Generation(), {}, {}};
   }
   return DiskFiles;
-}
-
-bool HasExtension(std::string_view path, std::string_view ext) {
-  return path.size() > ext.size() && EqualNoCase(path.substr(path.size() - ext.size()), ext);
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -114,12 +111,19 @@ bool IsDiskFile(const TTreeModel& tree, const TVirtualNode* node) {
 
 std::unique_ptr<TBlpTexture> CreateNodeTexture(const TTreeModel& tree, const TVirtualNode* node) {
   const std::string name(node->data.fullName);
-  if (!IsDiskFile(tree, node)) return std::make_unique<TBlpTexture>(name);
+  // The texture loads BLP2 files; a BLP1 file is left empty by it and loaded in a second step.
+  if (!IsDiskFile(tree, node)) {
+    auto texture = std::make_unique<TBlpTexture>(name);
+    texture->LoadBlp1();
+    return texture;
+  }
   std::string bytes;
   std::string error;
   if (!ReadFileBytes(name, bytes, error, static_cast<std::size_t>(blp::kExportMaxFileBytes))) bytes.clear();
   blp::TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-  return std::make_unique<TBlpTexture>(name, source);
+  auto texture = std::make_unique<TBlpTexture>(name, source);
+  texture->LoadBlp1From(source);
+  return texture;
 }
 
 blp::TExportItem ExportItemOf(const TTreeModel& tree, const TVirtualNode* node) {
@@ -143,7 +147,7 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
   try {
     for (const std::string& p : paths) {
       const std::string path = AbsolutePath(p);
-      if (HasExtension(path, ".mpq")) {
+      if (IsArchiveFileName(path)) {
         // A later archive overrides the files it shares with the open ones, as in the list.
         const MpqHandle handle = OpenArchiveAt(path, path);
         if (handle == 0) continue;
@@ -151,7 +155,7 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
         FArchiveNames[handle] = path;
         LoadListFile(handle, AddNode);
         any = true;
-      } else if (HasExtension(path, ".blp") && FileExists(path)) {
+      } else if (IsTextureFileName(path) && FileExists(path)) {
         any = AddDiskFile(*VirtualStringTree, path) != nullptr || any;
       }
     }
@@ -171,14 +175,14 @@ TDropOpen::TDropOpen(TForm1& form) : QObject(&form), form_(form) {
 
 namespace {
 
-// The local .mpq and .blp files among dragged URLs.
+// The local archives (.mpq, .w3x, .w3m) and .blp files among dragged URLs.
 std::vector<std::string> DroppedFiles(const QMimeData* mime) {
   std::vector<std::string> out;
   if (mime == nullptr || !mime->hasUrls()) return out;
   for (const QUrl& url : mime->urls()) {
     if (!url.isLocalFile()) continue;
     const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
-    if (HasExtension(path, ".mpq") || HasExtension(path, ".blp")) out.push_back(path);
+    if (IsArchiveFileName(path) || IsTextureFileName(path)) out.push_back(path);
   }
   return out;
 }

@@ -17,6 +17,7 @@
 
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
+#include "blp/FormatName.h"
 #include "render/View.h"
 #include "render/ViewNotice.h"
 #include "render/ViewReadout.h"
@@ -416,7 +417,11 @@ void TViewControls::UpdateReadout() {
     const blp::TBlpLevel& level = texture.Levels().levels[static_cast<std::size_t>(FState.level)];
     parts << QString::fromStdString(LevelText(FState.level, count, level.width, level.height));
   }
-  if (blp::IsLoadableContent(texture.hdr)) parts << QString::fromStdString(EncodingText(texture.hdr));
+  if (blp::IsLoadableContent(texture.hdr)) {
+    parts << QString::fromStdString(EncodingText(texture.hdr));
+  } else if (texture.Blp1Header() && !texture.HeaderProblem()) {
+    parts << QString::fromStdString(blp::FormatName(*texture.Blp1Header()));
+  }
   if (!FArchiveText.isEmpty()) parts << FArchiveText;
   const QString text = parts.join(QStringLiteral(" \u00B7 "));
   panel->setText(text);

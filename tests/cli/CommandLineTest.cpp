@@ -1,7 +1,7 @@
 // The program binary itself, run without a display: --help, --version, usage errors, and the
 // headless export from a game install under Wine, from a game folder named with --game, from an
-// archive list named with --list, from archives and BLP files named as arguments; the exit
-// status, what goes to stdout and stderr, and the files written.
+// archive list named with --list, from archives (maps included) and BLP files named as arguments;
+// the exit status, what goes to stdout and stderr, and the files written.
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -19,8 +19,12 @@
 #include <vector>
 
 #include "BlpReference.h"
+#include "archive/Zanth.h"
 #include "blp/BlpExport.h"
+#include "support/Blp1Writer.h"
 #include "support/BlpWriter.h"
+#include "support/JpegReference.h"
+#include "support/JpegTools.h"
 #include "support/ImageCompare.h"
 #include "support/MpqWriter.h"
 #include "support/TestData.h"
@@ -116,7 +120,7 @@ TEST(CommandLine, help_version_and_usage_errors_answer_without_a_display) {
   const Row rows[] = {
       {{"--bogus"}, "Unknown option 'bogus'."},
       {{"--game"}, "Missing value after '--game'."},
-      {{"notes.txt"}, "'notes.txt' is neither an archive (.mpq) nor a texture (.blp)"},
+      {{"notes.txt"}, "'notes.txt' is neither an archive (.mpq, .w3x, .w3m) nor a texture (.blp)"},
       {{"absent.mpq"}, "cannot open 'absent.mpq': No such file or directory"},
       {{"--list", "absent.txt"}, "cannot read 'absent.txt': No such file or directory"},
       {{"--export", "--out", "x"}, "--export needs at least one PATTERN"},
@@ -154,9 +158,14 @@ public:
     Archive("Data/patch.MPQ", {{"Textures\\Minimap\\map01.blp", Blp(4)}});
     Archive("Data/patch-4.MPQ", {{"textures\\minimap\\MAP01.blp", Blp(5)}});
     Archive("Data/enUS/locale-enUS.MPQ", {{"Interface\\Glues\\logo.blp", Blp(6)}});
-    BlpFile bad = RandomBlp(1, 0, 0, 4, 4, 0, 9);
-    bad.magic = "BLP1";
-    Archive("Data/enUS/patch-enUS-4.MPQ", {{"Interface\\Glues\\old.blp", WriteBlp(bad)}});
+    // A BLP1 file whose shared JPEG header would be larger than the file.
+    Blp1File bad;
+    bad.compression = 0;
+    bad.width = bad.height = 4;
+    bad.levels = {"level"};
+    std::string badBytes = WriteBlp1(bad);
+    PutLe32(badBytes, blp1field::kJpegHeaderSize, 0xFFFFFFFFu);
+    Archive("Data/enUS/patch-enUS-4.MPQ", {{"Interface\\Glues\\old.blp", badBytes}});
   }
 
   // The file of version `v`: an 8 x 8 palette texture with mips.
@@ -200,7 +209,7 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
        [](const TGame&) { return std::vector<std::string>{"--export", "*", "--out", "out"}; }, true, 1,
        // patch-4.MPQ spells the path its own way.
        {"textures/minimap/MAP01.png", "Textures/Minimap/map02.png", "Interface/Icons/icon.png", "Interface/Glues/logo.png"},
-       0, "VelmoraGL: Interface\\Glues\\old.blp: BLP1 texture (palette content): not supported\n"},
+       0, "VelmoraGL: Interface\\Glues\\old.blp: cannot allocate 4294967295 bytes for the shared JPEG header"},
       {"list_file_and_one_folder",
        [](const TGame& g) {
          std::ofstream(g.work / "mine.txt") << "Data\\common.MPQ\r\nData\\patch.MPQ\r\n";
@@ -261,5 +270,91 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
   }
 }
 
+
+// Smooth B, G, R, A samples for a JPEG level, and the pixels they stand for.
+std::vector<std::uint8_t> BgraSamples(std::uint32_t w, std::uint32_t h) {
+  std::vector<std::uint8_t> s;
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      s.insert(s.end(), {static_cast<std::uint8_t>(40 + 10 * x), static_cast<std::uint8_t>(200 - 8 * y),
+                         static_cast<std::uint8_t>(120), static_cast<std::uint8_t>(90 + 5 * x)});
+    }
+  }
+  return s;
+}
+
+RgbaImage FromBgra(const std::vector<std::uint8_t>& s, std::uint32_t w, std::uint32_t h, bool alpha) {
+  RgbaImage img{static_cast<int>(w), static_cast<int>(h), {}};
+  for (std::size_t p = 0; p + 4 <= s.size(); p += 4) img.pixels.insert(img.pixels.end(), {s[p + 2], s[p + 1], s[p], alpha ? s[p + 3] : std::uint8_t{255}});
+  return img;
+}
+
+TEST(CommandLine, maps_open_like_archives_and_their_blp1_textures_export) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "maps");
+  // A palette BLP1 with 4-bit alpha and its mip chain, and a JPEG one after a shared header.
+  const BlpFile palette = RandomBlp(1, 4, 8, 9, 5, 1, 23);
+  Blp1File pal;
+  pal.alphaBits = 4;
+  pal.width = 9;
+  pal.height = 5;
+  pal.palette = palette.palette;
+  pal.levels = palette.levels;
+  const std::string jpeg = EncodeJpeg({16, 8, 4, false, false, 100, std::string(300, 'c')}, BgraSamples(16, 8));
+  Blp1File jpg;
+  jpg.compression = 0;
+  jpg.width = 16;
+  jpg.height = 8;
+  jpg.pictureSubtype = 0;
+  jpg.jpegHeader = jpeg.substr(0, FrameHeaderOffset(jpeg));
+  jpg.levels = {jpeg.substr(jpg.jpegHeader.size())};
+  const std::vector<MpqMember> members = {{"war3mapMap.blp", WriteBlp1(jpg)}, {"Textures\\Pal.blp", WriteBlp1(pal)}};
+  // Letters of the extension in either case.
+  WriteMpq(dir.path() / "maps/Made.W3M", members, ListFileOf(members));
+
+  const TRun r = RunProgram({"maps/Made.W3M", "--export", "*", "--out", "out", "--mips"}, dir.path(), "/nonexistent");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const fs::path out = dir.path() / "out";
+  EXPECT_TRUE(PixelsMatch(FromBgra(BgraSamples(16, 8), 16, 8, true), LoadPng(out / "war3mapMap.png"), 4));
+  for (std::size_t i = 0; i < palette.levels.size(); ++i) {
+    const std::uint32_t w = std::max(9u >> i, 1u), h = std::max(5u >> i, 1u);
+    EXPECT_TRUE(PixelsMatch(ExpectedLevel(palette, palette.levels[i], w, h, DxtRules::Hardware),
+                            LoadPng(out / "Textures" / blp::ExportImageName("Pal", i))))
+        << "level " << i;
+  }
+}
+
+TEST(CommandLine, the_real_map_texture_exports_as_another_jpeg_decoder_reads_it) {
+  VELMORA_REQUIRE_REALDATA();
+  const fs::path map = RealDataDir() / "mpq/normalMap.w3x";
+  TempDir dir;
+  const TRun r = RunProgram({map.string(), "--export", "*.blp", "--out", "out"}, dir.path(), "/nonexistent");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const RgbaImage exported = LoadPng(dir.path() / "out/war3mapMap.png");
+  ASSERT_EQ(exported.width, 256);
+
+  // The reference: the level's JPEG (shared header and level bytes) read by ImageMagick.
+  CreateArchiveIndex();
+  TArchiveHandle archive;
+  ASSERT_TRUE(OpenMpqArchive(map.string(), archive));
+  const MpqHandle h = archive.Get();
+  MpqList->Append(std::move(archive));
+  ASSERT_TRUE(LoadListFile(h, nullptr));
+  std::string bytes;
+  {
+    TZanthObject object("war3mapMap.blp");
+    ASSERT_NE(object.FileHandler(), nullptr);
+    bytes.resize(object.FileHandler()->GetSize());
+    ASSERT_TRUE(object.FileHandler()->GetDataByOffset(0, static_cast<std::uint32_t>(bytes.size()), bytes.data()));
+  }
+  FreeArchiveIndex();
+  const std::string level = bytes.substr(blp1field::kJpegHeader, GetLe32(bytes, blp1field::kJpegHeaderSize)) +
+                            bytes.substr(GetLe32(bytes, blp1field::kOffsets), GetLe32(bytes, blp1field::kSizes));
+  std::string why;
+  const std::vector<std::uint8_t> samples = ReferenceJpegSamples(level, 4, why);
+  ASSERT_FALSE(samples.empty()) << why;
+  EXPECT_TRUE(PixelsMatch(FromBgra(samples, 256, 256, false), exported, 2));
+}
 }  // namespace
 }  // namespace velmora::test

@@ -1,15 +1,18 @@
 // The view's controls as a person uses them, on the real window: zoom steps giving N x N pixels per
 // texel, the backgrounds behind alpha, single channels on every encoding and both DXT paths, mip
-// levels, the wheel, dragging and Ctrl+wheel, the texel readout, and the notices for files that
-// cannot be shown. The screen is compared with the expected picture of whatever part is in view.
+// levels, the wheel, dragging and Ctrl+wheel, the texel readout, the notices for files that
+// cannot be shown, and BLP1 files (made here, and the minimap of a real map dropped on the window)
+// through all of it. The screen is compared with the expected picture of whatever part is in view.
 #include "render/View.h"  // first: the program's GL names before any Qt GL header
 
 #include <QApplication>
 #include <QCursor>
 #include <QLabel>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
+#include <QUrl>
 #include <QWheelEvent>
 
 #undef GL_ARB_texture_compression
@@ -24,7 +27,12 @@
 
 #include "BlpReference.h"
 #include "DisplayWorld.h"
+#include "archive/Zanth.h"
+#include "support/Blp1Writer.h"
 #include "support/BlpWriter.h"
+#include "support/JpegReference.h"
+#include "support/JpegTools.h"
+#include "ui/ExportActions.h"
 #include "ui/UnitMain.h"
 #include "ui/ViewControls.h"
 
@@ -395,9 +403,11 @@ TEST(ViewControls, readout_names_the_texel_under_the_pointer_and_clears_off_the_
 
 TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears_them) {
   if (!HaveDisplay()) GTEST_SKIP() << "no X display";
-  BlpFile blp1 = RandomBlp(1, 8, 8, 16, 16, 0, 81);
-  blp1.magic = "BLP1";
-  blp1.texType = 0;
+  Blp1File blp1;  // a JPEG BLP1 whose JPEG is larger than its level
+  blp1.compression = 0;
+  blp1.width = blp1.height = 16;
+  blp1.pictureSubtype = 0;
+  blp1.levels = {EncodeJpeg({32, 32}, std::vector<std::uint8_t>(32 * 32 * 4, 60))};
   BlpFile jpeg = RandomBlp(1, 8, 8, 16, 16, 0, 82);
   jpeg.texType = 0;
   BlpFile truncated = RandomBlp(3, 8, 8, 64, 32, 0, 83);
@@ -412,7 +422,7 @@ TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears
     std::string bytes;
     std::string notice;
   } rows[] = {
-      {"blp1.blp", WriteBlp(blp1), "BLP1 texture (JPEG content): not supported"},
+      {"blp1.blp", WriteBlp1(blp1), "level 0: the JPEG is 32 x 32, the level 16 x 16: nothing to show"},
       {"blp2_jpeg.blp", WriteBlp(jpeg), "BLP2 texture (JPEG content): not supported"},
       {"dds.blp", "DDS |" + std::string(200, '\0'), "not a BLP2 file"},
       {"truncated.blp", cut, "level 0 is 4096 bytes short: the rest is shown black"},
@@ -442,5 +452,120 @@ TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears
   EXPECT_TRUE(v.boxes.texts.isEmpty()) << v.boxes.texts.join("; ").toStdString();
 }
 
+
+// A BLP1 file's level `index` as stored B, G, R, A components, read by another JPEG decoder
+// (ImageMagick) from the level's JPEG: the shared header and the level's bytes.
+RgbaImage ReferenceJpegLevel(const std::string& bytes, std::size_t index, bool alpha) {
+  const std::string jpeg = bytes.substr(blp1field::kJpegHeader, GetLe32(bytes, blp1field::kJpegHeaderSize)) +
+                           bytes.substr(GetLe32(bytes, blp1field::kOffsets + 4 * index), GetLe32(bytes, blp1field::kSizes + 4 * index));
+  std::string why;
+  const std::vector<std::uint8_t> s = ReferenceJpegSamples(jpeg, 4, why);
+  EXPECT_FALSE(s.empty()) << why;
+  const std::size_t sof = FrameHeaderOffset(jpeg);
+  RgbaImage img{static_cast<unsigned char>(jpeg[sof + 7]) << 8 | static_cast<unsigned char>(jpeg[sof + 8]),
+                static_cast<unsigned char>(jpeg[sof + 5]) << 8 | static_cast<unsigned char>(jpeg[sof + 6]), {}};
+  for (std::size_t p = 0; p + 4 <= s.size(); p += 4) img.pixels.insert(img.pixels.end(), {s[p + 2], s[p + 1], s[p], alpha ? s[p + 3] : std::uint8_t{255}});
+  return img;
+}
+
+// Smooth, distinct components, alpha in three bands as in AlphaBands.
+std::vector<std::uint8_t> JpegSamples(std::uint32_t w, std::uint32_t h) {
+  std::vector<std::uint8_t> s;
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x) {
+      s.insert(s.end(), {static_cast<std::uint8_t>(30 + 200 * x / w), static_cast<std::uint8_t>(220 - 150 * y / h), 90,
+                         static_cast<std::uint8_t>(x * 3 < w ? 0 : x * 3 < 2 * w ? 128 : 255)});
+    }
+  }
+  return s;
+}
+
+TEST(ViewControls, blp1_textures_show_their_levels_channels_and_format_like_blp2_ones) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  const BlpFile palette = RandomBlp(1, 8, 8, 24, 16, 1, 61);
+  Blp1File pal;
+  pal.width = 24;
+  pal.height = 16;
+  pal.palette = palette.palette;
+  pal.levels = palette.levels;
+  Blp1File jpg;
+  jpg.compression = 0;
+  jpg.width = 24;
+  jpg.height = 16;
+  for (std::uint32_t i = 0; i < 5; ++i) {
+    const std::uint32_t w = std::max(24u >> i, 1u), h = std::max(16u >> i, 1u);
+    const std::string jpeg = EncodeJpeg({w, h, 4, false, false, 95, std::string(200, 'c')}, JpegSamples(w, h));
+    if (i == 0) jpg.jpegHeader = jpeg.substr(0, FrameHeaderOffset(jpeg));
+    jpg.levels.push_back(jpeg.substr(jpg.jpegHeader.size()));
+  }
+  const std::string jpgBytes = WriteBlp1(jpg);
+  jpg.alphaBits = 0;
+  const std::string opaqueBytes = WriteBlp1(jpg);
+  TViewWorld v({{"pal.blp", WriteBlp1(pal)}, {"jpg.blp", jpgBytes}, {"opaque.blp", opaqueBytes}});
+  ASSERT_TRUE(v.Start());
+  struct TRow {
+    const char* name;
+    std::function<RgbaImage(std::size_t)> level;
+    int tolerance;  // blending rounds once; another JPEG decoder may differ by 2 more
+    const char* format;
+  } rows[] = {
+      {"pal.blp", [&](std::size_t i) { return Level(palette, i); }, 1, "BLP1, palette, 8-bit alpha"},
+      {"jpg.blp", [&](std::size_t i) { return ReferenceJpegLevel(jpgBytes, i, true); }, 3, "BLP1, JPEG, 8-bit alpha"},
+      {"opaque.blp", [&](std::size_t i) { return ReferenceJpegLevel(opaqueBytes, i, false); }, 3, "BLP1, JPEG"},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    v.Select(row.name);
+    ASSERT_TRUE(CurrentTexture);
+    EXPECT_EQ(ViewBox->Notice().toStdString(), "");
+    EXPECT_EQ(RenderPanelHost->size(), QSize(24, 16));
+    EXPECT_TRUE(ViewShows({row.level(0)}, row.tolerance));
+    const QString readout = v.form().InfoPanel->text();
+    EXPECT_TRUE(readout.contains("mip 0/5 (24 x 16)") && readout.endsWith(QString(row.format) + " \u00B7 " + v.form().ArchivePathOf((*MpqList)[0])))
+        << readout.toStdString();
+    v.Press(Qt::Key_BracketRight);
+    EXPECT_EQ(RenderPanelHost->size(), QSize(12, 8));
+    EXPECT_TRUE(ViewShows({row.level(1)}, row.tolerance));
+    EXPECT_TRUE(v.form().InfoPanel->text().contains("mip 1/5 (12 x 8)"));
+    v.Press(Qt::Key_3);  // red alone, as grey
+    EXPECT_TRUE(ViewShows({row.level(1), 1, TChannel::kRed}, row.tolerance));
+    v.Press(Qt::Key_1);
+    // What Ctrl+S and Ctrl+C save: the shown level as decoded.
+    const blp::TRgbaPixels saved = ShownLevelPixels(1);
+    EXPECT_TRUE(PixelsMatch(row.level(1), {static_cast<int>(saved.width), static_cast<int>(saved.height), saved.bytes},
+                            row.tolerance - 1));
+  }
+  EXPECT_TRUE(v.boxes.texts.isEmpty()) << v.boxes.texts.join("; ").toStdString();
+}
+
+TEST(ViewControls, the_minimap_of_a_real_w3x_dropped_on_the_window_shows_as_another_jpeg_decoder_reads_it) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  VELMORA_REQUIRE_REALDATA();
+  TViewWorld v({{"pal.blp", WriteBlp(RandomBlp(1, 8, 8, 8, 8, 0, 62))}});
+  ASSERT_TRUE(v.Start());
+  auto* mime = new QMimeData;
+  mime->setUrls({QUrl::fromLocalFile(QString::fromStdString((RealDataDir() / "mpq/normalMap.w3x").string()))});
+  const std::unique_ptr<QMimeData> owned(mime);
+  QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&v.form(), &enter);
+  EXPECT_TRUE(enter.isAccepted()) << "a .w3x map is no archive to the window";
+  QDropEvent drop(QPointF(300, 100), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&v.form(), &drop);
+  ASSERT_TRUE(WaitFor([] { return MpqList->Count() == 2; }, 10000));
+  Settle();
+  ClickNode(v.form(), QStringList{"WAR3MAPMAP.BLP"});
+  ASSERT_TRUE(CurrentTexture);
+  std::string bytes;
+  {
+    TZanthObject object("war3mapMap.blp");
+    ASSERT_NE(object.FileHandler(), nullptr);
+    bytes.resize(object.FileHandler()->GetSize());
+    ASSERT_TRUE(object.FileHandler()->GetDataByOffset(0, static_cast<std::uint32_t>(bytes.size()), bytes.data()));
+  }
+  EXPECT_EQ(RenderPanelHost->size(), QSize(256, 256));
+  EXPECT_TRUE(ViewShows({ReferenceJpegLevel(bytes, 0, false)}, 2));
+  EXPECT_TRUE(v.form().InfoPanel->text().contains("BLP1, JPEG")) << v.form().InfoPanel->text().toStdString();
+  EXPECT_EQ(ViewBox->Notice().toStdString(), "");
+}
 }  // namespace
 }  // namespace velmora::test

@@ -22,6 +22,7 @@
 #include "archive/Zanth.h"
 #include "blp/BlpExport.h"
 #include "blp/PngWrite.h"
+#include "support/Blp1Writer.h"
 #include "support/BlpWriter.h"
 #include "support/ImageCompare.h"
 #include "support/MpqWriter.h"
@@ -193,7 +194,8 @@ struct TSample {
 };
 
 // Two archives: every encoding at odd sizes with full mip chains in base.MPQ, and patch.MPQ
-// overriding one of them under another spelling; a BLP1 file and a truncated one fail.
+// overriding one of them under another spelling; a BLP1 file without its palette and a truncated
+// one fail.
 class ExportWorld {
 public:
   ExportWorld() {
@@ -218,9 +220,10 @@ public:
       if (s.path != "TEXTURES\\over.BLP") base.push_back({s.path, WriteBlp(s.file)});
     }
     base.push_back({"Textures\\Over.blp", WriteBlp(overridden)});
-    BlpFile blp1 = RandomBlp(1, 0, 0, 4, 4, 0, 7);
-    blp1.magic = "BLP1";
-    base.push_back({"Tex\\Bad\\blp1.blp", WriteBlp(blp1)});
+    Blp1File blp1;  // a palette BLP1 whose palette the file does not hold
+    blp1.width = blp1.height = 4;
+    blp1.levels = {std::string(32, '\0')};
+    base.push_back({"Tex\\Bad\\blp1.blp", WriteBlp1(blp1).substr(0, 600)});
     std::string truncated = WriteBlp(RandomBlp(3, 8, 8, 16, 16, 0, 8));
     truncated.resize(truncated.size() - 100);
     base.push_back({"Tex\\Bad\\short.blp", truncated});
@@ -280,7 +283,7 @@ TEST(Export, every_level_of_every_encoding_matches_the_hardware_rules_and_the_la
   EXPECT_EQ(summary.failed, 2u);
   EXPECT_FALSE(summary.cancelled);
   ASSERT_EQ(events.failures.size(), 2u);
-  EXPECT_EQ(events.failures["Tex\\Bad\\blp1.blp"], "BLP1 texture (palette content): not supported");
+  EXPECT_EQ(events.failures["Tex\\Bad\\blp1.blp"], "the palette (1024 bytes at offset 156) is missing");
   EXPECT_NE(events.failures["Tex\\Bad\\short.blp"].find("level 0 lacks 100 bytes"), std::string::npos)
       << events.failures["Tex\\Bad\\short.blp"];
 

@@ -10,6 +10,8 @@
 // size beyond the GL limit, a level size of 2^31 bytes or more, or a load larger than the file
 // justifies (64 bytes per file byte and 64 MiB), and then before any upload.
 //
+// BLP1 files go on to the BLP1 load the window runs for them, with a model of their own below.
+//
 // GL_MAX_TEXTURE_SIZE is a real GPU's 16384: the file-size bound alone keeps every input's
 // buffers small, and -rss_limit_mb fails any input that balloons all the same.
 #include <algorithm>
@@ -59,10 +61,12 @@ std::string LevelBytes(const std::string& file, std::uint32_t offset, std::uint3
   return out;
 }
 
-std::string ExpectPalette(const std::string& file, const std::string& level, std::size_t pixels, std::uint8_t alphaBits) {
+// The palette lies at 148 in BLP2 files and at 156 in BLP1 files.
+std::string ExpectPalette(const std::string& file, const std::string& level, std::size_t pixels, std::uint8_t alphaBits,
+                          std::size_t paletteAt = 148) {
   std::string out(pixels * 4, '\0');
   for (std::size_t p = 0; p < pixels; ++p) {
-    const std::size_t entry = 148 + 4 * static_cast<unsigned char>(level[p]);  // stored B, G, R, A
+    const std::size_t entry = paletteAt + 4 * static_cast<unsigned char>(level[p]);  // stored B, G, R, A
     std::uint8_t a = 255;
     const auto plane = [&](std::size_t at) { return static_cast<std::uint8_t>(level[pixels + at]); };
     if (alphaBits == 1) a = (plane(p / 8) >> (p % 8)) & 1 ? 255 : 0;
@@ -198,6 +202,90 @@ void CheckLoad(const std::string& file, bool compressedPath) {
   }
 }
 
+// BLP1: the load above left the file empty; LoadBlp1, as the window runs it, loads it. The model:
+// the header's refusal from the bounds BLP2 has (GL size limit, level sizes below 2^31, 64 bytes
+// per file byte and 64 MiB) and the shared JPEG header inside the file, before anything is
+// uploaded; palette levels by the palette rules with the palette at 156; JPEG levels of the
+// chain's sizes as RGBA, fewer only with the reason why.
+void CheckBlp1Load(const std::string& file) {
+  test::RecordingGl& gl = *test::RecordingGl::Current();
+  gl.calls.clear();
+  const std::uint32_t compression = Le32(file, 4);
+  const std::uint32_t alphaBits = Le32(file, 8);
+  const std::uint32_t width = Le32(file, 12);
+  const std::uint32_t height = Le32(file, 16);
+  const bool mips = Le32(file, 24) != 0;
+  const std::uint32_t shared = Le32(file, 156);
+  const auto offset = [&](int i) { return Le32(file, 28 + 4 * static_cast<std::size_t>(i)); };
+  const auto size = [&](int i) { return Le32(file, 92 + 4 * static_cast<std::size_t>(i)); };
+  const bool jpeg = compression == 0;
+  const std::uint8_t planeBits = alphaBits == 1 || alphaBits == 4 || alphaBits == 8 ? static_cast<std::uint8_t>(alphaBits) : 0;
+
+  struct Level {
+    std::uint32_t w, h;
+  };
+  std::vector<Level> chain;
+  {
+    std::uint32_t w = width, h = height;
+    const int levels = test::BlpLevelCount(width, height, mips);
+    for (int i = 0; i < levels; ++i) {
+      w = std::max<std::uint32_t>(w, 1);
+      h = std::max<std::uint32_t>(h, 1);
+      if (offset(i) == 0 || size(i) == 0) break;
+      chain.push_back({w, h});
+      w >>= 1;
+      h >>= 1;
+    }
+  }
+  const std::uint64_t fileSize = file.size();
+  bool refused = compression > 1;
+  // Checked in this order: compression, the size limit, the shared JPEG header, level sizes, memory.
+  bool tooLarge = !refused && (std::max(width, 1u) > kMaxTextureSize || std::max(height, 1u) > kMaxTextureSize);
+  if (!refused && !tooLarge && jpeg && shared > (fileSize > 160 ? fileSize - 160 : 0)) tooLarge = true;
+  if (!refused && !tooLarge) {
+    std::uint64_t loadBytes = jpeg ? shared : 0, jpegPeak = 0;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+      if (size(static_cast<int>(i)) > 0x7FFFFFFFu) tooLarge = true;
+      const std::uint64_t w = chain[i].w, h = chain[i].h;
+      loadBytes += 8 * w * h;
+      if (jpeg) {
+        const std::uint64_t stream = shared + std::min<std::uint64_t>(size(static_cast<int>(i)), fileSize);
+        jpegPeak = std::max(jpegPeak, stream + ((w + 7) / 8 * 8) * ((h + 7) / 8 * 8) * 8 + w * 4);
+      } else {
+        loadBytes += test::BlpLevelBytes(1, planeBits, 0, chain[i].w, chain[i].h);
+      }
+    }
+    if (loadBytes + jpegPeak > 64 * fileSize + (std::uint64_t{64} << 20)) tooLarge = true;
+  }
+  refused = refused || tooLarge;
+
+  TBlpTexture tex(kName);
+  tex.LoadBlp1();
+  const auto& problem = tex.HeaderProblem();
+  if (problem.has_value() != refused) Fail(refused ? "BLP1: no refusal" : "BLP1: unexpected refusal");
+  if (tooLarge && problem->message.rfind("cannot allocate ", 0) != 0) Fail("BLP1: refusal message");
+  if (tex.width != static_cast<std::int32_t>(refused ? 0 : width)) Fail("BLP1: width");
+
+  const auto uploads = gl.Calls("glTexImage2D");
+  const bool noPalette = !jpeg && fileSize < 156 + 1024;
+  const std::size_t levels = tex.Levels().levels.size();
+  if (uploads.size() != (refused || noPalette ? 0 : levels)) Fail("BLP1: upload count");
+  if (gl.Calls("glTexParameteri").size() != (refused || noPalette ? 0u : 4u)) Fail("BLP1: texture parameters");
+  if (refused || noPalette) return;
+  if (levels > chain.size() || (levels < chain.size() && (!jpeg || tex.Levels().stopped.empty()))) Fail("BLP1: levels");
+  for (std::size_t i = 0; i < uploads.size(); ++i) {
+    const int level = static_cast<int>(i);
+    const test::GlCall& c = uploads[i];
+    if (c.args.at(1) != level || c.args.at(3) != chain[i].w || c.args.at(4) != chain[i].h || c.args.at(6) != gl::RGBA) {
+      Fail("BLP1: upload level, size or format", level);
+    }
+    if (jpeg) continue;  // no model of the JPEG decoder here; its output size is the upload's
+    const std::size_t pixels = std::size_t{chain[i].w} * chain[i].h;
+    const std::string bytes = LevelBytes(file, offset(level), size(level), test::BlpLevelBytes(1, planeBits, 0, chain[i].w, chain[i].h));
+    if (!Same(c.data, ExpectPalette(file, bytes, pixels, planeBits, 156))) Fail("BLP1: palette level differs from the model", level);
+  }
+}
+
 struct TState {
   fuzz::TScratchArchive archive{"blp"};
   test::RecordingGl gl;
@@ -224,6 +312,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An empty member has no data to open, and the texture stays empty; anything else opens.
   CheckLoad(file, false);
   CheckLoad(file, true);
+  if (Le32(file, 0) == blp::kBlp1Magic) CheckBlp1Load(file);
   FileIndex->Clear();
   s.archive.Close();
   return 0;

@@ -1,13 +1,16 @@
 // Writes the seed corpus of fuzz_blp: small BLP2 files of every encoding from the test writer,
-// and minimal damaged cases. Run once by hand; its output is kept in tests/fuzz/corpus/blp.
+// minimal damaged cases, and a JPEG and a palette BLP1 file. Run once by hand; its output is kept in tests/fuzz/corpus/blp.
 //
 //   make_blp_seeds <folder>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "support/Blp1Writer.h"
 #include "support/BlpWriter.h"
+#include "support/JpegTools.h"
 
 using namespace velmora::test;
 
@@ -65,5 +68,24 @@ int main(int argc, char** argv) {
   Save(dir, "width_zero", zero);
   const std::string palette = WriteBlp(RandomBlp(1, 1, 0, 4, 4, 1, seed++));
   Save(dir, "palette_cut_in_palette", palette.substr(0, 600));
+
+  // BLP1: a JPEG file whose levels share the JPEG's first bytes, and a palette file.
+  Blp1File jpeg1;
+  jpeg1.compression = 0;
+  jpeg1.width = jpeg1.height = 8;
+  for (std::uint32_t s = 8; s >= 1; s /= 2) {
+    std::vector<std::uint8_t> samples(std::size_t{s} * s * 4);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(i * 29 + s);
+    const std::string jpeg = EncodeJpeg({s, s, 4, false, false, 75}, samples);
+    if (s == 8) jpeg1.jpegHeader = jpeg.substr(0, FrameHeaderOffset(jpeg));
+    jpeg1.levels.push_back(jpeg.substr(jpeg1.jpegHeader.size()));
+  }
+  Save(dir, "blp1_jpeg_8x8_mips", WriteBlp1(jpeg1));
+  const BlpFile source = RandomBlp(1, 8, 8, 8, 8, 1, seed++);
+  Blp1File palette1;
+  palette1.width = palette1.height = 8;
+  palette1.palette = source.palette;
+  palette1.levels = source.levels;
+  Save(dir, "blp1_palette_a8_8x8_mips", WriteBlp1(palette1));
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "app/CommandLine.h"
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
+#include "base/Escape.h"
 #include "blp/BlpExport.h"
 #include "host/HostPath.h"
 #include "host/LoadPlan.h"
@@ -25,6 +27,13 @@ constexpr const char* kProgram = "VelmoraGL";
 
 bool IsBlpPath(std::string_view path) { return EqualNoCase(ExtensionPart(path), ".blp"); }
 
+// The first `bytes` bytes of `s`, less a UTF-8 sequence that would be cut.
+std::string CutUtf8(const std::string& s, std::size_t bytes) {
+  std::size_t n = std::min(bytes, s.size());
+  while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  return s.substr(0, n);
+}
+
 // Messages on stderr; on a terminal, a progress line that each message first clears.
 class TTerminalEvents : public blp::TExportEvents {
 public:
@@ -36,14 +45,15 @@ public:
     if (done < total && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     // Column 0, the line cleared to its end: "[done/total] path", cut to fit 80 columns.
-    std::string line = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " + current;
-    if (line.size() > 79) line = line.substr(0, 76) + "...";
+    std::string line = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " + EscapeName(current);
+    if (line.size() > 79) line = CutUtf8(line, 76) + "...";
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     shown_ = true;
   }
   void Failed(const std::string& path, const std::string& reason) override {
     ClearLine();
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(), reason.c_str());
+    // Names come from archives and listfiles: shown, never obeyed by the terminal.
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, EscapeName(path).c_str(), EscapeName(reason).c_str());
   }
   void ClearLine() {
     if (shown_) std::fputs("\r\033[K", stderr);

@@ -1,9 +1,12 @@
-// The PNG export: patterns, output names, and the reader/worker pipeline.
+// The PNG export: patterns, output names, the plan of output files, and the reader/worker
+// pipeline.
 #include "blp/BlpExport.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -19,7 +22,10 @@
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
 #include "base/FileRead.h"
+#include "base/UniqueFd.h"
 #include "blp/BlpDecode.h"
+#include "blp/ExportFolder.h"
+#include "blp/ExportPlan.h"
 #include "blp/PngWrite.h"
 
 namespace velmora::blp {
@@ -37,31 +43,19 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// mkdir -p that tolerates another thread creating the same folder meanwhile.
-bool MakeDirectories(const std::string& dir, std::string& error) {
-  if (dir.empty()) return true;
-  for (std::size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
-    const std::string part = dir.substr(0, at);
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-      error = "cannot create folder " + part + ": " + std::strerror(errno);
-      return false;
-    }
-    if (at == std::string::npos) break;
-  }
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error = "cannot create folder " + dir + ": a file of that name is in the way";
-    return false;
-  }
-  return true;
-}
-
 struct TJob {
   std::size_t index = 0;
   std::string path;  // for messages
-  std::string base;  // output name without extension, outDir included
+  std::string base;  // output name without extension, relative to the output folder
   std::string bytes;
 };
+
+// "a/b/c" -> "a/b" and "c"; "c" -> "" and "c".
+std::pair<std::string, std::string> SplitFolder(const std::string& rel) {
+  const std::size_t slash = rel.rfind('/');
+  if (slash == std::string::npos) return {std::string(), rel};
+  return {rel.substr(0, slash), rel.substr(slash + 1)};
+}
 
 struct TResult {
   std::string path;
@@ -71,7 +65,7 @@ struct TResult {
 };
 
 // One file's bytes to its images.
-TResult Convert(const TJob& job, const TExportOptions& options) {
+TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out) {
   TResult r;
   r.path = job.path;
   try {
@@ -104,12 +98,17 @@ TResult Convert(const TJob& job, const TExportOptions& options) {
         return r;
       }
     }
-    const std::size_t slash = job.base.rfind('/');
-    if (slash != std::string::npos && !MakeDirectories(job.base.substr(0, slash), r.reason)) return r;
+    const auto [folder, name] = SplitFolder(job.base);
+    const TFd dir = out.OpenFolder(folder, r.reason);
+    if (!dir.valid()) return r;
     for (std::size_t i = 0; i < count; ++i) {
       const TRgbaPixels pixels = LevelToRgba(levels, i);
       const std::vector<std::uint8_t> png = EncodePng(pixels.width, pixels.height, pixels.bytes.data());
-      if (!WriteFileAtomically(ExportImageName(job.base, i), png, r.reason)) return r;
+      const std::string file = ExportImageName(name, i);
+      if (WriteFileAt(dir.get(), file, png, options.overwrite, out.Shown(ExportImageName(job.base, i)), r.reason) !=
+          TWriteOutcome::kWritten) {
+        return r;
+      }
       ++r.images;
       r.bytesWritten += png.size();
     }
@@ -124,7 +123,7 @@ TResult Convert(const TJob& job, const TExportOptions& options) {
 // The queue between the reading thread and the workers, and the results coming back.
 class TPipeline {
 public:
-  TPipeline(const TExportOptions& options, unsigned workers) : options_(options) {
+  TPipeline(const TExportOptions& options, const TExportFolder& out, unsigned workers) : options_(options), out_(out) {
     // Enough read-ahead to keep every worker busy, bounded in bytes for very large files.
     maxJobs_ = std::size_t{workers} * 2 + 1;
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
@@ -197,7 +196,7 @@ private:
         queuedBytes_ -= job.bytes.size();
         changed_.notify_all();
       }
-      TResult r = Convert(job, options_);
+      TResult r = Convert(job, options_, out_);
       std::lock_guard lock(m_);
       results_.push_back(std::move(r));
       --pending_;
@@ -206,6 +205,7 @@ private:
   }
 
   const TExportOptions& options_;
+  const TExportFolder& out_;
   std::mutex m_;
   std::condition_variable work_;     // workers: a job or the end
   std::condition_variable changed_;  // reader: room, results
@@ -218,23 +218,18 @@ private:
   std::vector<std::thread> threads_;
 };
 
-// Reads one item into job.bytes and names its output; false with the reason.
-bool ReadItem(const TExportItem& item, const std::string& outDir, TJob& job, std::string& reason) {
-  job.path = item.path;
-  std::string_view spelling = item.path;
-  if (item.diskPath.empty()) {
-    const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr;
-    if (rec == nullptr) {
-      reason = "not listed in any archive";
-      return false;
-    }
-    // The listfile line of the archive that supplies the file spells the output.
-    spelling = TrimBlanks(rec->full_name);
-  }
-  const std::optional<std::string> base = ExportBaseName(spelling, &reason);
-  if (!base) return false;
-  job.base = outDir.empty() ? *base : (outDir.back() == '/' ? outDir : outDir + "/") + *base;
+// The name an item's output is spelt from: for an archive file, the listfile line of the archive
+// that supplies it; null when no archive lists it.
+std::optional<std::string> OutputSpelling(const TExportItem& item) {
+  if (!item.diskPath.empty()) return item.path;
+  const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr;
+  if (rec == nullptr) return std::nullopt;
+  return std::string(TrimBlanks(rec->full_name));
+}
 
+// Reads one item into job.bytes; false with the reason.
+bool ReadItem(const TExportItem& item, TJob& job, std::string& reason) {
+  job.path = item.path;
   if (!item.diskPath.empty()) {
     return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
   }
@@ -254,6 +249,26 @@ bool ReadItem(const TExportItem& item, const std::string& outDir, TJob& job, std
     return false;
   }
   return true;
+}
+
+// The levels an item's header lists up to the first without an offset or a size, as the export
+// writes them; 1 when the header cannot be read or loaded.
+std::size_t HeaderLevelCount(const TExportItem& item) {
+  std::array<std::uint8_t, TBLP2Header::kSize> raw{};
+  if (!item.diskPath.empty()) {
+    const TFd fd(::open(item.diskPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid() || ::pread(fd.get(), raw.data(), raw.size(), 0) != static_cast<ssize_t>(raw.size())) return 1;
+  } else {
+    const std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+    if (!file || !file->GetHeader(raw.data(), static_cast<std::uint32_t>(raw.size()))) return 1;
+  }
+  const TBLP2Header hdr = TBLP2Header::Parse(raw);
+  if (!IsLoadableContent(hdr)) return 1;
+  std::size_t n = 0;
+  for (int i = 0; i < ListedLevelCount(hdr); ++i, ++n) {
+    if (hdr.offsets[static_cast<std::size_t>(i)] == 0 || hdr.sizes[static_cast<std::size_t>(i)] == 0) break;
+  }
+  return std::max<std::size_t>(n, 1);
 }
 
 }  // namespace
@@ -291,9 +306,12 @@ std::optional<std::string> ExportBaseName(std::string_view path, std::string* wh
     std::size_t end = begin;
     while (end < path.size() && !IsSeparator(path[end])) ++end;
     const std::string_view part = path.substr(begin, end - begin);
-    if (part.empty() || part == "." || part == "..") {
+    // A NUL byte would end the name the file system sees, so the file would land elsewhere.
+    if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string_view::npos) {
       if (why) {
-        *why = "unsafe output path: " + (part.empty() ? std::string("an empty component") : "component \"" + std::string(part) + "\"");
+        *why = "unsafe output path: " + (part.empty()                                  ? std::string("an empty component")
+                                         : part.find('\0') != std::string_view::npos ? std::string("a NUL byte")
+                                                                                      : "component \"" + std::string(part) + "\"");
       }
       return std::nullopt;
     }
@@ -328,8 +346,38 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   using namespace std::chrono_literals;
   TExportSummary summary;
   summary.files = items.size();
+  std::string folderError;
+  const std::optional<TExportFolder> out = TExportFolder::Open(options.outDir, folderError);
+  if (!out) {
+    summary.failed = items.size();
+    events.Failed(options.outDir, folderError);
+    return summary;
+  }
+
+  // Where each item goes, decided before anything is read or written: paths that would leave
+  // the output folder and outputs that an item earlier in archive-path order claims are refused.
+  std::vector<std::string> bases(items.size());
+  std::vector<std::string> refusals(items.size());
+  std::vector<TPlannedSource> planned;
+  std::vector<std::size_t> plannedItem;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::optional<std::string> spelling = OutputSpelling(items[i]);
+    if (!spelling) {
+      refusals[i] = "not listed in any archive";
+      continue;
+    }
+    std::optional<std::string> base = ExportBaseName(*spelling, &refusals[i]);
+    if (!base) continue;
+    bases[i] = std::move(*base);
+    planned.push_back({items[i].path, ExportImageName(bases[i], 0), options.mips ? bases[i] : std::string()});
+    plannedItem.push_back(i);
+  }
+  const std::vector<std::string> clashes = FindOutputClashes(
+      planned, [&](std::size_t p) { return HeaderLevelCount(items[plannedItem[p]]); });
+  for (std::size_t p = 0; p < planned.size(); ++p) refusals[plannedItem[p]] = clashes[p];
+
   const unsigned workers = options.workers > 0 ? options.workers : std::max(1u, std::thread::hardware_concurrency());
-  TPipeline pipeline(options, workers);
+  TPipeline pipeline(options, *out, workers);
   std::size_t done = 0;
   std::string current;
 
@@ -352,7 +400,12 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     events.Failed(path, reason);
   };
 
-  for (const TExportItem& item : items) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!refusals[i].empty()) fail(items[i].path, refusals[i]);
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!refusals[i].empty()) continue;
+    const TExportItem& item = items[i];
     if (events.Cancelled()) {
       summary.cancelled = true;
       break;
@@ -360,10 +413,11 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     current = item.path;
     events.Progress(done, items.size(), current);
     TJob job;
+    job.base = bases[i];
     std::string reason;
     bool read = false;
     try {
-      read = ReadItem(item, options.outDir, job, reason);
+      read = ReadItem(item, job, reason);
     } catch (const std::bad_alloc&) {
       reason = "out of memory";
     }

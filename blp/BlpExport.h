@@ -51,6 +51,7 @@ struct TExportItem {
 struct TExportOptions {
   std::string outDir;
   bool mips = false;      // also levels 1 and on
+  bool overwrite = true;  // replace files already there (links included, never followed)
   unsigned workers = 0;   // decoding threads; 0: one per processor
   std::uint32_t maxTextureSize = kExportMaxTextureSize;
 };
@@ -80,8 +81,11 @@ struct TExportSummary {
   bool cancelled = false;
 };
 
-// Writes the images of every item below options.outDir, creating folders as needed. Needs the
-// file index (archive/Zanth.h) for archive items, and uses it on the calling thread only.
+// Writes the images of every item below options.outDir, creating folders as needed and never
+// writing outside it (blp/ExportFolder.h). Before anything is read, items whose output path is
+// unsafe and items that would write another item's output file (blp/ExportPlan.h) are reported
+// as failed. Needs the file index (archive/Zanth.h) for archive items, and uses it on the
+// calling thread only.
 TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExportOptions& options,
                               TExportEvents& events);
 

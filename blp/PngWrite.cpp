@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "base/UniqueFd.h"
+#include "blp/ExportFolder.h"
 
 namespace velmora::blp {
 namespace {
@@ -161,31 +162,16 @@ std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, c
 }
 
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
-  const std::string partial = path + ".partial";
-  {
-    TFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
-      error = "cannot create " + partial + ": " + std::strerror(errno);
-      return false;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error = "cannot write " + partial + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-        ::unlink(partial.c_str());
-        return false;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  if (::rename(partial.c_str(), path.c_str()) != 0) {
-    error = "cannot rename " + partial + " to " + path + ": " + std::strerror(errno);
-    ::unlink(partial.c_str());
+  // The folder is the one the user chose, links and all; inside it nothing is followed.
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const TFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) {
+    error = "cannot open folder " + folder + ": " + std::strerror(errno);
     return false;
   }
-  return true;
+  return WriteFileAt(dir.get(), name, bytes, true, path, error) == TWriteOutcome::kWritten;
 }
 
 }  // namespace velmora::blp

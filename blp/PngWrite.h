@@ -17,8 +17,9 @@ namespace velmora::blp {
 // Throws std::invalid_argument for sizes PNG cannot hold and std::runtime_error when zlib fails.
 std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::uint8_t* rgba);
 
-// Writes `png` to `path` through a temporary file beside it, renamed into place, so that an
-// interrupted write leaves no partial PNG. False with the reason in `error`.
+// Writes `bytes` to `path` through a temporary file beside it, created exclusively and renamed
+// into place (blp/ExportFolder.h), so that an interrupted write leaves no partial file and a link
+// at the name is replaced, never written through. False with the reason in `error`.
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error);
 
 }  // namespace velmora::blp

@@ -16,6 +16,7 @@
 
 #include <vector>
 
+#include "base/Escape.h"
 #include "blp/LevelPixels.h"
 #include "render/View.h"
 #include "ui/ErrorHandler.h"
@@ -63,11 +64,14 @@ public:
     if (clock_.elapsed() < 40 && done < total) return;
     clock_.restart();
     dialog_.setMaximum(static_cast<int>(total));
-    if (!current.empty()) dialog_.setLabelText(FromUtf8(current));
+    if (!current.empty()) dialog_.setLabelText(FromUtf8(EscapeName(current)));
     dialog_.setValue(static_cast<int>(done));
     QCoreApplication::processEvents();
   }
-  void Failed(const std::string& path, const std::string& reason) override { failures.push_back(path + ": " + reason); }
+  // Names from archives are shown with their control characters escaped.
+  void Failed(const std::string& path, const std::string& reason) override {
+    failures.push_back(EscapeName(path) + ": " + EscapeName(reason));
+  }
   bool Cancelled() override { return dialog_.wasCanceled(); }
 
   std::vector<std::string> failures;

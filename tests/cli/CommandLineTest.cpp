@@ -238,6 +238,20 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
       {"no_registry_key_says_where_it_looked",
        [](const TGame&) { return std::vector<std::string>{"--export", "*", "--out", "out"}; }, false, 1, {}, 0,
        "system.reg"},
+      {"two_spellings_of_one_output_file_the_first_in_path_order_wins",
+       [](const TGame& g) {
+         g.Archive("Data/odd.MPQ", {{"sl\\b.blp", TGame::Blp(2)}, {"sl/b.blp", TGame::Blp(1)}});
+         return std::vector<std::string>{(g.game / "Data/odd.MPQ").string(), "--export", "sl*", "--out", "out"};
+       },
+       false, 1, {"sl/b.png"}, 0, "VelmoraGL: sl\\b.blp: same output file as sl/b.blp\n"},
+      {"names_with_control_characters_reach_stderr_escaped",
+       [](const TGame& g) {
+         BlpFile bad = RandomBlp(1, 0, 0, 4, 4, 0, 9);
+         bad.magic = "BLP1";
+         g.Archive("Data/odd.MPQ", {{"Bad\x1b]0;title\x07\x1b[2J.blp", WriteBlp(bad)}});
+         return std::vector<std::string>{(g.game / "Data/odd.MPQ").string(), "--export", "*", "--out", "out"};
+       },
+       false, 1, {}, 0, "VelmoraGL: Bad\\x1B]0;title\\x07\\x1B[2J.blp: BLP1 texture"},
       {"nothing_matches",
        [](const TGame&) { return std::vector<std::string>{"--export", "*.tga", "--out", "out"}; }, true, 1, {}, 0,
        "VelmoraGL: no BLP file matches '*.tga'\n"},
@@ -258,6 +272,8 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
     if (row.files.count("textures/minimap/MAP01.png")) EXPECT_TRUE(g.Shows("textures/minimap/MAP01.png", 5));
     if (row.files.count("Textures/Minimap/map01.mip3.png")) EXPECT_TRUE(g.Shows("Textures/Minimap/map01.mip3.png", 1, 3));
     if (row.files.count("loose/Mine.png")) EXPECT_TRUE(g.Shows("loose/Mine.png", 1));
+    if (row.files.count("sl/b.png")) EXPECT_TRUE(g.Shows("sl/b.png", 1));
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << "a raw ESC reached the terminal";
   }
 }
 

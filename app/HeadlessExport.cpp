@@ -67,8 +67,8 @@ private:
   std::chrono::steady_clock::time_point last_{};
 };
 
-// Opens what the plan names; the archive paths of every BLP file come back in listfile order,
-// each once.
+// Opens what the plan names; the archive paths of every file come back in listfile order, each
+// once.
 std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& report) {
   std::vector<std::string> lines;
   std::string error;
@@ -77,9 +77,7 @@ std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& rep
   for (const std::string& line : lines) OpenArchiveAt(MapWindowsPath(plan.installPath + line, plan.winePrefix), line);
   std::vector<std::string> paths;
   for (MpqHandle h : *MpqList) {
-    LoadListFile(h, [&paths](std::string_view path) {
-      if (IsBlpPath(path)) paths.emplace_back(path);
-    });
+    LoadListFile(h, [&paths](std::string_view path) { paths.emplace_back(path); });
   }
   return paths;
 }
@@ -116,16 +114,21 @@ int RunHeadlessExport(const TCommandLine& cmd) {
     return 1;
   }
 
+  // Raw export takes every file of the index; the others take BLP files.
+  const bool anyFile = cmd.format == blp::TExportFormat::kRaw;
   std::vector<blp::TExportItem> items;
+  std::size_t textures = 0;
   for (const std::string& path : paths) {
-    if (Selected(cmd.patterns, path)) items.push_back({path, {}});
+    const bool blp = IsBlpPath(path);
+    textures += blp ? 1 : 0;
+    if ((anyFile || blp) && Selected(cmd.patterns, path)) items.push_back({path, {}, {}});
   }
   for (const std::string& file : cmd.startup.blpFiles) {
     const std::string treePath = DiskFileTreePath(file);
-    if (Selected(cmd.patterns, treePath)) items.push_back({treePath, file});
+    if (Selected(cmd.patterns, treePath)) items.push_back({treePath, file, {}});
   }
 
-  FinishStartupReport(plan.report, MpqList->Count(), paths.size() + cmd.startup.blpFiles.size());
+  FinishStartupReport(plan.report, MpqList->Count(), textures + cmd.startup.blpFiles.size());
   if (const std::string problem = DescribeStartupProblem(plan.report, LogFileName); !problem.empty()) {
     std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
     return 1;
@@ -133,20 +136,22 @@ int RunHeadlessExport(const TCommandLine& cmd) {
   if (items.empty()) {
     std::string list;
     for (const std::string& p : cmd.patterns) list += " '" + p + "'";
-    std::fprintf(stderr, "%s: no BLP file matches%s\n", kProgram, list.c_str());
+    std::fprintf(stderr, "%s: no %s matches%s\n", kProgram, anyFile ? "file" : "BLP file", EscapeName(list).c_str());
     return 1;
   }
 
   TTerminalEvents events;
   blp::TExportOptions options;
   options.outDir = cmd.outDir;
+  options.format = cmd.format;
   options.mips = cmd.mips;
+  options.overwrite = cmd.overwrite;
   const blp::TExportSummary summary = blp::ExportBlpFiles(items, options, events);
   events.ClearLine();
-  if (events.Terminal()) {
-    std::fprintf(stderr, "%zu of %zu files written to %s (%zu PNG images)%s\n", summary.written, summary.files,
-                 cmd.outDir.c_str(), summary.images, summary.failed ? "; the others failed" : "");
-  }
+  // After the progress line on a terminal; without one, the only line besides the failures, so
+  // that a script's log has the count.
+  std::fprintf(stderr, "%s in %s%s\n", blp::ExportSummaryLine(summary).c_str(), EscapeName(cmd.outDir).c_str(),
+               summary.cancelled ? " (cancelled)" : "");
   return summary.failed == 0 ? 0 : 1;
 }
 

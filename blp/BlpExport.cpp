@@ -1,5 +1,5 @@
-// The PNG export: patterns, output names, the plan of output files, and the reader/worker
-// pipeline.
+// The export: patterns, output names, the plan of output files, and the reader/worker pipeline
+// that converts (PNG, DDS) and writes them.
 #include "blp/BlpExport.h"
 
 #include <fcntl.h>
@@ -24,6 +24,7 @@
 #include "base/FileRead.h"
 #include "base/UniqueFd.h"
 #include "blp/BlpDecode.h"
+#include "blp/DdsWrite.h"
 #include "blp/ExportFolder.h"
 #include "blp/ExportPlan.h"
 #include "blp/PngWrite.h"
@@ -44,11 +45,27 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 struct TJob {
-  std::size_t index = 0;
-  std::string path;  // for messages
-  std::string base;  // output name without extension, relative to the output folder
+  std::string path;   // for messages
+  std::string base;   // relative to the output folder: without extension (PNG, DDS), whole (raw)
+  std::string exact;  // set: the one output file, relative, in place of the names `base` gives
   std::string bytes;
 };
+
+// Output file of level `level` of a job, relative to the output folder.
+std::string OutputFile(const TJob& job, TExportFormat format, std::size_t level) {
+  if (!job.exact.empty()) return job.exact;
+  switch (format) {
+    case TExportFormat::kDds: return job.base + ".dds";
+    case TExportFormat::kRaw: return job.base;
+    case TExportFormat::kPng: break;
+  }
+  return ExportImageName(job.base, level);
+}
+
+// Whether a job writes exactly one file, so that a file already there settles it unread.
+bool OneOutputFile(const TJob& job, const TExportOptions& options) {
+  return !job.exact.empty() || options.format != TExportFormat::kPng || !options.mips;
+}
 
 // "a/b/c" -> "a/b" and "c"; "c" -> "" and "c".
 std::pair<std::string, std::string> SplitFolder(const std::string& rel) {
@@ -59,58 +76,97 @@ std::pair<std::string, std::string> SplitFolder(const std::string& rel) {
 
 struct TResult {
   std::string path;
-  std::string reason;  // empty when every image was written
-  std::size_t images = 0;
+  std::string reason;  // empty when every output file was written or already there
+  std::size_t outputs = 0;
+  std::size_t skipped = 0;
   std::uint64_t bytesWritten = 0;
 };
 
-// One file's bytes to its images.
+// The header check and the levels of a texture, every level complete; false with the reason.
+bool ReadLevels(TBlpSource& source, std::uint64_t fileBytes, const TExportOptions& options, int wanted,
+                TBlpLevels& levels, std::string& reason) {
+  const TBLP2Header hdr = ReadBlpHeader(source);
+  if (fileBytes < TBLP2Header::kSize) {
+    reason = "file of " + std::to_string(fileBytes) + " bytes is shorter than a BLP2 header";
+    return false;
+  }
+  if (const auto problem = CheckBlpHeader(hdr, source.Size(), options.maxTextureSize)) {
+    reason = problem->message;
+    return false;
+  }
+  levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = wanted});
+  if (!levels.complete) {
+    reason = "the palette (1024 bytes at offset 148) is missing";
+    return false;
+  }
+  if (levels.levels.empty()) {
+    reason = "no level 0: offsets[0] " + std::to_string(hdr.offsets[0]) + ", sizes[0] " + std::to_string(hdr.sizes[0]);
+    return false;
+  }
+  for (std::size_t i = 0; i < levels.levels.size(); ++i) {
+    if (levels.levels[i].missingBytes > 0) {
+      reason = "level " + std::to_string(i) + " lacks " + std::to_string(levels.levels[i].missingBytes) +
+               " bytes (the file ends early or sizes[" + std::to_string(i) + "] is too small)";
+      return false;
+    }
+  }
+  return true;
+}
+
+// One file's bytes to its output files.
 TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out) {
   TResult r;
   r.path = job.path;
   try {
-    TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size()));
-    const TBLP2Header hdr = ReadBlpHeader(source);
-    if (job.bytes.size() < TBLP2Header::kSize) {
-      r.reason = "file of " + std::to_string(job.bytes.size()) + " bytes is shorter than a BLP2 header";
-      return r;
+    TBlpLevels levels;
+    std::size_t count = 1;
+    if (options.format != TExportFormat::kRaw) {
+      TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size()));
+      // PNG without mips writes level 0 alone, so only level 0 is read and decoded; a DDS file
+      // holds every level there is.
+      const bool every = options.format == TExportFormat::kDds || (options.mips && job.exact.empty());
+      if (!ReadLevels(source, job.bytes.size(), options, every ? kMaxLevels : 1, levels, r.reason)) return r;
+      if (options.format == TExportFormat::kPng) count = levels.levels.size();
     }
-    if (const auto problem = CheckBlpHeader(hdr, source.Size(), options.maxTextureSize)) {
-      r.reason = problem->message;
-      return r;
-    }
-    // Without --mips only level 0 is written, so only level 0 is read and decoded.
-    const int wanted = options.mips ? kMaxLevels : 1;
-    const TBlpLevels levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = wanted});
-    if (!levels.complete) {
-      r.reason = "the palette (1024 bytes at offset 148) is missing";
-      return r;
-    }
-    if (levels.levels.empty()) {
-      r.reason = "no level 0: offsets[0] " + std::to_string(hdr.offsets[0]) + ", sizes[0] " + std::to_string(hdr.sizes[0]);
-      return r;
-    }
-    const std::size_t count = options.mips ? levels.levels.size() : 1;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (levels.levels[i].missingBytes > 0) {
-        r.reason = "level " + std::to_string(i) + " lacks " + std::to_string(levels.levels[i].missingBytes) +
-                   " bytes (the file ends early or sizes[" + std::to_string(i) + "] is too small)";
-        return r;
-      }
-    }
-    const auto [folder, name] = SplitFolder(job.base);
+    const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
     const TFd dir = out.OpenFolder(folder, r.reason);
     if (!dir.valid()) return r;
     for (std::size_t i = 0; i < count; ++i) {
-      const TRgbaPixels pixels = LevelToRgba(levels, i);
-      const std::vector<std::uint8_t> png = EncodePng(pixels.width, pixels.height, pixels.bytes.data());
-      const std::string file = ExportImageName(name, i);
-      if (WriteFileAt(dir.get(), file, png, options.overwrite, out.Shown(ExportImageName(job.base, i)), r.reason) !=
-          TWriteOutcome::kWritten) {
-        return r;
+      const std::string file = SplitFolder(OutputFile(job, options.format, i)).second;
+      // A file already there is not made again; the rename below settles a race for the name.
+      if (!options.overwrite && EntryExists(dir.get(), file)) {
+        ++r.skipped;
+        continue;
       }
-      ++r.images;
-      r.bytesWritten += png.size();
+      std::vector<std::uint8_t> encoded;
+      std::span<const std::uint8_t> bytes;
+      switch (options.format) {
+        case TExportFormat::kRaw:
+          bytes = std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size());
+          break;
+        case TExportFormat::kDds:
+          encoded = EncodeDds(levels, levels.levels.size());
+          bytes = encoded;
+          break;
+        case TExportFormat::kPng: {
+          const TRgbaPixels pixels = LevelToRgba(levels, i);
+          // A level whose every alpha is 255 (alpha depth 0, DXT1 without a transparent texel,
+          // or simply opaque) is written as RGB.
+          const bool alpha = !EveryAlphaOpaque(pixels.bytes.data(), std::size_t{pixels.width} * pixels.height);
+          encoded = EncodePng(pixels.width, pixels.height, pixels.bytes.data(), alpha);
+          bytes = encoded;
+          break;
+        }
+      }
+      switch (WriteFileAt(dir.get(), file, bytes, options.overwrite, out.Shown(OutputFile(job, options.format, i)),
+                          r.reason)) {
+        case TWriteOutcome::kFailed: return r;
+        case TWriteOutcome::kSkipped: ++r.skipped; break;
+        case TWriteOutcome::kWritten:
+          ++r.outputs;
+          r.bytesWritten += bytes.size();
+          break;
+      }
     }
   } catch (const std::bad_alloc&) {
     r.reason = "out of memory";
@@ -227,13 +283,20 @@ std::optional<std::string> OutputSpelling(const TExportItem& item) {
   return std::string(TrimBlanks(rec->full_name));
 }
 
-// Reads one item into job.bytes; false with the reason.
-bool ReadItem(const TExportItem& item, TJob& job, std::string& reason) {
+// Reads one item into job.bytes; false with the reason. `empty` takes a file of no bytes.
+bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reason) {
   job.path = item.path;
   if (!item.diskPath.empty()) {
     return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
   }
-  const std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+  std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+  if (!file && empty) {
+    // OpenFileHandler gives none for an empty file, which raw export writes all the same.
+    if (const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr) {
+      file = std::make_unique<TZanthFileHandler>(rec->mpqh, std::string(rec->full_name));
+      if (file->Handle() == 0) file.reset();
+    }
+  }
   if (!file) {
     reason = "cannot be read from its archive (missing there, or empty)";
     return false;
@@ -244,7 +307,7 @@ bool ReadItem(const TExportItem& item, TJob& job, std::string& reason) {
     return false;
   }
   job.bytes.assign(static_cast<std::size_t>(size), '\0');
-  if (!file->GetDataByOffset(0, static_cast<std::uint32_t>(size), job.bytes.data())) {
+  if (size > 0 && !file->GetDataByOffset(0, static_cast<std::uint32_t>(size), job.bytes.data())) {
     reason = "reading " + std::to_string(size) + " bytes from its archive failed";
     return false;
   }
@@ -283,7 +346,8 @@ bool MatchesExportPattern(std::string_view pattern, std::string_view path) {
     } else if (p < pattern.size() && pattern[p] == '?') {
       s += SequenceLength(path, s);
       ++p;
-    } else if (p < pattern.size() && UpperAsciiChar(pattern[p]) == UpperAsciiChar(path[s])) {
+    } else if (p < pattern.size() && (UpperAsciiChar(pattern[p]) == UpperAsciiChar(path[s]) ||
+                                      (IsSeparator(pattern[p]) && IsSeparator(path[s])))) {
       ++p;
       ++s;
     } else if (starP != std::string_view::npos) {
@@ -299,7 +363,7 @@ bool MatchesExportPattern(std::string_view pattern, std::string_view path) {
   return p == pattern.size();
 }
 
-std::optional<std::string> ExportBaseName(std::string_view path, std::string* why) {
+std::optional<std::string> ExportRelativePath(std::string_view path, std::string* why) {
   std::string out;
   std::size_t begin = 0;
   for (;;) {
@@ -320,10 +384,37 @@ std::optional<std::string> ExportBaseName(std::string_view path, std::string* wh
     if (end == path.size()) break;
     begin = end + 1;
   }
-  const std::size_t slash = out.rfind('/');
-  const std::string_view name = std::string_view(out).substr(slash == std::string::npos ? 0 : slash + 1);
-  if (name.size() > 4 && EqualNoCase(name.substr(name.size() - 4), ".blp")) out.resize(out.size() - 4);
   return out;
+}
+
+std::optional<std::string> ExportBaseName(std::string_view path, std::string* why) {
+  std::optional<std::string> out = ExportRelativePath(path, why);
+  if (!out) return out;
+  const std::size_t slash = out->rfind('/');
+  const std::string_view name = std::string_view(*out).substr(slash == std::string::npos ? 0 : slash + 1);
+  if (name.size() > 4 && EqualNoCase(name.substr(name.size() - 4), ".blp")) out->resize(out->size() - 4);
+  return out;
+}
+
+const char* ExportFormatName(TExportFormat format) {
+  switch (format) {
+    case TExportFormat::kDds: return "dds";
+    case TExportFormat::kRaw: return "raw";
+    case TExportFormat::kPng: break;
+  }
+  return "png";
+}
+
+std::optional<TExportFormat> ExportFormatFromName(std::string_view name) {
+  for (const TExportFormat f : {TExportFormat::kPng, TExportFormat::kDds, TExportFormat::kRaw}) {
+    if (name == ExportFormatName(f)) return f;
+  }
+  return std::nullopt;
+}
+
+std::string ExportSummaryLine(const TExportSummary& summary) {
+  return std::to_string(summary.outputs) + " files written, " + std::to_string(summary.failed) + " failed, " +
+         std::to_string(summary.skipped) + " skipped (already there)";
 }
 
 std::string ExportImageName(const std::string& base, std::size_t level) {
@@ -332,7 +423,8 @@ std::string ExportImageName(const std::string& base, std::size_t level) {
 
 bool WritePngFile(const std::string& path, const TRgbaPixels& pixels, std::string& error) {
   try {
-    return WriteFileAtomically(path, EncodePng(pixels.width, pixels.height, pixels.bytes.data()), error);
+    const bool alpha = !EveryAlphaOpaque(pixels.bytes.data(), std::size_t{pixels.width} * pixels.height);
+    return WriteFileAtomically(path, EncodePng(pixels.width, pixels.height, pixels.bytes.data(), alpha), error);
   } catch (const std::bad_alloc&) {
     error = "out of memory";
   } catch (const std::exception& e) {
@@ -356,7 +448,7 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
 
   // Where each item goes, decided before anything is read or written: paths that would leave
   // the output folder and outputs that an item earlier in archive-path order claims are refused.
-  std::vector<std::string> bases(items.size());
+  std::vector<TJob> jobs(items.size());
   std::vector<std::string> refusals(items.size());
   std::vector<TPlannedSource> planned;
   std::vector<std::size_t> plannedItem;
@@ -366,10 +458,19 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
       refusals[i] = "not listed in any archive";
       continue;
     }
-    std::optional<std::string> base = ExportBaseName(*spelling, &refusals[i]);
+    TJob& job = jobs[i];
+    job.path = items[i].path;
+    std::optional<std::string> base = options.format == TExportFormat::kRaw ? ExportRelativePath(*spelling, &refusals[i])
+                                                                            : ExportBaseName(*spelling, &refusals[i]);
     if (!base) continue;
-    bases[i] = std::move(*base);
-    planned.push_back({items[i].path, ExportImageName(bases[i], 0), options.mips ? bases[i] : std::string()});
+    job.base = std::move(*base);
+    if (!items[i].outName.empty()) {
+      std::optional<std::string> exact = ExportRelativePath(items[i].outName, &refusals[i]);
+      if (!exact) continue;
+      job.exact = std::move(*exact);
+    }
+    const bool levelNames = options.format == TExportFormat::kPng && options.mips && job.exact.empty();
+    planned.push_back({items[i].path, OutputFile(job, options.format, 0), levelNames ? job.base : std::string()});
     plannedItem.push_back(i);
   }
   const std::vector<std::string> clashes = FindOutputClashes(
@@ -390,7 +491,8 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
         ++summary.failed;
         events.Failed(r.path, r.reason);
       }
-      summary.images += r.images;
+      summary.outputs += r.outputs;
+      summary.skipped += r.skipped;
       summary.bytesWritten += r.bytesWritten;
     }
   };
@@ -412,12 +514,23 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     }
     current = item.path;
     events.Progress(done, items.size(), current);
-    TJob job;
-    job.base = bases[i];
+    TJob job = std::move(jobs[i]);
+    if (!options.overwrite && OneOutputFile(job, options)) {
+      // Its one file is there already: nothing to read.
+      const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
+      std::string ignored;
+      const TFd dir = out->OpenFolder(folder, ignored, false);
+      if (dir.valid() && EntryExists(dir.get(), name)) {
+        ++done;
+        ++summary.written;
+        ++summary.skipped;
+        continue;
+      }
+    }
     std::string reason;
     bool read = false;
     try {
-      read = ReadItem(item, job, reason);
+      read = ReadItem(item, options.format == TExportFormat::kRaw, job, reason);
     } catch (const std::bad_alloc&) {
       reason = "out of memory";
     }

@@ -103,7 +103,7 @@ std::string TExportFolder::Shown(std::string_view rel) const {
   return (path_.back() == '/' ? path_ : path_ + "/") + std::string(rel);
 }
 
-TFd TExportFolder::OpenFolder(std::string_view rel, std::string& error) const {
+TFd TExportFolder::OpenFolder(std::string_view rel, std::string& error, bool create) const {
   TFd current(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
   if (!current.valid()) {
     error = "cannot open folder " + path_ + ": " + Reason(errno);
@@ -121,6 +121,10 @@ TFd TExportFolder::OpenFolder(std::string_view rel, std::string& error) const {
     }
     constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int next = ::openat(current.get(), part.c_str(), kFlags);
+    if (next < 0 && errno == ENOENT && !create) {
+      error = "no folder " + shown;
+      return {};
+    }
     if (next < 0 && errno == ENOENT) {
       // Another worker may create it meanwhile: EEXIST is as good.
       if (::mkdirat(current.get(), part.c_str(), 0755) != 0 && errno != EEXIST) {

@@ -31,10 +31,10 @@ public:
   int Fd() const { return fd_.get(); }
 
   // The folder `rel` below the root ('/'-separated components, none of them empty, "." or
-  // ".."; "" is the root itself), created as needed. A component that is a symbolic link, or
-  // anything but a folder, is refused with a message naming it. An O_PATH descriptor: good for
-  // the *at calls below, nothing else.
-  TFd OpenFolder(std::string_view rel, std::string& error) const;
+  // ".."; "" is the root itself), created as needed when `create`. A component that is a
+  // symbolic link, or anything but a folder, is refused with a message naming it. An O_PATH
+  // descriptor: good for the *at calls below, nothing else.
+  TFd OpenFolder(std::string_view rel, std::string& error, bool create = true) const;
 
   // Root path joined with `rel`, for messages.
   std::string Shown(std::string_view rel) const;

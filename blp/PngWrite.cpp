@@ -19,7 +19,6 @@ namespace velmora::blp {
 namespace {
 
 constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr std::size_t kBytesPerPixel = 4;
 constexpr std::size_t kMaxIdatBytes = std::size_t{1} << 20;
 constexpr std::uint32_t kMaxDimension = 0x7FFFFFFF;  // PNG's limit for width and height
 
@@ -50,12 +49,13 @@ std::uint8_t Paeth(int a, int b, int c) {
 }
 
 // Filters `row` against `prior` (zeros for the first row) with filter type `type` into out[1..].
-// a is the byte one pixel to the left, b the one above, c the one above a; a and c are 0 in the
-// first pixel. One loop per type, so each can be vectorised.
-void FilterRow(int type, const std::uint8_t* row, const std::uint8_t* prior, std::size_t n, std::uint8_t* out) {
+// a is the byte one pixel (`pixelBytes`) to the left, b the one above, c the one above a; a and c
+// are 0 in the first pixel. One loop per type, so each can be vectorised.
+void FilterRow(int type, const std::uint8_t* row, const std::uint8_t* prior, std::size_t n, std::size_t pixelBytes,
+               std::uint8_t* out) {
   out[0] = static_cast<std::uint8_t>(type);
   std::uint8_t* f = out + 1;
-  const std::size_t bpp = std::min(kBytesPerPixel, n);
+  const std::size_t bpp = std::min(pixelBytes, n);
   switch (type) {
     case 0:  // None
       std::memcpy(f, row, n);
@@ -119,24 +119,38 @@ private:
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::uint8_t* rgba) {
+std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::uint8_t* rgba, bool alpha) {
   if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) {
     throw std::invalid_argument("PNG cannot hold an image of " + std::to_string(width) + " x " + std::to_string(height));
   }
-  const std::size_t rowBytes = std::size_t{width} * kBytesPerPixel;
+  const std::size_t pixelBytes = alpha ? 4 : 3;
+  const std::size_t inRowBytes = std::size_t{width} * 4;
+  const std::size_t rowBytes = std::size_t{width} * pixelBytes;
 
   TDeflater z;
+  // Without alpha each row is first packed to R, G, B; the previous packed row is kept for Up,
+  // Average and Paeth.
+  std::array<std::vector<std::uint8_t>, 2> packed;
+  if (!alpha) {
+    for (auto& p : packed) p.assign(rowBytes, 0);
+  }
   std::vector<std::uint8_t> zeros(rowBytes, 0);
   std::array<std::vector<std::uint8_t>, 5> candidates;
   for (auto& c : candidates) c.resize(rowBytes + 1);
   for (std::uint32_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = rgba + y * rowBytes;
-    const std::uint8_t* prior = y > 0 ? row - rowBytes : zeros.data();
+    const std::uint8_t* row = rgba + y * inRowBytes;
+    const std::uint8_t* prior = y > 0 ? row - inRowBytes : zeros.data();
+    if (!alpha) {
+      std::vector<std::uint8_t>& now = packed[y & 1];
+      for (std::size_t x = 0; x < width; ++x) std::memcpy(now.data() + 3 * x, row + 4 * x, 3);
+      row = now.data();
+      prior = y > 0 ? packed[(y + 1) & 1].data() : zeros.data();
+    }
     int best = 0;
     std::uint64_t bestCost = UINT64_MAX;
     for (int type = 0; type < 5; ++type) {
       auto& c = candidates[static_cast<std::size_t>(type)];
-      FilterRow(type, row, prior, rowBytes, c.data());
+      FilterRow(type, row, prior, rowBytes, pixelBytes, c.data());
       const std::uint64_t cost = Cost(c.data() + 1, rowBytes);
       if (cost < bestCost) {
         bestCost = cost;
@@ -152,13 +166,21 @@ std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, c
   std::vector<std::uint8_t> ihdr;
   PutBe32(ihdr, width);
   PutBe32(ihdr, height);
-  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});  // depth 8, RGBA, deflate, adaptive filters, no interlace
+  // depth 8, colour type 6 (RGBA) or 2 (RGB), deflate, adaptive filters, no interlace
+  ihdr.insert(ihdr.end(), {8, static_cast<std::uint8_t>(alpha ? 6 : 2), 0, 0, 0});
   PutChunk(png, "IHDR", ihdr.data(), ihdr.size());
   for (std::size_t at = 0; at < z.out.size(); at += kMaxIdatBytes) {
     PutChunk(png, "IDAT", z.out.data() + at, std::min(kMaxIdatBytes, z.out.size() - at));
   }
   PutChunk(png, "IEND", nullptr, 0);
   return png;
+}
+
+bool EveryAlphaOpaque(const std::uint8_t* rgba, std::size_t pixels) {
+  for (std::size_t i = 0; i < pixels; ++i) {
+    if (rgba[4 * i + 3] != 255) return false;
+  }
+  return true;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {

@@ -1,11 +1,13 @@
-// The PNG export on the demo install: every BLP file of its archives, level 0 alone and with all
-// mip levels, with one decoding thread and with one per core. Prints files and MB per second (MB
-// of BLP files read, and of PNG files written).
+// The export on the demo install: every BLP file of its archives as PNG (level 0 alone and with
+// all mip levels, with one converting thread and with one per core), as DDS and as raw files;
+// then the DXT textures alone in each format, the ones for which DDS and raw decode nothing, with
+// how many times faster than PNG they run. Prints files and MB per second (MB of BLP files read,
+// and of files written).
 //
 // Usage: export_bench [DEMO_DIR [OUT_DIR]]
-// Without DEMO_DIR the demo generator writes a fresh demo into a scratch folder first. The PNG
-// files go below OUT_DIR (default: that scratch folder); on ext4 creating thousands of small
-// files costs more than decoding them, so /dev/shm shows what the export itself costs.
+// Without DEMO_DIR the demo generator writes a fresh demo into a scratch folder first. The files
+// go below OUT_DIR (default: that scratch folder); on ext4 creating thousands of small files
+// costs more than decoding them, so /dev/shm shows what the export itself costs.
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -84,8 +86,8 @@ int main(int argc, char** argv) {
   }
   std::printf("export: %zu archives, %zu BLP files, %u processors\n", MpqList->Count(), items.size(),
               std::thread::hardware_concurrency());
-  std::printf("%-22s %9s %9s %10s %12s %12s %9s\n", "run", "wall ms", "cpu ms", "files/s", "read MB/s", "PNG MB/s",
-              "images");
+  std::printf("%-26s %9s %9s %10s %12s %12s %9s\n", "run", "wall ms", "cpu ms", "files/s", "read MB/s", "write MB/s",
+              "files");
   // The reading alone, which one thread does whatever the number of workers: the export's floor.
   {
     const double c0 = CpuMs();
@@ -99,37 +101,61 @@ int main(int argc, char** argv) {
       if (file->GetDataByOffset(0, static_cast<std::uint32_t>(buffer.size()), buffer.data())) bytes += buffer.size();
     }
     const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-    std::printf("%-22s %9.0f %9.0f %10.0f %12.1f\n", "reading alone", wall, CpuMs() - c0,
+    std::printf("%-26s %9.0f %9.0f %10.0f %12.1f\n", "reading alone", wall, CpuMs() - c0,
                 static_cast<double>(items.size()) / wall * 1e3, static_cast<double>(bytes) / 1048576.0 / wall * 1e3);
   }
+  // The DXT textures: byte 8 of a BLP2 header is the encoding, 2 for DXT blocks.
+  std::vector<blp::TExportItem> dxt;
+  for (const blp::TExportItem& item : items) {
+    const auto file = TZanthObject::OpenFileHandler(item.path);
+    unsigned char header[12] = {};
+    if (file && file->GetHeader(header, sizeof header) && header[8] == 2) dxt.push_back(item);
+  }
+
   // Each run writes into a folder of its own, removed only at the end: file systems make new
   // files slowly among many just deleted (ext4 scans for recently freed inodes), which a user's
   // export does not meet.
   const fs::path outRoot = argc > 2 ? fs::path(argv[2]) : scratch;
   std::vector<fs::path> outs;
   int run = 0;
+  // Runs one export and prints its row; returns its wall time in ms.
+  auto measure = [&](const std::string& name, const std::vector<blp::TExportItem>& what, blp::TExportFormat format,
+                     bool mips, unsigned workers) {
+    const fs::path out = outRoot / ("velmora-export-bench-" + std::to_string(::getpid()) + "-" + std::to_string(run++));
+    outs.push_back(out);
+    blp::TExportOptions options;
+    options.outDir = out.string();
+    options.format = format;
+    options.mips = mips;
+    options.workers = workers;
+    TCount events;
+    const double c0 = CpuMs();
+    const auto t0 = Clock::now();
+    const blp::TExportSummary s = blp::ExportBlpFiles(what, options, events);
+    const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    const double cpu = CpuMs() - c0;
+    std::printf("%-26s %9.0f %9.0f %10.0f %12.1f %12.1f %9zu\n", name.c_str(), wall, cpu,
+                static_cast<double>(s.written + s.failed) / wall * 1e3,
+                static_cast<double>(s.bytesRead) / 1048576.0 / wall * 1e3,
+                static_cast<double>(s.bytesWritten) / 1048576.0 / wall * 1e3, s.outputs);
+    return wall;
+  };
   for (const bool mips : {false, true}) {
     for (const unsigned workers : {1u, 0u}) {
-      const fs::path out = outRoot / ("velmora-export-bench-" + std::to_string(::getpid()) + "-" + std::to_string(run++));
-      outs.push_back(out);
-      blp::TExportOptions options;
-      options.outDir = out.string();
-      options.mips = mips;
-      options.workers = workers;
-      TCount events;
-      const double c0 = CpuMs();
-      const auto t0 = Clock::now();
-      const blp::TExportSummary s = blp::ExportBlpFiles(items, options, events);
-      const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-      const double cpu = CpuMs() - c0;
-      const std::string name = std::string(mips ? "all levels" : "level 0") + ", " +
-                               (workers == 1 ? "1 worker" : "1 per core");
-      std::printf("%-22s %9.0f %9.0f %10.0f %12.1f %12.1f %9zu\n", name.c_str(), wall, cpu,
-                  static_cast<double>(s.written + s.failed) / wall * 1e3,
-                  static_cast<double>(s.bytesRead) / 1048576.0 / wall * 1e3,
-                  static_cast<double>(s.bytesWritten) / 1048576.0 / wall * 1e3, s.images);
+      measure(std::string(mips ? "PNG all levels" : "PNG level 0") + ", " + (workers == 1 ? "1 worker" : "1 per core"),
+              items, blp::TExportFormat::kPng, mips, workers);
     }
   }
+  measure("DDS, 1 per core", items, blp::TExportFormat::kDds, false, 0);
+  measure("raw, 1 per core", items, blp::TExportFormat::kRaw, false, 0);
+
+  std::printf("\nDXT textures alone: %zu files\n", dxt.size());
+  const double png0 = measure("DXT: PNG level 0", dxt, blp::TExportFormat::kPng, false, 0);
+  const double pngAll = measure("DXT: PNG all levels", dxt, blp::TExportFormat::kPng, true, 0);
+  const double dds = measure("DXT: DDS", dxt, blp::TExportFormat::kDds, false, 0);
+  const double raw = measure("DXT: raw", dxt, blp::TExportFormat::kRaw, false, 0);
+  std::printf("DXT: DDS %.1fx and raw %.1fx as fast as PNG level 0; %.1fx and %.1fx as PNG with all levels\n",
+              png0 / dds, png0 / raw, pngAll / dds, pngAll / raw);
   FreeArchiveIndex();
   for (const fs::path& out : outs) fs::remove_all(out);
   fs::remove_all(scratch);

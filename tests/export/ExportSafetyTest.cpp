@@ -7,58 +7,18 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
-#include <sstream>
 
+#include "ArchiveWorld.h"
 #include "BlpReference.h"
-#include "archive/Zanth.h"
-#include "blp/BlpExport.h"
 #include "support/BlpWriter.h"
 #include "support/ImageCompare.h"
-#include "support/MpqWriter.h"
-#include "support/TestData.h"
 
 namespace fs = std::filesystem;
 
 namespace velmora::test {
 namespace {
-
-class TKeepFailures : public blp::TExportEvents {
-public:
-  void Failed(const std::string& path, const std::string& reason) override { failures[path] = reason; }
-  std::map<std::string, std::string> failures;
-};
-
-// Archives opened into the file index, in the order given; every listed path becomes an item.
-class TArchives {
-public:
-  explicit TArchives(const std::vector<std::vector<MpqMember>>& archives) {
-    CreateArchiveIndex();
-    for (std::size_t i = 0; i < archives.size(); ++i) {
-      const fs::path file = dir.path() / ("a" + std::to_string(i) + ".MPQ");
-      WriteMpq(file, archives[i], ListFileOf(archives[i]));
-      TArchiveHandle h;
-      EXPECT_TRUE(OpenMpqArchive(file.string(), h)) << file;
-      MpqList->Append(std::move(h));
-    }
-    for (MpqHandle h : *MpqList) {
-      LoadListFile(h, [this](std::string_view p) { items.push_back({std::string(p), {}}); });
-    }
-  }
-  ~TArchives() { FreeArchiveIndex(); }
-  TArchives(const TArchives&) = delete;
-  TArchives& operator=(const TArchives&) = delete;
-
-  TempDir dir;
-  std::vector<blp::TExportItem> items;
-};
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Every entry below `root` with its kind and, for files, contents: what must not change.
 std::map<std::string, std::string> Snapshot(const fs::path& root) {
@@ -77,50 +37,49 @@ RgbaImage Level(const BlpFile& f, std::size_t level) {
 
 TEST(ExportSafety, links_planted_in_the_output_folder_lead_nowhere_outside_it) {
   const BlpFile texture = RandomBlp(1, 8, 8, 8, 4, 0, 11);
+  enum class TOutcome { kWritten, kSkipped, kFailed };  // of Tex\Sub\a.blp, at out/Tex/Sub/a.png
   struct Row {
     const char* name;
     std::function<void(const fs::path& out, const fs::path& outside)> plant;
-    bool written;               // the texture still arrives at out/Tex/Sub/a.png
-    const char* failure;        // part of the reason given for Tex\Sub\a.blp ("" for none)
+    bool overwrite;
+    TOutcome outcome;
+    const char* failure;  // part of the reason given for a failure
+  };
+  auto linkAtFinalName = [](const char* target) {
+    return [target](const fs::path& out, const fs::path& outside) {
+      fs::create_directories(out / "Tex/Sub");
+      fs::create_symlink(outside / target, out / "Tex/Sub/a.png");
+    };
+  };
+  auto linkAtFolder = [](const char* at) {
+    return [at](const fs::path& out, const fs::path& outside) {
+      fs::create_directories((out / at).parent_path());
+      fs::create_directory_symlink(outside / "folder", out / at);
+    };
   };
   const Row rows[] = {
-      {"link_at_the_final_name_to_a_file_outside",
-       [](const fs::path& out, const fs::path& outside) {
-         fs::create_directories(out / "Tex/Sub");
-         fs::create_symlink(outside / "victim.txt", out / "Tex/Sub/a.png");
-       },
-       true, ""},
-      {"link_at_the_final_name_to_a_new_file_outside",
-       [](const fs::path& out, const fs::path& outside) {
-         fs::create_directories(out / "Tex/Sub");
-         fs::create_symlink(outside / "created.png", out / "Tex/Sub/a.png");
-       },
-       true, ""},
+      {"link_at_the_final_name_to_a_file_outside_is_replaced", linkAtFinalName("victim.txt"), true, TOutcome::kWritten, ""},
+      {"link_at_the_final_name_to_a_new_file_outside_is_replaced", linkAtFinalName("created.png"), true,
+       TOutcome::kWritten, ""},
+      {"link_at_the_final_name_is_left_alone_without_overwrite", linkAtFinalName("created.png"), false,
+       TOutcome::kSkipped, ""},
       {"link_at_the_old_temporary_name",
        [](const fs::path& out, const fs::path& outside) {
          fs::create_directories(out / "Tex/Sub");
          fs::create_symlink(outside / "victim.txt", out / "Tex/Sub/a.png.partial");
          fs::create_symlink(outside / "created.png", out / "Tex/Sub/.a.png.partial");
        },
-       true, ""},
-      {"link_at_a_folder",
-       [](const fs::path& out, const fs::path& outside) {
-         fs::create_directories(out);
-         fs::create_directory_symlink(outside / "folder", out / "Tex");
-       },
-       false, "a symbolic link inside the output folder, not followed"},
-      {"link_at_a_deeper_folder",
-       [](const fs::path& out, const fs::path& outside) {
-         fs::create_directories(out / "Tex");
-         fs::create_directory_symlink(outside / "folder", out / "Tex/Sub");
-       },
-       false, "Tex/Sub: a symbolic link inside the output folder, not followed"},
+       false, TOutcome::kWritten, ""},
+      {"link_at_a_folder", linkAtFolder("Tex"), true, TOutcome::kFailed,
+       "Tex: a symbolic link inside the output folder, not followed"},
+      {"link_at_a_deeper_folder", linkAtFolder("Tex/Sub"), false, TOutcome::kFailed,
+       "Tex/Sub: a symbolic link inside the output folder, not followed"},
       {"link_to_the_output_folder_itself_below_it",
        [](const fs::path& out, const fs::path&) {
          fs::create_directories(out);
          fs::create_directory_symlink(out, out / "Tex");
        },
-       false, "a symbolic link inside the output folder, not followed"},
+       true, TOutcome::kFailed, "Tex: a symbolic link inside the output folder, not followed"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -134,18 +93,26 @@ TEST(ExportSafety, links_planted_in_the_output_folder_lead_nowhere_outside_it) {
     TKeepFailures events;
     blp::TExportOptions options;
     options.outDir = out.string();
-    options.overwrite = true;
+    options.overwrite = row.overwrite;
     const blp::TExportSummary summary = blp::ExportBlpFiles(world.items, options, events);
 
     EXPECT_EQ(Snapshot(outside), before) << "something outside the output folder changed";
-    if (row.written) {
-      EXPECT_EQ(summary.failed, 0u) << events.failures.begin()->second;
-      EXPECT_FALSE(fs::is_symlink(out / "Tex/Sub/a.png"));
-      EXPECT_TRUE(PixelsMatch(Level(texture, 0), LoadPng(out / "Tex/Sub/a.png")));
-    } else {
-      EXPECT_EQ(summary.failed, 1u);
-      EXPECT_NE(events.failures["Tex\\Sub\\a.blp"].find(row.failure), std::string::npos)
-          << events.failures["Tex\\Sub\\a.blp"];
+    switch (row.outcome) {
+      case TOutcome::kWritten:
+        EXPECT_EQ(summary.outputs, 1u) << (events.failures.empty() ? "" : events.failures.begin()->second);
+        EXPECT_FALSE(fs::is_symlink(out / "Tex/Sub/a.png"));
+        EXPECT_TRUE(PixelsMatch(Level(texture, 0), LoadPng(out / "Tex/Sub/a.png")));
+        break;
+      case TOutcome::kSkipped:
+        EXPECT_EQ(summary.skipped, 1u);
+        EXPECT_EQ(summary.outputs, 0u);
+        EXPECT_TRUE(fs::is_symlink(out / "Tex/Sub/a.png"));
+        break;
+      case TOutcome::kFailed:
+        EXPECT_EQ(summary.failed, 1u);
+        EXPECT_NE(events.failures["Tex\\Sub\\a.blp"].find(row.failure), std::string::npos)
+            << events.failures["Tex\\Sub\\a.blp"];
+        break;
     }
     for (const auto& e : fs::recursive_directory_iterator(out)) {
       if (!e.is_symlink()) EXPECT_EQ(e.path().string().find(".partial"), std::string::npos) << "left behind: " << e.path();

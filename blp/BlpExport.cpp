@@ -113,8 +113,27 @@ bool ReadLevels(TBlpSource& source, std::uint64_t fileBytes, const TExportOption
   return true;
 }
 
+// The folder a thread wrote into last: files come in listfile order, so the next one is mostly
+// in the same folder, and the walk from the root (an openat per component) is saved.
+class TLastFolder {
+public:
+  // The folder `rel` below `out`, opened (and, with `create`, made) as TExportFolder::OpenFolder
+  // does; -1 with the reason in `error`.
+  int Get(const TExportFolder& out, const std::string& rel, bool create, std::string& error) {
+    if (!fd_.valid() || rel != rel_) {
+      fd_ = out.OpenFolder(rel, error, create);
+      rel_ = rel;
+    }
+    return fd_.get();
+  }
+
+private:
+  std::string rel_;
+  TFd fd_;
+};
+
 // One file's bytes to its output files.
-TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out) {
+TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out, TLastFolder& folders) {
   TResult r;
   r.path = job.path;
   try {
@@ -129,12 +148,12 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
       if (options.format == TExportFormat::kPng) count = levels.levels.size();
     }
     const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
-    const TFd dir = out.OpenFolder(folder, r.reason);
-    if (!dir.valid()) return r;
+    const int dir = folders.Get(out, folder, true, r.reason);
+    if (dir < 0) return r;
     for (std::size_t i = 0; i < count; ++i) {
       const std::string file = SplitFolder(OutputFile(job, options.format, i)).second;
       // A file already there is not made again; the rename below settles a race for the name.
-      if (!options.overwrite && EntryExists(dir.get(), file)) {
+      if (!options.overwrite && EntryExists(dir, file)) {
         ++r.skipped;
         continue;
       }
@@ -158,7 +177,7 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
           break;
         }
       }
-      switch (WriteFileAt(dir.get(), file, bytes, options.overwrite, out.Shown(OutputFile(job, options.format, i)),
+      switch (WriteFileAt(dir, file, bytes, options.overwrite, out.Shown(OutputFile(job, options.format, i)),
                           r.reason)) {
         case TWriteOutcome::kFailed: return r;
         case TWriteOutcome::kSkipped: ++r.skipped; break;
@@ -241,6 +260,7 @@ private:
   static constexpr std::size_t kMaxQueuedBytes = std::size_t{256} << 20;
 
   void Work() {
+    TLastFolder folders;
     for (;;) {
       TJob job;
       {
@@ -252,7 +272,7 @@ private:
         queuedBytes_ -= job.bytes.size();
         changed_.notify_all();
       }
-      TResult r = Convert(job, options_, out_);
+      TResult r = Convert(job, options_, out_, folders);
       std::lock_guard lock(m_);
       results_.push_back(std::move(r));
       --pending_;
@@ -505,6 +525,7 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!refusals[i].empty()) fail(items[i].path, refusals[i]);
   }
+  TLastFolder checked;  // where the reading thread last looked for a file already there
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!refusals[i].empty()) continue;
     const TExportItem& item = items[i];
@@ -519,8 +540,8 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
       // Its one file is there already: nothing to read.
       const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
       std::string ignored;
-      const TFd dir = out->OpenFolder(folder, ignored, false);
-      if (dir.valid() && EntryExists(dir.get(), name)) {
+      const int dir = checked.Get(*out, folder, false, ignored);
+      if (dir >= 0 && EntryExists(dir, name)) {
         ++done;
         ++summary.written;
         ++summary.skipped;

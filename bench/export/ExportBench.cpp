@@ -2,7 +2,7 @@
 // all mip levels, with one converting thread and with one per core), as DDS and as raw files;
 // then the DXT textures alone in each format, the ones for which DDS and raw decode nothing, with
 // how many times faster than PNG they run. Prints files and MB per second (MB of BLP files read,
-// and of files written).
+// and of files written). Last the same comparison on DXT textures of the sizes games use.
 //
 // Usage: export_bench [DEMO_DIR [OUT_DIR]]
 // Without DEMO_DIR the demo generator writes a fresh demo into a scratch folder first. The files
@@ -27,6 +27,7 @@
 #include "blp/BlpExport.h"
 #include "host/MpqToLoad.h"
 #include "bench/BenchProcess.h"
+#include "support/MpqWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -150,12 +151,62 @@ int main(int argc, char** argv) {
   measure("raw, 1 per core", items, blp::TExportFormat::kRaw, false, 0);
 
   std::printf("\nDXT textures alone: %zu files\n", dxt.size());
-  const double png0 = measure("DXT: PNG level 0", dxt, blp::TExportFormat::kPng, false, 0);
-  const double pngAll = measure("DXT: PNG all levels", dxt, blp::TExportFormat::kPng, true, 0);
-  const double dds = measure("DXT: DDS", dxt, blp::TExportFormat::kDds, false, 0);
-  const double raw = measure("DXT: raw", dxt, blp::TExportFormat::kRaw, false, 0);
-  std::printf("DXT: DDS %.1fx and raw %.1fx as fast as PNG level 0; %.1fx and %.1fx as PNG with all levels\n",
-              png0 / dds, png0 / raw, pngAll / dds, pngAll / raw);
+  auto compare = [&](const std::string& prefix, const std::vector<blp::TExportItem>& what) {
+    const double png0 = measure(prefix + "PNG level 0", what, blp::TExportFormat::kPng, false, 0);
+    const double pngAll = measure(prefix + "PNG all levels", what, blp::TExportFormat::kPng, true, 0);
+    const double dds = measure(prefix + "DDS", what, blp::TExportFormat::kDds, false, 0);
+    const double raw = measure(prefix + "raw", what, blp::TExportFormat::kRaw, false, 0);
+    std::printf("%sDDS %.1fx and raw %.1fx as fast as PNG level 0; %.1fx and %.1fx as PNG with all levels\n",
+                prefix.c_str(), png0 / dds, png0 / raw, pngAll / dds, pngAll / raw);
+  };
+  compare("DXT: ", dxt);
+
+  // The demo's DXT textures are mostly a few hundred bytes, where reading a file from the archive
+  // reader costs as much as anything else. Game textures are tens to hundreds of KB: the real
+  // DXT samples of ../shared/realdata (or $VELMORA_REALDATA) and the demo's DXT textures of 16 KB
+  // to 1 MB, copied into one archive until it holds kSizedFiles files.
+  std::vector<std::string> sized;
+  const char* realEnv = std::getenv("VELMORA_REALDATA");
+  const fs::path real = fs::path(realEnv ? realEnv : VELMORA_REALDATA_DIR) / "blp";
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(real, ec)) {
+    if (e.path().extension() != ".blp") continue;
+    std::ifstream file(e.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    if (bytes.size() > 148 && bytes.compare(0, 4, "BLP2") == 0 && bytes[8] == 2) sized.push_back(std::move(bytes));
+  }
+  const std::size_t realCount = sized.size();
+  for (const blp::TExportItem& item : dxt) {
+    const auto file = TZanthObject::OpenFileHandler(item.path);
+    if (!file || file->GetSize() < 16384 || file->GetSize() > 1048576) continue;
+    std::string bytes(static_cast<std::size_t>(file->GetSize()), '\0');
+    if (file->GetDataByOffset(0, static_cast<std::uint32_t>(bytes.size()), bytes.data())) sized.push_back(std::move(bytes));
+  }
+  FreeArchiveIndex();
+  if (sized.empty()) {
+    std::printf("\nno DXT texture of 16 KB to 1 MB\n");
+  } else {
+    constexpr std::size_t kSizedFiles = 400;
+    std::vector<test::MpqMember> members;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < kSizedFiles; ++i) {
+      members.push_back({"Sized\\t" + std::to_string(i) + ".blp", sized[i % sized.size()]});
+      bytes += members.back().data.size();
+    }
+    fs::create_directories(scratch);
+    const fs::path archive = scratch / "sized.MPQ";
+    test::WriteMpq(archive, members, test::ListFileOf(members));
+    CreateArchiveIndex();
+    TArchiveHandle h;
+    if (OpenMpqArchive(archive.string(), h)) MpqList->Append(std::move(h));
+    std::vector<blp::TExportItem> sizedItems;
+    for (MpqHandle m : *MpqList) {
+      LoadListFile(m, [&sizedItems](std::string_view p) { sizedItems.push_back({std::string(p), {}, {}}); });
+    }
+    std::printf("\nDXT textures of game size: %zu files, %.1f MB, copies of %zu real samples and %zu demo textures\n",
+                sizedItems.size(), static_cast<double>(bytes) / 1048576.0, realCount, sized.size() - realCount);
+    compare("sized DXT: ", sizedItems);
+  }
   FreeArchiveIndex();
   for (const fs::path& out : outs) fs::remove_all(out);
   fs::remove_all(scratch);

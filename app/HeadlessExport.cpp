@@ -59,7 +59,6 @@ public:
     if (shown_) std::fputs("\r\033[K", stderr);
     shown_ = false;
   }
-  bool Terminal() const { return terminal_; }
 
 private:
   bool terminal_;
@@ -150,8 +149,7 @@ int RunHeadlessExport(const TCommandLine& cmd) {
   events.ClearLine();
   // After the progress line on a terminal; without one, the only line besides the failures, so
   // that a script's log has the count.
-  std::fprintf(stderr, "%s in %s%s\n", blp::ExportSummaryLine(summary).c_str(), EscapeName(cmd.outDir).c_str(),
-               summary.cancelled ? " (cancelled)" : "");
+  std::fprintf(stderr, "%s in %s\n", blp::ExportSummaryLine(summary).c_str(), EscapeName(cmd.outDir).c_str());
   return summary.failed == 0 ? 0 : 1;
 }
 

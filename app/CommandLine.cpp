@@ -20,9 +20,10 @@ constexpr const char* kProgram = "VelmoraGL";
 
 const char* const kHelp =
     "Usage: VelmoraGL [--game DIR] [--list FILE] [FILE.mpq|FILE.blp...]\n"
-    "  or:  VelmoraGL [--game DIR] [--list FILE] [FILE...] --export PATTERN... --out DIR [--mips]\n"
+    "  or:  VelmoraGL [--game DIR] [--list FILE] [FILE...] --export PATTERN... --out DIR\n"
+    "                 [--format png|dds|raw] [--mips] [--overwrite]\n"
     "Show the BLP2 textures inside the MPQ archives of a World of Warcraft installation, or\n"
-    "write them as PNG images without a window.\n"
+    "write them as PNG images, DDS files or the files themselves without a window.\n"
     "\n"
     "  --game DIR           use DIR as the game's installation directory instead of the\n"
     "                       one the registry (the Wine prefix's system.reg) names\n"
@@ -31,17 +32,23 @@ const char* const kHelp =
     "                       (FILE.w3x, FILE.w3m) are archives too\n"
     "  FILE.blp...          show these texture files from the disk, each under a folder\n"
     "                       named after its directory\n"
-    "  --export PATTERN...  write every BLP file whose path matches a PATTERN as PNG and\n"
-    "                       exit: '*' matches any characters, '\\' included, '?' one\n"
-    "                       character, letters in either case; no display is needed\n"
-    "  --out DIR            the folder the PNG files go to, as NAME.png below it\n"
-    "  --mips               also write each mip level N >= 1 as NAME.mipN.png\n"
+    "  --export PATTERN...  write every BLP file whose path matches a PATTERN and exit:\n"
+    "                       '*' matches any characters, '\\' included, '?' one character,\n"
+    "                       letters in either case, '/' means '\\'; no display is needed\n"
+    "  --out DIR            the folder the files go to, each at its path in the archives\n"
+    "  --format FORMAT      png (the default): NAME.png, RGB when the texture has no alpha;\n"
+    "                       dds: NAME.dds with every mip level, DXT blocks as stored;\n"
+    "                       raw: the file as the archive holds it, for every file a\n"
+    "                       PATTERN matches, not only BLP files\n"
+    "  --mips               with png, also write each mip level N >= 1 as NAME.mipN.png\n"
+    "  --overwrite          replace files already there (else they are skipped)\n"
     "  -h, --help           print this help and exit\n"
     "  -v, --version        print the version and exit\n"
     "\n"
     "Without --list and without ./mpqToLoad.txt, the archives of the game folder load in the\n"
-    "client's own order. Exit status: 0 success, 1 when a file could not be exported or\n"
-    "nothing could be loaded, 2 for a usage error.\n"
+    "client's own order. The export ends with the line \"N files written, M failed, K skipped\n"
+    "(already there)\" on stderr. Exit status: 0 success, 1 when a file could not be exported\n"
+    "or nothing could be loaded, 2 for a usage error.\n"
     "\n"
     "Example: VelmoraGL --game ~/Games/WoW --export 'Interface\\Icons\\*' --out icons\n";
 
@@ -118,7 +125,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   const QCommandLineOption list("list", "list", "FILE");
   const QCommandLineOption out("out", "out", "DIR");
   const QCommandLineOption mips("mips", "mips");
-  for (const auto* o : {&help, &version, &game, &list, &out, &mips}) parser.addOption(*o);
+  const QCommandLineOption format("format", "format", "FORMAT");
+  const QCommandLineOption overwrite("overwrite", "overwrite");
+  for (const auto* o : {&help, &version, &game, &list, &out, &mips, &format, &overwrite}) parser.addOption(*o);
   for (const char* name : kQtValueOptions) {
     QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -160,7 +169,9 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   }
 
   if (!exportSeen) {
-    if (parser.isSet(out) || parser.isSet(mips)) return UsageError("--out and --mips go with --export");
+    if (parser.isSet(out) || parser.isSet(mips) || parser.isSet(format) || parser.isSet(overwrite)) {
+      return UsageError("--out, --format, --mips and --overwrite go with --export");
+    }
     return c;
   }
   if (patterns.empty()) return UsageError("--export needs at least one PATTERN");
@@ -169,6 +180,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   c.patterns = std::move(patterns);
   c.outDir = FileName(parser.value(out));
   c.mips = parser.isSet(mips);
+  c.overwrite = parser.isSet(overwrite);
+  if (parser.isSet(format)) {
+    const std::optional<blp::TExportFormat> f = blp::ExportFormatFromName(Utf8(parser.value(format)));
+    if (!f) return UsageError("--format takes png, dds or raw, not '" + Utf8(parser.value(format)) + "'");
+    c.format = *f;
+  }
   return c;
 }
 

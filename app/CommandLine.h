@@ -2,7 +2,8 @@
 // object exists: --help, --version, usage errors and the headless export never need a display.
 //
 //   VelmoraGL [--game DIR] [--list FILE] [FILE.mpq|FILE.blp...]
-//   VelmoraGL [--game DIR] [--list FILE] [FILE...] --export PATTERN... --out DIR [--mips]
+//   VelmoraGL [--game DIR] [--list FILE] [FILE...] --export PATTERN... --out DIR
+//             [--format png|dds|raw] [--mips] [--overwrite]
 //
 // The arguments after --export up to the next option are its patterns. Qt's own window options
 // (-platform, -display, -style, ...) are let through to the application object.
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "blp/BlpExport.h"
 #include "host/LoadPlan.h"
 
 namespace velmora {
@@ -26,14 +28,17 @@ struct TCommandLine {
   TStartupOptions startup;
   std::vector<std::string> patterns;  // --export, as UTF-8
   std::string outDir;                 // --out
+  blp::TExportFormat format = blp::TExportFormat::kPng;  // --format
   bool mips = false;                  // --mips
+  bool overwrite = false;             // --overwrite
 };
 
 // The program's arguments, its name first, decoded as file names are.
 QStringList ProgramArguments(int argc, char** argv);
 
 // Reads the arguments. Files named must exist and end in .mpq or .blp (any case); --list FILE
-// must exist; --export needs patterns and --out, which go only with it.
+// must exist; --export needs patterns and --out, which go only with it, as --format, --mips and
+// --overwrite do.
 TCommandLine ParseCommandLine(const QStringList& arguments);
 
 // The exit status of each action: 0 for help and version, 2 for a usage error.

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "app/CommandLine.h"
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
+#include "base/Escape.h"
 #include "blp/BlpExport.h"
 #include "host/HostPath.h"
 #include "host/LoadPlan.h"
@@ -25,6 +27,13 @@ constexpr const char* kProgram = "VelmoraGL";
 
 bool IsBlpPath(std::string_view path) { return EqualNoCase(ExtensionPart(path), ".blp"); }
 
+// The first `bytes` bytes of `s`, less a UTF-8 sequence that would be cut.
+std::string CutUtf8(const std::string& s, std::size_t bytes) {
+  std::size_t n = std::min(bytes, s.size());
+  while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  return s.substr(0, n);
+}
+
 // Messages on stderr; on a terminal, a progress line that each message first clears.
 class TTerminalEvents : public blp::TExportEvents {
 public:
@@ -36,20 +45,20 @@ public:
     if (done < total && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     // Column 0, the line cleared to its end: "[done/total] path", cut to fit 80 columns.
-    std::string line = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " + current;
-    if (line.size() > 79) line = line.substr(0, 76) + "...";
+    std::string line = "[" + std::to_string(done) + "/" + std::to_string(total) + "] " + EscapeName(current);
+    if (line.size() > 79) line = CutUtf8(line, 76) + "...";
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     shown_ = true;
   }
   void Failed(const std::string& path, const std::string& reason) override {
     ClearLine();
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(), reason.c_str());
+    // Names come from archives and listfiles: shown, never obeyed by the terminal.
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, EscapeName(path).c_str(), EscapeName(reason).c_str());
   }
   void ClearLine() {
     if (shown_) std::fputs("\r\033[K", stderr);
     shown_ = false;
   }
-  bool Terminal() const { return terminal_; }
 
 private:
   bool terminal_;
@@ -57,8 +66,8 @@ private:
   std::chrono::steady_clock::time_point last_{};
 };
 
-// Opens what the plan names; the archive paths of every BLP file come back in listfile order,
-// each once.
+// Opens what the plan names; the archive paths of every file come back in listfile order, each
+// once.
 std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& report) {
   std::vector<std::string> lines;
   std::string error;
@@ -67,9 +76,7 @@ std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& rep
   for (const std::string& line : lines) OpenArchiveAt(MapWindowsPath(plan.installPath + line, plan.winePrefix), line);
   std::vector<std::string> paths;
   for (MpqHandle h : *MpqList) {
-    LoadListFile(h, [&paths](std::string_view path) {
-      if (IsBlpPath(path)) paths.emplace_back(path);
-    });
+    LoadListFile(h, [&paths](std::string_view path) { paths.emplace_back(path); });
   }
   return paths;
 }
@@ -106,16 +113,21 @@ int RunHeadlessExport(const TCommandLine& cmd) {
     return 1;
   }
 
+  // Raw export takes every file of the index; the others take BLP files.
+  const bool anyFile = cmd.format == blp::TExportFormat::kRaw;
   std::vector<blp::TExportItem> items;
+  std::size_t textures = 0;
   for (const std::string& path : paths) {
-    if (Selected(cmd.patterns, path)) items.push_back({path, {}});
+    const bool blp = IsBlpPath(path);
+    textures += blp ? 1 : 0;
+    if ((anyFile || blp) && Selected(cmd.patterns, path)) items.push_back({path, {}, {}});
   }
   for (const std::string& file : cmd.startup.blpFiles) {
     const std::string treePath = DiskFileTreePath(file);
-    if (Selected(cmd.patterns, treePath)) items.push_back({treePath, file});
+    if (Selected(cmd.patterns, treePath)) items.push_back({treePath, file, {}});
   }
 
-  FinishStartupReport(plan.report, MpqList->Count(), paths.size() + cmd.startup.blpFiles.size());
+  FinishStartupReport(plan.report, MpqList->Count(), textures + cmd.startup.blpFiles.size());
   if (const std::string problem = DescribeStartupProblem(plan.report, LogFileName); !problem.empty()) {
     std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
     return 1;
@@ -123,20 +135,21 @@ int RunHeadlessExport(const TCommandLine& cmd) {
   if (items.empty()) {
     std::string list;
     for (const std::string& p : cmd.patterns) list += " '" + p + "'";
-    std::fprintf(stderr, "%s: no BLP file matches%s\n", kProgram, list.c_str());
+    std::fprintf(stderr, "%s: no %s matches%s\n", kProgram, anyFile ? "file" : "BLP file", EscapeName(list).c_str());
     return 1;
   }
 
   TTerminalEvents events;
   blp::TExportOptions options;
   options.outDir = cmd.outDir;
+  options.format = cmd.format;
   options.mips = cmd.mips;
+  options.overwrite = cmd.overwrite;
   const blp::TExportSummary summary = blp::ExportBlpFiles(items, options, events);
   events.ClearLine();
-  if (events.Terminal()) {
-    std::fprintf(stderr, "%zu of %zu files written to %s (%zu PNG images)%s\n", summary.written, summary.files,
-                 cmd.outDir.c_str(), summary.images, summary.failed ? "; the others failed" : "");
-  }
+  // After the progress line on a terminal; without one, the only line besides the failures, so
+  // that a script's log has the count.
+  std::fprintf(stderr, "%s in %s\n", blp::ExportSummaryLine(summary).c_str(), EscapeName(cmd.outDir).c_str());
   return summary.failed == 0 ? 0 : 1;
 }
 

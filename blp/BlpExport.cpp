@@ -1,9 +1,12 @@
-// The PNG export: patterns, output names, and the reader/worker pipeline.
+// The export: patterns, output names, the plan of output files, and the reader/worker pipeline
+// that converts (PNG, DDS) and writes them.
 #include "blp/BlpExport.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -19,8 +22,12 @@
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
 #include "base/FileRead.h"
+#include "base/UniqueFd.h"
 #include "blp/Blp1Decode.h"
 #include "blp/BlpDecode.h"
+#include "blp/DdsWrite.h"
+#include "blp/ExportFolder.h"
+#include "blp/ExportPlan.h"
 #include "blp/PngWrite.h"
 
 namespace velmora::blp {
@@ -38,86 +45,152 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// mkdir -p that tolerates another thread creating the same folder meanwhile.
-bool MakeDirectories(const std::string& dir, std::string& error) {
-  if (dir.empty()) return true;
-  for (std::size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
-    const std::string part = dir.substr(0, at);
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-      error = "cannot create folder " + part + ": " + std::strerror(errno);
+struct TJob {
+  std::string path;   // for messages
+  std::string base;   // relative to the output folder: without extension (PNG, DDS), whole (raw)
+  std::string exact;  // set: the one output file, relative, in place of the names `base` gives
+  std::string bytes;
+};
+
+// Output file of level `level` of a job, relative to the output folder.
+std::string OutputFile(const TJob& job, TExportFormat format, std::size_t level) {
+  if (!job.exact.empty()) return job.exact;
+  switch (format) {
+    case TExportFormat::kDds: return job.base + ".dds";
+    case TExportFormat::kRaw: return job.base;
+    case TExportFormat::kPng: break;
+  }
+  return ExportImageName(job.base, level);
+}
+
+// Whether a job writes exactly one file, so that a file already there settles it unread.
+bool OneOutputFile(const TJob& job, const TExportOptions& options) {
+  return !job.exact.empty() || options.format != TExportFormat::kPng || !options.mips;
+}
+
+// "a/b/c" -> "a/b" and "c"; "c" -> "" and "c".
+std::pair<std::string, std::string> SplitFolder(const std::string& rel) {
+  const std::size_t slash = rel.rfind('/');
+  if (slash == std::string::npos) return {std::string(), rel};
+  return {rel.substr(0, slash), rel.substr(slash + 1)};
+}
+
+struct TResult {
+  std::string path;
+  std::string reason;  // empty when every output file was written or already there
+  std::size_t outputs = 0;
+  std::size_t skipped = 0;
+  std::uint64_t bytesWritten = 0;
+};
+
+// The header check and the levels of a texture, every level complete; false with the reason.
+bool ReadLevels(TBlpSource& source, std::uint64_t fileBytes, const TExportOptions& options, int wanted,
+                TBlpLevels& levels, std::string& reason) {
+  const TBLP2Header hdr = ReadBlpHeader(source);
+  if (fileBytes < TBLP2Header::kSize) {
+    reason = "file of " + std::to_string(fileBytes) + " bytes is shorter than a BLP2 header";
+    return false;
+  }
+  if (hdr.sign == kBlp1Magic) {
+    if (!DecodeBlp1ForExport(source, options.maxTextureSize, wanted, levels, reason)) return false;
+  } else {
+    if (const auto problem = CheckBlpHeader(hdr, source.Size(), options.maxTextureSize)) {
+      reason = problem->message;
       return false;
     }
-    if (at == std::string::npos) break;
+    levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = wanted});
+    if (!levels.complete) {
+      reason = "the palette (1024 bytes at offset 148) is missing";
+      return false;
+    }
+    if (levels.levels.empty()) {
+      reason = "no level 0: offsets[0] " + std::to_string(hdr.offsets[0]) + ", sizes[0] " + std::to_string(hdr.sizes[0]);
+      return false;
+    }
   }
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    error = "cannot create folder " + dir + ": a file of that name is in the way";
-    return false;
+  for (std::size_t i = 0; i < levels.levels.size(); ++i) {
+    if (levels.levels[i].missingBytes > 0) {
+      reason = "level " + std::to_string(i) + " lacks " + std::to_string(levels.levels[i].missingBytes) +
+               " bytes (the file ends early or sizes[" + std::to_string(i) + "] is too small)";
+      return false;
+    }
   }
   return true;
 }
 
-struct TJob {
-  std::size_t index = 0;
-  std::string path;  // for messages
-  std::string base;  // output name without extension, outDir included
-  std::string bytes;
+// The folder a thread wrote into last: files come in listfile order, so the next one is mostly
+// in the same folder, and the walk from the root (an openat per component) is saved.
+class TLastFolder {
+public:
+  // The folder `rel` below `out`, opened (and, with `create`, made) as TExportFolder::OpenFolder
+  // does; -1 with the reason in `error`.
+  int Get(const TExportFolder& out, const std::string& rel, bool create, std::string& error) {
+    if (!fd_.valid() || rel != rel_) {
+      fd_ = out.OpenFolder(rel, error, create);
+      rel_ = rel;
+    }
+    return fd_.get();
+  }
+
+private:
+  std::string rel_;
+  TFd fd_;
 };
 
-struct TResult {
-  std::string path;
-  std::string reason;  // empty when every image was written
-  std::size_t images = 0;
-  std::uint64_t bytesWritten = 0;
-};
-
-// One file's bytes to its images.
-TResult Convert(const TJob& job, const TExportOptions& options) {
+// One file's bytes to its output files.
+TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out, TLastFolder& folders) {
   TResult r;
   r.path = job.path;
   try {
-    TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size()));
-    const TBLP2Header hdr = ReadBlpHeader(source);
-    if (job.bytes.size() < TBLP2Header::kSize) {
-      r.reason = "file of " + std::to_string(job.bytes.size()) + " bytes is shorter than a BLP2 header";
-      return r;
-    }
-    // Without --mips only level 0 is written, so only level 0 is read and decoded.
-    const int wanted = options.mips ? kMaxLevels : 1;
     TBlpLevels levels;
-    if (hdr.sign == kBlp1Magic) {
-      if (!DecodeBlp1ForExport(source, options.maxTextureSize, wanted, levels, r.reason)) return r;
-    } else {
-      if (const auto problem = CheckBlpHeader(hdr, source.Size(), options.maxTextureSize)) {
-        r.reason = problem->message;
-        return r;
-      }
-      levels = DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = wanted});
-      if (!levels.complete) {
-        r.reason = "the palette (1024 bytes at offset 148) is missing";
-        return r;
-      }
-      if (levels.levels.empty()) {
-        r.reason = "no level 0: offsets[0] " + std::to_string(hdr.offsets[0]) + ", sizes[0] " + std::to_string(hdr.sizes[0]);
-        return r;
-      }
+    std::size_t count = 1;
+    if (options.format != TExportFormat::kRaw) {
+      TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size()));
+      // PNG without mips writes level 0 alone, so only level 0 is read and decoded; a DDS file
+      // holds every level there is.
+      const bool every = options.format == TExportFormat::kDds || (options.mips && job.exact.empty());
+      if (!ReadLevels(source, job.bytes.size(), options, every ? kMaxLevels : 1, levels, r.reason)) return r;
+      if (options.format == TExportFormat::kPng) count = levels.levels.size();
     }
-    const std::size_t count = options.mips ? levels.levels.size() : 1;
+    const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
+    const int dir = folders.Get(out, folder, true, r.reason);
+    if (dir < 0) return r;
     for (std::size_t i = 0; i < count; ++i) {
-      if (levels.levels[i].missingBytes > 0) {
-        r.reason = "level " + std::to_string(i) + " lacks " + std::to_string(levels.levels[i].missingBytes) +
-                   " bytes (the file ends early or sizes[" + std::to_string(i) + "] is too small)";
-        return r;
+      const std::string file = SplitFolder(OutputFile(job, options.format, i)).second;
+      // A file already there is not made again; the rename below settles a race for the name.
+      if (!options.overwrite && EntryExists(dir, file)) {
+        ++r.skipped;
+        continue;
       }
-    }
-    const std::size_t slash = job.base.rfind('/');
-    if (slash != std::string::npos && !MakeDirectories(job.base.substr(0, slash), r.reason)) return r;
-    for (std::size_t i = 0; i < count; ++i) {
-      const TRgbaPixels pixels = LevelToRgba(levels, i);
-      const std::vector<std::uint8_t> png = EncodePng(pixels.width, pixels.height, pixels.bytes.data());
-      if (!WriteFileAtomically(ExportImageName(job.base, i), png, r.reason)) return r;
-      ++r.images;
-      r.bytesWritten += png.size();
+      std::vector<std::uint8_t> encoded;
+      std::span<const std::uint8_t> bytes;
+      switch (options.format) {
+        case TExportFormat::kRaw:
+          bytes = std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size());
+          break;
+        case TExportFormat::kDds:
+          encoded = EncodeDds(levels, levels.levels.size());
+          bytes = encoded;
+          break;
+        case TExportFormat::kPng: {
+          const TRgbaPixels pixels = LevelToRgba(levels, i);
+          // A level whose every alpha is 255 (alpha depth 0, DXT1 without a transparent texel,
+          // or simply opaque) is written as RGB.
+          const bool alpha = !EveryAlphaOpaque(pixels.bytes.data(), std::size_t{pixels.width} * pixels.height);
+          encoded = EncodePng(pixels.width, pixels.height, pixels.bytes.data(), alpha);
+          bytes = encoded;
+          break;
+        }
+      }
+      switch (WriteFileAt(dir, file, bytes, options.overwrite, out.Shown(OutputFile(job, options.format, i)),
+                          r.reason)) {
+        case TWriteOutcome::kFailed: return r;
+        case TWriteOutcome::kSkipped: ++r.skipped; break;
+        case TWriteOutcome::kWritten:
+          ++r.outputs;
+          r.bytesWritten += bytes.size();
+          break;
+      }
     }
   } catch (const std::bad_alloc&) {
     r.reason = "out of memory";
@@ -130,7 +203,7 @@ TResult Convert(const TJob& job, const TExportOptions& options) {
 // The queue between the reading thread and the workers, and the results coming back.
 class TPipeline {
 public:
-  TPipeline(const TExportOptions& options, unsigned workers) : options_(options) {
+  TPipeline(const TExportOptions& options, const TExportFolder& out, unsigned workers) : options_(options), out_(out) {
     // Enough read-ahead to keep every worker busy, bounded in bytes for very large files.
     maxJobs_ = std::size_t{workers} * 2 + 1;
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
@@ -192,6 +265,7 @@ private:
   static constexpr std::size_t kMaxQueuedBytes = std::size_t{256} << 20;
 
   void Work() {
+    TLastFolder folders;
     for (;;) {
       TJob job;
       {
@@ -203,7 +277,7 @@ private:
         queuedBytes_ -= job.bytes.size();
         changed_.notify_all();
       }
-      TResult r = Convert(job, options_);
+      TResult r = Convert(job, options_, out_, folders);
       std::lock_guard lock(m_);
       results_.push_back(std::move(r));
       --pending_;
@@ -212,6 +286,7 @@ private:
   }
 
   const TExportOptions& options_;
+  const TExportFolder& out_;
   std::mutex m_;
   std::condition_variable work_;     // workers: a job or the end
   std::condition_variable changed_;  // reader: room, results
@@ -224,27 +299,29 @@ private:
   std::vector<std::thread> threads_;
 };
 
-// Reads one item into job.bytes and names its output; false with the reason.
-bool ReadItem(const TExportItem& item, const std::string& outDir, TJob& job, std::string& reason) {
-  job.path = item.path;
-  std::string_view spelling = item.path;
-  if (item.diskPath.empty()) {
-    const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr;
-    if (rec == nullptr) {
-      reason = "not listed in any archive";
-      return false;
-    }
-    // The listfile line of the archive that supplies the file spells the output.
-    spelling = TrimBlanks(rec->full_name);
-  }
-  const std::optional<std::string> base = ExportBaseName(spelling, &reason);
-  if (!base) return false;
-  job.base = outDir.empty() ? *base : (outDir.back() == '/' ? outDir : outDir + "/") + *base;
+// The name an item's output is spelt from: for an archive file, the listfile line of the archive
+// that supplies it; null when no archive lists it.
+std::optional<std::string> OutputSpelling(const TExportItem& item) {
+  if (!item.diskPath.empty()) return item.path;
+  const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr;
+  if (rec == nullptr) return std::nullopt;
+  return std::string(TrimBlanks(rec->full_name));
+}
 
+// Reads one item into job.bytes; false with the reason. `empty` takes a file of no bytes.
+bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reason) {
+  job.path = item.path;
   if (!item.diskPath.empty()) {
     return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
   }
-  const std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+  std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+  if (!file && empty) {
+    // OpenFileHandler gives none for an empty file, which raw export writes all the same.
+    if (const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr) {
+      file = std::make_unique<TZanthFileHandler>(rec->mpqh, std::string(rec->full_name));
+      if (file->Handle() == 0) file.reset();
+    }
+  }
   if (!file) {
     reason = "cannot be read from its archive (missing there, or empty)";
     return false;
@@ -255,11 +332,31 @@ bool ReadItem(const TExportItem& item, const std::string& outDir, TJob& job, std
     return false;
   }
   job.bytes.assign(static_cast<std::size_t>(size), '\0');
-  if (!file->GetDataByOffset(0, static_cast<std::uint32_t>(size), job.bytes.data())) {
+  if (size > 0 && !file->GetDataByOffset(0, static_cast<std::uint32_t>(size), job.bytes.data())) {
     reason = "reading " + std::to_string(size) + " bytes from its archive failed";
     return false;
   }
   return true;
+}
+
+// The levels an item's header lists up to the first without an offset or a size, as the export
+// writes them; 1 when the header cannot be read or loaded.
+std::size_t HeaderLevelCount(const TExportItem& item) {
+  std::array<std::uint8_t, TBLP2Header::kSize> raw{};
+  if (!item.diskPath.empty()) {
+    const TFd fd(::open(item.diskPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid() || ::pread(fd.get(), raw.data(), raw.size(), 0) != static_cast<ssize_t>(raw.size())) return 1;
+  } else {
+    const std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+    if (!file || !file->GetHeader(raw.data(), static_cast<std::uint32_t>(raw.size()))) return 1;
+  }
+  const TBLP2Header hdr = TBLP2Header::Parse(raw);
+  if (!IsLoadableContent(hdr)) return 1;
+  std::size_t n = 0;
+  for (int i = 0; i < ListedLevelCount(hdr); ++i, ++n) {
+    if (hdr.offsets[static_cast<std::size_t>(i)] == 0 || hdr.sizes[static_cast<std::size_t>(i)] == 0) break;
+  }
+  return std::max<std::size_t>(n, 1);
 }
 
 }  // namespace
@@ -274,7 +371,8 @@ bool MatchesExportPattern(std::string_view pattern, std::string_view path) {
     } else if (p < pattern.size() && pattern[p] == '?') {
       s += SequenceLength(path, s);
       ++p;
-    } else if (p < pattern.size() && UpperAsciiChar(pattern[p]) == UpperAsciiChar(path[s])) {
+    } else if (p < pattern.size() && (UpperAsciiChar(pattern[p]) == UpperAsciiChar(path[s]) ||
+                                      (IsSeparator(pattern[p]) && IsSeparator(path[s])))) {
       ++p;
       ++s;
     } else if (starP != std::string_view::npos) {
@@ -290,16 +388,19 @@ bool MatchesExportPattern(std::string_view pattern, std::string_view path) {
   return p == pattern.size();
 }
 
-std::optional<std::string> ExportBaseName(std::string_view path, std::string* why) {
+std::optional<std::string> ExportRelativePath(std::string_view path, std::string* why) {
   std::string out;
   std::size_t begin = 0;
   for (;;) {
     std::size_t end = begin;
     while (end < path.size() && !IsSeparator(path[end])) ++end;
     const std::string_view part = path.substr(begin, end - begin);
-    if (part.empty() || part == "." || part == "..") {
+    // A NUL byte would end the name the file system sees, so the file would land elsewhere.
+    if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string_view::npos) {
       if (why) {
-        *why = "unsafe output path: " + (part.empty() ? std::string("an empty component") : "component \"" + std::string(part) + "\"");
+        *why = "unsafe output path: " + (part.empty()                                  ? std::string("an empty component")
+                                         : part.find('\0') != std::string_view::npos ? std::string("a NUL byte")
+                                                                                      : "component \"" + std::string(part) + "\"");
       }
       return std::nullopt;
     }
@@ -308,10 +409,37 @@ std::optional<std::string> ExportBaseName(std::string_view path, std::string* wh
     if (end == path.size()) break;
     begin = end + 1;
   }
-  const std::size_t slash = out.rfind('/');
-  const std::string_view name = std::string_view(out).substr(slash == std::string::npos ? 0 : slash + 1);
-  if (name.size() > 4 && EqualNoCase(name.substr(name.size() - 4), ".blp")) out.resize(out.size() - 4);
   return out;
+}
+
+std::optional<std::string> ExportBaseName(std::string_view path, std::string* why) {
+  std::optional<std::string> out = ExportRelativePath(path, why);
+  if (!out) return out;
+  const std::size_t slash = out->rfind('/');
+  const std::string_view name = std::string_view(*out).substr(slash == std::string::npos ? 0 : slash + 1);
+  if (name.size() > 4 && EqualNoCase(name.substr(name.size() - 4), ".blp")) out->resize(out->size() - 4);
+  return out;
+}
+
+const char* ExportFormatName(TExportFormat format) {
+  switch (format) {
+    case TExportFormat::kDds: return "dds";
+    case TExportFormat::kRaw: return "raw";
+    case TExportFormat::kPng: break;
+  }
+  return "png";
+}
+
+std::optional<TExportFormat> ExportFormatFromName(std::string_view name) {
+  for (const TExportFormat f : {TExportFormat::kPng, TExportFormat::kDds, TExportFormat::kRaw}) {
+    if (name == ExportFormatName(f)) return f;
+  }
+  return std::nullopt;
+}
+
+std::string ExportSummaryLine(const TExportSummary& summary) {
+  return std::to_string(summary.outputs) + " files written, " + std::to_string(summary.failed) + " failed, " +
+         std::to_string(summary.skipped) + " skipped (already there)";
 }
 
 std::string ExportImageName(const std::string& base, std::size_t level) {
@@ -320,7 +448,8 @@ std::string ExportImageName(const std::string& base, std::size_t level) {
 
 bool WritePngFile(const std::string& path, const TRgbaPixels& pixels, std::string& error) {
   try {
-    return WriteFileAtomically(path, EncodePng(pixels.width, pixels.height, pixels.bytes.data()), error);
+    const bool alpha = !EveryAlphaOpaque(pixels.bytes.data(), std::size_t{pixels.width} * pixels.height);
+    return WriteFileAtomically(path, EncodePng(pixels.width, pixels.height, pixels.bytes.data(), alpha), error);
   } catch (const std::bad_alloc&) {
     error = "out of memory";
   } catch (const std::exception& e) {
@@ -334,8 +463,47 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   using namespace std::chrono_literals;
   TExportSummary summary;
   summary.files = items.size();
+  std::string folderError;
+  const std::optional<TExportFolder> out = TExportFolder::Open(options.outDir, folderError);
+  if (!out) {
+    summary.failed = items.size();
+    events.Failed(options.outDir, folderError);
+    return summary;
+  }
+
+  // Where each item goes, decided before anything is read or written: paths that would leave
+  // the output folder and outputs that an item earlier in archive-path order claims are refused.
+  std::vector<TJob> jobs(items.size());
+  std::vector<std::string> refusals(items.size());
+  std::vector<TPlannedSource> planned;
+  std::vector<std::size_t> plannedItem;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::optional<std::string> spelling = OutputSpelling(items[i]);
+    if (!spelling) {
+      refusals[i] = "not listed in any archive";
+      continue;
+    }
+    TJob& job = jobs[i];
+    job.path = items[i].path;
+    std::optional<std::string> base = options.format == TExportFormat::kRaw ? ExportRelativePath(*spelling, &refusals[i])
+                                                                            : ExportBaseName(*spelling, &refusals[i]);
+    if (!base) continue;
+    job.base = std::move(*base);
+    if (!items[i].outName.empty()) {
+      std::optional<std::string> exact = ExportRelativePath(items[i].outName, &refusals[i]);
+      if (!exact) continue;
+      job.exact = std::move(*exact);
+    }
+    const bool levelNames = options.format == TExportFormat::kPng && options.mips && job.exact.empty();
+    planned.push_back({items[i].path, OutputFile(job, options.format, 0), levelNames ? job.base : std::string()});
+    plannedItem.push_back(i);
+  }
+  const std::vector<std::string> clashes = FindOutputClashes(
+      planned, [&](std::size_t p) { return HeaderLevelCount(items[plannedItem[p]]); });
+  for (std::size_t p = 0; p < planned.size(); ++p) refusals[plannedItem[p]] = clashes[p];
+
   const unsigned workers = options.workers > 0 ? options.workers : std::max(1u, std::thread::hardware_concurrency());
-  TPipeline pipeline(options, workers);
+  TPipeline pipeline(options, *out, workers);
   std::size_t done = 0;
   std::string current;
 
@@ -348,7 +516,8 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
         ++summary.failed;
         events.Failed(r.path, r.reason);
       }
-      summary.images += r.images;
+      summary.outputs += r.outputs;
+      summary.skipped += r.skipped;
       summary.bytesWritten += r.bytesWritten;
     }
   };
@@ -358,18 +527,36 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     events.Failed(path, reason);
   };
 
-  for (const TExportItem& item : items) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!refusals[i].empty()) fail(items[i].path, refusals[i]);
+  }
+  TLastFolder checked;  // where the reading thread last looked for a file already there
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (!refusals[i].empty()) continue;
+    const TExportItem& item = items[i];
     if (events.Cancelled()) {
       summary.cancelled = true;
       break;
     }
     current = item.path;
     events.Progress(done, items.size(), current);
-    TJob job;
+    TJob job = std::move(jobs[i]);
+    if (!options.overwrite && OneOutputFile(job, options)) {
+      // Its one file is there already: nothing to read.
+      const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
+      std::string ignored;
+      const int dir = checked.Get(*out, folder, false, ignored);
+      if (dir >= 0 && EntryExists(dir, name)) {
+        ++done;
+        ++summary.written;
+        ++summary.skipped;
+        continue;
+      }
+    }
     std::string reason;
     bool read = false;
     try {
-      read = ReadItem(item, options.outDir, job, reason);
+      read = ReadItem(item, options.format == TExportFormat::kRaw, job, reason);
     } catch (const std::bad_alloc&) {
       reason = "out of memory";
     }

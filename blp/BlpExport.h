@@ -1,8 +1,10 @@
-// Exporting BLP2 files as PNG images: which archive paths a pattern selects, where each file's
-// images go below the output folder, and the export itself, which reads the files on the calling
-// thread (the archive layer is single-threaded) and decodes and encodes them on worker threads.
-// Every level is decoded exactly (blp/LevelPixels.h): palette with its alpha plane, uncompressed
-// from B, G, R, A, DXT by the hardware's S3TC rules, so an image never depends on a GL path.
+// Getting files out of the archives: BLP2 textures as PNG images or DDS files, or any file as the
+// archive holds it. Which archive paths a pattern selects, where each file's output goes below
+// the output folder, and the export itself, which reads the files on the calling thread (the
+// archive layer is single-threaded) and converts and writes them on worker threads.
+// PNG levels are decoded exactly (blp/LevelPixels.h): palette with its alpha plane, uncompressed
+// from B, G, R, A, DXT by the hardware's S3TC rules, so an image never depends on a GL path. DDS
+// files keep DXT blocks as stored (blp/DdsWrite.h); raw files are the archive's bytes.
 #pragma once
 
 #include <cstddef>
@@ -22,8 +24,9 @@ constexpr std::uint32_t kExportMaxTextureSize = 16384;
 constexpr std::uint64_t kExportMaxFileBytes = std::uint64_t{512} << 20;
 
 // True when `path` matches `pattern` as a whole: '*' matches any run of characters, '\'
-// included, and '?' one character (one UTF-8 sequence); letters a-z match either case. So "*"
-// matches everything and "TEXTURES\MINIMAP\*" everything below that folder.
+// included, and '?' one character (one UTF-8 sequence); letters a-z match either case, and '/'
+// and '\' match either separator. So "*" matches everything, and "TEXTURES\MINIMAP\*" and
+// "Textures/Minimap/*" everything below that folder.
 bool MatchesExportPattern(std::string_view pattern, std::string_view path);
 
 // Where a file's images go below the output folder, without the extension: '\' (and '/', which
@@ -33,25 +36,44 @@ bool MatchesExportPattern(std::string_view pattern, std::string_view path);
 // doubled or trailing separator), "." or "..".
 std::optional<std::string> ExportBaseName(std::string_view path, std::string* why = nullptr);
 
+// The same, keeping the file name whole: where a raw file goes ("Textures\X.blp" gives
+// "Textures/X.blp").
+std::optional<std::string> ExportRelativePath(std::string_view path, std::string* why = nullptr);
+
 // The image of level `level` of base name `base`: base + ".png" for level 0, base + ".mipN.png"
 // for level N.
 std::string ExportImageName(const std::string& base, std::size_t level);
 
-// Encodes `pixels` as PNG and writes them to `path` (through a temporary file). False with the
-// reason in `error`.
+// Encodes `pixels` as PNG and writes them to `path` (through a temporary file): RGB when every
+// alpha is 255, else RGBA. False with the reason in `error`.
 bool WritePngFile(const std::string& path, const TRgbaPixels& pixels, std::string& error);
+
+enum class TExportFormat {
+  kPng,  // NAME.png for level 0 (and NAME.mipN.png with mips); RGB when the level has no alpha
+  kDds,  // NAME.dds holding every level
+  kRaw,  // the file as the archive holds it, at its archive path; any file, not only BLP
+};
+
+// "png", "dds", "raw", and back; nullopt for another word.
+const char* ExportFormatName(TExportFormat format);
+std::optional<TExportFormat> ExportFormatFromName(std::string_view name);
 
 struct TExportItem {
   // The archive path, looked up in the file index (the archive that lists it last supplies it,
   // and its listfile's spelling names the output); or, for a file on disk, its path in the tree.
   std::string path;
   std::string diskPath;  // set for a file on disk
+  // Set: the one output file, relative to the output folder, in place of the name the path gives
+  // (a "Save as" choice). Only level 0 is written for such an item.
+  std::string outName = {};
 };
 
 struct TExportOptions {
   std::string outDir;
-  bool mips = false;      // also levels 1 and on
-  unsigned workers = 0;   // decoding threads; 0: one per processor
+  TExportFormat format = TExportFormat::kPng;
+  bool mips = false;       // PNG: also levels 1 and on (a DDS file holds every level anyway)
+  bool overwrite = false;  // replace files already there; else they are left alone and counted
+  unsigned workers = 0;    // converting threads; 0: one per processor
   std::uint32_t maxTextureSize = kExportMaxTextureSize;
 };
 
@@ -71,17 +93,25 @@ public:
 };
 
 struct TExportSummary {
-  std::size_t files = 0;     // files asked for
-  std::size_t written = 0;   // files whose images were all written
-  std::size_t failed = 0;
-  std::size_t images = 0;    // PNG files written
+  std::size_t files = 0;     // items asked for
+  std::size_t written = 0;   // items whose output files were all written or already there
+  std::size_t failed = 0;    // items that failed, each reported through TExportEvents::Failed
+  std::size_t outputs = 0;   // output files written (PNG images, DDS files, raw files)
+  std::size_t skipped = 0;   // output files left alone because they were already there
   std::uint64_t bytesRead = 0;
   std::uint64_t bytesWritten = 0;
   bool cancelled = false;
 };
 
-// Writes the images of every item below options.outDir, creating folders as needed. Needs the
-// file index (archive/Zanth.h) for archive items, and uses it on the calling thread only.
+// "N files written, M failed, K skipped (already there)": output files written, items failed,
+// output files skipped.
+std::string ExportSummaryLine(const TExportSummary& summary);
+
+// Writes the output files of every item below options.outDir, creating folders as needed and never
+// writing outside it (blp/ExportFolder.h). Before anything is read, items whose output path is
+// unsafe and items that would write another item's output file (blp/ExportPlan.h) are reported
+// as failed. Needs the file index (archive/Zanth.h) for archive items, and uses it on the
+// calling thread only.
 TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExportOptions& options,
                               TExportEvents& events);
 

@@ -13,12 +13,12 @@
 #include <stdexcept>
 
 #include "base/UniqueFd.h"
+#include "blp/ExportFolder.h"
 
 namespace velmora::blp {
 namespace {
 
 constexpr std::array<std::uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr std::size_t kBytesPerPixel = 4;
 constexpr std::size_t kMaxIdatBytes = std::size_t{1} << 20;
 constexpr std::uint32_t kMaxDimension = 0x7FFFFFFF;  // PNG's limit for width and height
 
@@ -49,12 +49,13 @@ std::uint8_t Paeth(int a, int b, int c) {
 }
 
 // Filters `row` against `prior` (zeros for the first row) with filter type `type` into out[1..].
-// a is the byte one pixel to the left, b the one above, c the one above a; a and c are 0 in the
-// first pixel. One loop per type, so each can be vectorised.
-void FilterRow(int type, const std::uint8_t* row, const std::uint8_t* prior, std::size_t n, std::uint8_t* out) {
+// a is the byte one pixel (`pixelBytes`) to the left, b the one above, c the one above a; a and c
+// are 0 in the first pixel. One loop per type, so each can be vectorised.
+void FilterRow(int type, const std::uint8_t* row, const std::uint8_t* prior, std::size_t n, std::size_t pixelBytes,
+               std::uint8_t* out) {
   out[0] = static_cast<std::uint8_t>(type);
   std::uint8_t* f = out + 1;
-  const std::size_t bpp = std::min(kBytesPerPixel, n);
+  const std::size_t bpp = std::min(pixelBytes, n);
   switch (type) {
     case 0:  // None
       std::memcpy(f, row, n);
@@ -118,24 +119,38 @@ private:
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::uint8_t* rgba) {
+std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, const std::uint8_t* rgba, bool alpha) {
   if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) {
     throw std::invalid_argument("PNG cannot hold an image of " + std::to_string(width) + " x " + std::to_string(height));
   }
-  const std::size_t rowBytes = std::size_t{width} * kBytesPerPixel;
+  const std::size_t pixelBytes = alpha ? 4 : 3;
+  const std::size_t inRowBytes = std::size_t{width} * 4;
+  const std::size_t rowBytes = std::size_t{width} * pixelBytes;
 
   TDeflater z;
+  // Without alpha each row is first packed to R, G, B; the previous packed row is kept for Up,
+  // Average and Paeth.
+  std::array<std::vector<std::uint8_t>, 2> packed;
+  if (!alpha) {
+    for (auto& p : packed) p.assign(rowBytes, 0);
+  }
   std::vector<std::uint8_t> zeros(rowBytes, 0);
   std::array<std::vector<std::uint8_t>, 5> candidates;
   for (auto& c : candidates) c.resize(rowBytes + 1);
   for (std::uint32_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = rgba + y * rowBytes;
-    const std::uint8_t* prior = y > 0 ? row - rowBytes : zeros.data();
+    const std::uint8_t* row = rgba + y * inRowBytes;
+    const std::uint8_t* prior = y > 0 ? row - inRowBytes : zeros.data();
+    if (!alpha) {
+      std::vector<std::uint8_t>& now = packed[y & 1];
+      for (std::size_t x = 0; x < width; ++x) std::memcpy(now.data() + 3 * x, row + 4 * x, 3);
+      row = now.data();
+      prior = y > 0 ? packed[(y + 1) & 1].data() : zeros.data();
+    }
     int best = 0;
     std::uint64_t bestCost = UINT64_MAX;
     for (int type = 0; type < 5; ++type) {
       auto& c = candidates[static_cast<std::size_t>(type)];
-      FilterRow(type, row, prior, rowBytes, c.data());
+      FilterRow(type, row, prior, rowBytes, pixelBytes, c.data());
       const std::uint64_t cost = Cost(c.data() + 1, rowBytes);
       if (cost < bestCost) {
         bestCost = cost;
@@ -151,7 +166,8 @@ std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, c
   std::vector<std::uint8_t> ihdr;
   PutBe32(ihdr, width);
   PutBe32(ihdr, height);
-  ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});  // depth 8, RGBA, deflate, adaptive filters, no interlace
+  // depth 8, colour type 6 (RGBA) or 2 (RGB), deflate, adaptive filters, no interlace
+  ihdr.insert(ihdr.end(), {8, static_cast<std::uint8_t>(alpha ? 6 : 2), 0, 0, 0});
   PutChunk(png, "IHDR", ihdr.data(), ihdr.size());
   for (std::size_t at = 0; at < z.out.size(); at += kMaxIdatBytes) {
     PutChunk(png, "IDAT", z.out.data() + at, std::min(kMaxIdatBytes, z.out.size() - at));
@@ -160,32 +176,24 @@ std::vector<std::uint8_t> EncodePng(std::uint32_t width, std::uint32_t height, c
   return png;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
-  const std::string partial = path + ".partial";
-  {
-    TFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
-      error = "cannot create " + partial + ": " + std::strerror(errno);
-      return false;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error = "cannot write " + partial + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-        ::unlink(partial.c_str());
-        return false;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  if (::rename(partial.c_str(), path.c_str()) != 0) {
-    error = "cannot rename " + partial + " to " + path + ": " + std::strerror(errno);
-    ::unlink(partial.c_str());
-    return false;
+bool EveryAlphaOpaque(const std::uint8_t* rgba, std::size_t pixels) {
+  for (std::size_t i = 0; i < pixels; ++i) {
+    if (rgba[4 * i + 3] != 255) return false;
   }
   return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes, std::string& error) {
+  // The folder is the one the user chose, links and all; inside it nothing is followed.
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const TFd dir(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) {
+    error = "cannot open folder " + folder + ": " + std::strerror(errno);
+    return false;
+  }
+  return WriteFileAt(dir.get(), name, bytes, true, path, error) == TWriteOutcome::kWritten;
 }
 
 }  // namespace velmora::blp

@@ -1,11 +1,13 @@
-// The PNG export on the demo install: every BLP file of its archives, level 0 alone and with all
-// mip levels, with one decoding thread and with one per core. Prints files and MB per second (MB
-// of BLP files read, and of PNG files written).
+// The export on the demo install: every BLP file of its archives as PNG (level 0 alone and with
+// all mip levels, with one converting thread and with one per core), as DDS and as raw files;
+// then the DXT textures alone in each format, the ones for which DDS and raw decode nothing, with
+// how many times faster than PNG they run. Prints files and MB per second (MB of BLP files read,
+// and of files written). Last the same comparison on DXT textures of the sizes games use.
 //
 // Usage: export_bench [DEMO_DIR [OUT_DIR]]
-// Without DEMO_DIR the demo generator writes a fresh demo into a scratch folder first. The PNG
-// files go below OUT_DIR (default: that scratch folder); on ext4 creating thousands of small
-// files costs more than decoding them, so /dev/shm shows what the export itself costs.
+// Without DEMO_DIR the demo generator writes a fresh demo into a scratch folder first. The files
+// go below OUT_DIR (default: that scratch folder); on ext4 creating thousands of small files
+// costs more than decoding them, so /dev/shm shows what the export itself costs.
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -25,6 +27,7 @@
 #include "blp/BlpExport.h"
 #include "host/MpqToLoad.h"
 #include "bench/BenchProcess.h"
+#include "support/MpqWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -84,8 +87,8 @@ int main(int argc, char** argv) {
   }
   std::printf("export: %zu archives, %zu BLP files, %u processors\n", MpqList->Count(), items.size(),
               std::thread::hardware_concurrency());
-  std::printf("%-22s %9s %9s %10s %12s %12s %9s\n", "run", "wall ms", "cpu ms", "files/s", "read MB/s", "PNG MB/s",
-              "images");
+  std::printf("%-26s %9s %9s %10s %12s %12s %9s\n", "run", "wall ms", "cpu ms", "files/s", "read MB/s", "write MB/s",
+              "files");
   // The reading alone, which one thread does whatever the number of workers: the export's floor.
   {
     const double c0 = CpuMs();
@@ -99,36 +102,110 @@ int main(int argc, char** argv) {
       if (file->GetDataByOffset(0, static_cast<std::uint32_t>(buffer.size()), buffer.data())) bytes += buffer.size();
     }
     const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-    std::printf("%-22s %9.0f %9.0f %10.0f %12.1f\n", "reading alone", wall, CpuMs() - c0,
+    std::printf("%-26s %9.0f %9.0f %10.0f %12.1f\n", "reading alone", wall, CpuMs() - c0,
                 static_cast<double>(items.size()) / wall * 1e3, static_cast<double>(bytes) / 1048576.0 / wall * 1e3);
   }
+  // The DXT textures: byte 8 of a BLP2 header is the encoding, 2 for DXT blocks.
+  std::vector<blp::TExportItem> dxt;
+  for (const blp::TExportItem& item : items) {
+    const auto file = TZanthObject::OpenFileHandler(item.path);
+    unsigned char header[12] = {};
+    if (file && file->GetHeader(header, sizeof header) && header[8] == 2) dxt.push_back(item);
+  }
+
   // Each run writes into a folder of its own, removed only at the end: file systems make new
   // files slowly among many just deleted (ext4 scans for recently freed inodes), which a user's
   // export does not meet.
   const fs::path outRoot = argc > 2 ? fs::path(argv[2]) : scratch;
   std::vector<fs::path> outs;
   int run = 0;
+  // Runs one export and prints its row; returns its wall time in ms.
+  auto measure = [&](const std::string& name, const std::vector<blp::TExportItem>& what, blp::TExportFormat format,
+                     bool mips, unsigned workers) {
+    const fs::path out = outRoot / ("velmora-export-bench-" + std::to_string(::getpid()) + "-" + std::to_string(run++));
+    outs.push_back(out);
+    blp::TExportOptions options;
+    options.outDir = out.string();
+    options.format = format;
+    options.mips = mips;
+    options.workers = workers;
+    TCount events;
+    const double c0 = CpuMs();
+    const auto t0 = Clock::now();
+    const blp::TExportSummary s = blp::ExportBlpFiles(what, options, events);
+    const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    const double cpu = CpuMs() - c0;
+    std::printf("%-26s %9.0f %9.0f %10.0f %12.1f %12.1f %9zu\n", name.c_str(), wall, cpu,
+                static_cast<double>(s.written + s.failed) / wall * 1e3,
+                static_cast<double>(s.bytesRead) / 1048576.0 / wall * 1e3,
+                static_cast<double>(s.bytesWritten) / 1048576.0 / wall * 1e3, s.outputs);
+    return wall;
+  };
   for (const bool mips : {false, true}) {
     for (const unsigned workers : {1u, 0u}) {
-      const fs::path out = outRoot / ("velmora-export-bench-" + std::to_string(::getpid()) + "-" + std::to_string(run++));
-      outs.push_back(out);
-      blp::TExportOptions options;
-      options.outDir = out.string();
-      options.mips = mips;
-      options.workers = workers;
-      TCount events;
-      const double c0 = CpuMs();
-      const auto t0 = Clock::now();
-      const blp::TExportSummary s = blp::ExportBlpFiles(items, options, events);
-      const double wall = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-      const double cpu = CpuMs() - c0;
-      const std::string name = std::string(mips ? "all levels" : "level 0") + ", " +
-                               (workers == 1 ? "1 worker" : "1 per core");
-      std::printf("%-22s %9.0f %9.0f %10.0f %12.1f %12.1f %9zu\n", name.c_str(), wall, cpu,
-                  static_cast<double>(s.written + s.failed) / wall * 1e3,
-                  static_cast<double>(s.bytesRead) / 1048576.0 / wall * 1e3,
-                  static_cast<double>(s.bytesWritten) / 1048576.0 / wall * 1e3, s.images);
+      measure(std::string(mips ? "PNG all levels" : "PNG level 0") + ", " + (workers == 1 ? "1 worker" : "1 per core"),
+              items, blp::TExportFormat::kPng, mips, workers);
     }
+  }
+  measure("DDS, 1 per core", items, blp::TExportFormat::kDds, false, 0);
+  measure("raw, 1 per core", items, blp::TExportFormat::kRaw, false, 0);
+
+  std::printf("\nDXT textures alone: %zu files\n", dxt.size());
+  auto compare = [&](const std::string& prefix, const std::vector<blp::TExportItem>& what) {
+    const double png0 = measure(prefix + "PNG level 0", what, blp::TExportFormat::kPng, false, 0);
+    const double pngAll = measure(prefix + "PNG all levels", what, blp::TExportFormat::kPng, true, 0);
+    const double dds = measure(prefix + "DDS", what, blp::TExportFormat::kDds, false, 0);
+    const double raw = measure(prefix + "raw", what, blp::TExportFormat::kRaw, false, 0);
+    std::printf("%sDDS %.1fx and raw %.1fx as fast as PNG level 0; %.1fx and %.1fx as PNG with all levels\n",
+                prefix.c_str(), png0 / dds, png0 / raw, pngAll / dds, pngAll / raw);
+  };
+  compare("DXT: ", dxt);
+
+  // The demo's DXT textures are mostly a few hundred bytes, where reading a file from the archive
+  // reader costs as much as anything else. Game textures are tens to hundreds of KB: the real
+  // DXT samples of ../shared/realdata (or $VELMORA_REALDATA) and the demo's DXT textures of 16 KB
+  // to 1 MB, copied into one archive until it holds kSizedFiles files.
+  std::vector<std::string> sized;
+  const char* realEnv = std::getenv("VELMORA_REALDATA");
+  const fs::path real = fs::path(realEnv ? realEnv : VELMORA_REALDATA_DIR) / "blp";
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(real, ec)) {
+    if (e.path().extension() != ".blp") continue;
+    std::ifstream file(e.path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    if (bytes.size() > 148 && bytes.compare(0, 4, "BLP2") == 0 && bytes[8] == 2) sized.push_back(std::move(bytes));
+  }
+  const std::size_t realCount = sized.size();
+  for (const blp::TExportItem& item : dxt) {
+    const auto file = TZanthObject::OpenFileHandler(item.path);
+    if (!file || file->GetSize() < 16384 || file->GetSize() > 1048576) continue;
+    std::string bytes(static_cast<std::size_t>(file->GetSize()), '\0');
+    if (file->GetDataByOffset(0, static_cast<std::uint32_t>(bytes.size()), bytes.data())) sized.push_back(std::move(bytes));
+  }
+  FreeArchiveIndex();
+  if (sized.empty()) {
+    std::printf("\nno DXT texture of 16 KB to 1 MB\n");
+  } else {
+    constexpr std::size_t kSizedFiles = 400;
+    std::vector<test::MpqMember> members;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < kSizedFiles; ++i) {
+      members.push_back({"Sized\\t" + std::to_string(i) + ".blp", sized[i % sized.size()]});
+      bytes += members.back().data.size();
+    }
+    fs::create_directories(scratch);
+    const fs::path archive = scratch / "sized.MPQ";
+    test::WriteMpq(archive, members, test::ListFileOf(members));
+    CreateArchiveIndex();
+    TArchiveHandle h;
+    if (OpenMpqArchive(archive.string(), h)) MpqList->Append(std::move(h));
+    std::vector<blp::TExportItem> sizedItems;
+    for (MpqHandle m : *MpqList) {
+      LoadListFile(m, [&sizedItems](std::string_view p) { sizedItems.push_back({std::string(p), {}, {}}); });
+    }
+    std::printf("\nDXT textures of game size: %zu files, %.1f MB, copies of %zu real samples and %zu demo textures\n",
+                sizedItems.size(), static_cast<double>(bytes) / 1048576.0, realCount, sized.size() - realCount);
+    compare("sized DXT: ", sizedItems);
   }
   FreeArchiveIndex();
   for (const fs::path& out : outs) fs::remove_all(out);

@@ -2,12 +2,6 @@
 // headless export from a game install under Wine, from a game folder named with --game, from an
 // archive list named with --list, from archives (maps included) and BLP files named as arguments;
 // the exit status, what goes to stdout and stderr, and the files written.
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -19,6 +13,7 @@
 #include <vector>
 
 #include "BlpReference.h"
+#include "ProgramRun.h"
 #include "archive/Zanth.h"
 #include "blp/BlpExport.h"
 #include "support/Blp1Writer.h"
@@ -29,74 +24,17 @@
 #include "support/MpqWriter.h"
 #include "support/TestData.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace velmora::test {
 namespace {
 
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs the program in `cwd` with `args`, no DISPLAY and the given WINEPREFIX.
-TRun RunProgram(const std::vector<std::string>& args, const fs::path& cwd, const std::string& winePrefix) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string v = *e;
-    if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("WINEPREFIX=", 0) == 0) continue;
-    env.push_back(v);
-  }
-  env.push_back("WINEPREFIX=" + winePrefix);
-  std::vector<char*> envp, argv;
-  for (std::string& v : env) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> all{VELMORA_PROGRAM};
-  all.insert(all.end(), args.begin(), args.end());
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  int outPipe[2], errPipe[2];
-  EXPECT_EQ(::pipe2(outPipe, O_CLOEXEC), 0);
-  EXPECT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  TRun run;
-  EXPECT_EQ(rc, 0) << "cannot start " << VELMORA_PROGRAM;
-  // Both pipes drained together, so that neither fills up and stalls the program.
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
-  while (open > 0 && ::poll(fds, 2, 60000) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<std::size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  int status = 0;
-  if (rc == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  return run;
-}
-
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 TEST(CommandLine, help_version_and_usage_errors_answer_without_a_display) {
   TempDir dir;
@@ -105,7 +43,8 @@ TEST(CommandLine, help_version_and_usage_errors_answer_without_a_display) {
   const TRun help = RunProgram({"--help"}, dir.path(), "/nonexistent");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: VelmoraGL", 0), 0u) << help.out;
-  for (const char* option : {"--game DIR", "--list FILE", "--export PATTERN...", "--out DIR", "--mips", "--version"}) {
+  for (const char* option : {"--game DIR", "--list FILE", "--export PATTERN...", "--out DIR", "--format FORMAT", "--mips",
+                             "--overwrite", "--version"}) {
     EXPECT_TRUE(Contains(help.out, option)) << option;
   }
   EXPECT_EQ(help.err, "");
@@ -125,8 +64,12 @@ TEST(CommandLine, help_version_and_usage_errors_answer_without_a_display) {
       {{"--list", "absent.txt"}, "cannot read 'absent.txt': No such file or directory"},
       {{"--export", "--out", "x"}, "--export needs at least one PATTERN"},
       {{"--export", "*"}, "--export needs --out DIR"},
-      {{"--out", "x"}, "--out and --mips go with --export"},
-      {{"--mips", "--list", "list.txt"}, "--out and --mips go with --export"},
+      {{"--out", "x"}, "--out, --format, --mips and --overwrite go with --export"},
+      {{"--mips", "--list", "list.txt"}, "--out, --format, --mips and --overwrite go with --export"},
+      {{"--format", "dds"}, "--out, --format, --mips and --overwrite go with --export"},
+      {{"--overwrite"}, "--out, --format, --mips and --overwrite go with --export"},
+      {{"--export", "*", "--out", "x", "--format", "tga"}, "--format takes png, dds or raw, not 'tga'"},
+      {{"--export", "*", "--out", "x", "--format"}, "Missing value after '--format'."},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args.front());
@@ -247,6 +190,32 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
       {"no_registry_key_says_where_it_looked",
        [](const TGame&) { return std::vector<std::string>{"--export", "*", "--out", "out"}; }, false, 1, {}, 0,
        "system.reg"},
+      {"two_spellings_of_one_output_file_the_first_in_path_order_wins",
+       [](const TGame& g) {
+         g.Archive("Data/odd.MPQ", {{"sl\\b.blp", TGame::Blp(2)}, {"sl/b.blp", TGame::Blp(1)}});
+         return std::vector<std::string>{(g.game / "Data/odd.MPQ").string(), "--export", "sl*", "--out", "out"};
+       },
+       false, 1, {"sl/b.png"}, 0, "VelmoraGL: sl\\b.blp: same output file as sl/b.blp\n"},
+      {"names_with_control_characters_reach_stderr_escaped",
+       [](const TGame& g) {
+         std::string truncated = TGame::Blp(1);
+         truncated.resize(148 + 1024 + 100);  // into level 0
+         g.Archive("Data/odd.MPQ", {{"Bad\x1b]0;title\x07\x1b[2J.blp", truncated}});
+         return std::vector<std::string>{(g.game / "Data/odd.MPQ").string(), "--export", "*", "--out", "out"};
+       },
+       false, 1, {}, 0, "VelmoraGL: Bad\\x1B]0;title\\x07\\x1B[2J.blp: level "},
+      {"raw_takes_every_file_a_pattern_matches_and_slash_means_backslash",
+       [](const TGame& g) {
+         std::ofstream(g.work / "mpqToLoad.txt") << "Data\\common.MPQ\n";
+         return std::vector<std::string>{"--export", "readme*", "Interface/Icons/*", "--format", "raw", "--out", "out"};
+       },
+       true, 0, {"readme.txt", "Interface/Icons/icon.blp"}, 0, ""},
+      {"dds_one_file_per_texture",
+       [](const TGame& g) {
+         std::ofstream(g.work / "mpqToLoad.txt") << "Data\\common.MPQ\n";
+         return std::vector<std::string>{"--export", "Textures/*/map02.blp", "--format", "dds", "--out", "out", "--mips"};
+       },
+       true, 0, {"Textures/Minimap/map02.dds"}, 0, ""},
       {"nothing_matches",
        [](const TGame&) { return std::vector<std::string>{"--export", "*.tga", "--out", "out"}; }, true, 1, {}, 0,
        "VelmoraGL: no BLP file matches '*.tga'\n"},
@@ -258,7 +227,8 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
     EXPECT_EQ(r.status, row.status) << r.err;
     EXPECT_EQ(r.out, "");
     if (row.errContains.empty()) {
-      EXPECT_EQ(r.err, "");
+      // Without a terminal the summary is the only line.
+      EXPECT_EQ(r.err, std::to_string(row.files.size()) + " files written, 0 failed, 0 skipped (already there) in out\n");
     } else {
       EXPECT_TRUE(Contains(r.err, row.errContains)) << r.err;
     }
@@ -267,6 +237,15 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
     if (row.files.count("textures/minimap/MAP01.png")) EXPECT_TRUE(g.Shows("textures/minimap/MAP01.png", 5));
     if (row.files.count("Textures/Minimap/map01.mip3.png")) EXPECT_TRUE(g.Shows("Textures/Minimap/map01.mip3.png", 1, 3));
     if (row.files.count("loose/Mine.png")) EXPECT_TRUE(g.Shows("loose/Mine.png", 1));
+    if (row.files.count("sl/b.png")) EXPECT_TRUE(g.Shows("sl/b.png", 1));
+    if (row.files.count("readme.txt")) EXPECT_EQ(ReadText(g.work / "out/readme.txt"), "text");
+    if (row.files.count("Interface/Icons/icon.blp")) {
+      EXPECT_TRUE(ReadText(g.work / "out/Interface/Icons/icon.blp") == TGame::Blp(3)) << "raw bytes differ";
+    }
+    if (row.files.count("Textures/Minimap/map02.dds")) {
+      EXPECT_EQ(ReadText(g.work / "out/Textures/Minimap/map02.dds").substr(0, 4), "DDS ");
+    }
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << "a raw ESC reached the terminal";
   }
 }
 
@@ -314,7 +293,7 @@ TEST(CommandLine, maps_open_like_archives_and_their_blp1_textures_export) {
 
   const TRun r = RunProgram({"maps/Made.W3M", "--export", "*", "--out", "out", "--mips"}, dir.path(), "/nonexistent");
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "5 files written, 0 failed, 0 skipped (already there) in out\n");
   const fs::path out = dir.path() / "out";
   EXPECT_TRUE(PixelsMatch(FromBgra(BgraSamples(16, 8), 16, 8, true), LoadPng(out / "war3mapMap.png"), 4));
   for (std::size_t i = 0; i < palette.levels.size(); ++i) {

@@ -407,7 +407,9 @@ TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears
   blp1.compression = 0;
   blp1.width = blp1.height = 16;
   blp1.pictureSubtype = 0;
-  blp1.levels = {EncodeJpeg({32, 32}, std::vector<std::uint8_t>(32 * 32 * 4, 60))};
+  JpegSettings larger;
+  larger.width = larger.height = 32;
+  blp1.levels = {EncodeJpeg(larger, std::vector<std::uint8_t>(32 * 32 * 4, 60))};
   BlpFile jpeg = RandomBlp(1, 8, 8, 16, 16, 0, 82);
   jpeg.texType = 0;
   BlpFile truncated = RandomBlp(3, 8, 8, 64, 32, 0, 83);

@@ -134,6 +134,11 @@ TEST(ExportPattern, star_takes_any_run_question_mark_one_character_case_ignored)
       {"a*b*c", "aXbYbZc", true},
       {"a*b*c", "aXbYcZ", false},
       {"Textures\\a.blp", "textures\\A.BLP", true},
+      {"Textures/Minimap/*", "Textures\\Minimap\\map01.blp", true},  // '/' means '\'
+      {"textures/minimap/map0?.blp", "TEXTURES\\MINIMAP\\MAP01.BLP", true},
+      {"Textures/Minimap/*", "Textures\\MinimapX\\map01.blp", false},
+      {"*/map01.blp", "Textures\\Minimap\\map01.blp", true},
+      {"sl\\*", "sl/b.blp", true},  // either separator in the path
   };
   for (const Row& r : rows) {
     EXPECT_EQ(blp::MatchesExportPattern(r.pattern, r.path), r.match) << r.pattern << " on " << r.path;
@@ -305,7 +310,7 @@ TEST(Export, every_level_of_every_encoding_matches_the_hardware_rules_and_the_la
     }
   }
   EXPECT_EQ(Written(world.Out()), expectedFiles) << "partial files left, or files of the overridden copy";
-  EXPECT_EQ(summary.images, images);
+  EXPECT_EQ(summary.outputs, images);
 }
 
 TEST(Export, level_0_only_without_mips_and_cancelling_stops_between_files) {

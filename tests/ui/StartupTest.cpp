@@ -1,15 +1,20 @@
 // What the window adds to its start-up and its use: the notice that says what was looked for and
 // where, the client's own archive order without a list, the command line's --game, --list,
 // archives and BLP files, files dropped on the window, and getting a texture out (Ctrl+S,
-// Ctrl+Shift+S, Ctrl+C, the tree's folder export).
+// Ctrl+Shift+S, Ctrl+C, the tree's menus, the export dialog of Ctrl+E).
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -37,6 +42,8 @@
 #include "support/MpqWriter.h"
 #include "support/TestData.h"
 #include "ui/ExportActions.h"
+#include "ui/ExportDialog.h"
+#include "ui/FilterLine.h"
 #include "ui/ScrollBox.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
@@ -83,7 +90,8 @@ struct TWindow {
   }
   std::string Notice() const { return ViewBox ? ViewBox->Notice().toStdString() : std::string(); }
   // The node at the upper-case names `path`, or an invalid index.
-  QModelIndex Node(const QStringList& path) const {
+  QModelIndex Node(const QStringList& path) const { return NodeIn(form, path); }
+  static QModelIndex NodeIn(const TForm1& form, const QStringList& path) {
     QModelIndex at;
     for (const QString& name : path) {
       QModelIndex found;
@@ -316,15 +324,165 @@ TEST(WindowExport, save_copy_and_folder_export_write_the_exactly_decoded_levels)
   // The tree's menu on a folder runs the export of every file below it.
   QMenu menu;
   actions->FillTreeMenu(menu, TTreeModel::NodeOf(w.Node({"TEXTURES"})));
-  ASSERT_EQ(menu.actions().size(), 1);
-  EXPECT_EQ(menu.actions()[0]->text(), QString::fromUtf8("Export folder as PNG\u2026"));
-  menu.actions()[0]->trigger();
+  ASSERT_EQ(menu.actions().size(), 2);
+  EXPECT_EQ(menu.actions()[0]->text(), QString::fromUtf8("Export\u2026"));
+  EXPECT_EQ(menu.actions()[1]->text(), QString::fromUtf8("Export folder as PNG\u2026"));
+  menu.actions()[1]->trigger();
   EXPECT_TRUE(test::PixelsMatch(expected(0), test::LoadPng(out / "folder/Textures/Minimap/map01.png")));
   ASSERT_EQ(w.boxes.texts.size(), 1);
-  EXPECT_EQ(w.boxes.texts[0].toStdString(), "1 of 1 files written to " + (out / "folder").string() + ".");
+  EXPECT_EQ(w.boxes.texts[0].toStdString(),
+            "1 files written, 0 failed, 0 skipped (already there) in " + (out / "folder").string() + ".");
   QMenu fileMenu;
   actions->FillTreeMenu(fileMenu, TTreeModel::NodeOf(map01));
-  EXPECT_TRUE(fileMenu.isEmpty()) << "a file offers the folder export";
+  for (QAction* a : fileMenu.actions()) EXPECT_FALSE(a->objectName().startsWith("ExportFolder")) << "a file offers the folder export";
+}
+
+// Answers the window's modal dialogs as a person would: the export dialog through `onDialog`
+// (then cleared), message boxes by keeping their text and pressing "Open folder" or closing.
+struct TDialogAnswers {
+  TDialogAnswers() {
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible()) continue;
+        if (auto* dialog = qobject_cast<TExportDialog*>(w); dialog && onDialog) {
+          const auto answer = std::move(onDialog);
+          onDialog = nullptr;
+          answer(*dialog);
+        } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
+          texts.push_back(box->text().toStdString());
+          auto* open = box->findChild<QPushButton*>("OpenFolder");
+          if (open != nullptr && openFolder) {
+            open->click();
+          } else {
+            box->done(0);
+          }
+        }
+      }
+    });
+    timer.start();
+  }
+  std::function<void(TExportDialog&)> onDialog;
+  bool openFolder = false;
+  std::vector<std::string> texts;
+  QTimer timer;
+};
+
+template <class T>
+T* Child(QWidget& w, const char* name) {
+  T* c = w.findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(c, nullptr) << name;
+  return c;
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Concatenated(const BlpFile& f) {
+  std::string all;
+  for (const std::string& level : f.levels) all += level;
+  return all;
+}
+
+TEST(WindowExport, the_export_dialog_writes_what_the_filter_shows_the_selected_file_and_remembers_its_choices) {
+  TWorld world;
+  world.List("Data\\common.MPQ\nData\\patch.MPQ\n");
+  TForm1 form;
+  form.show();
+  ASSERT_TRUE(WaitFor([&] { return form.LoadingFinished(); }));
+  TDialogAnswers answers;
+  auto* actions = form.findChild<TExportActions*>();
+  ASSERT_NE(actions, nullptr);
+  std::vector<QString> opened;
+  actions->openFolder = [&](const QString& dir) { opened.push_back(dir); };
+  const fs::path out = world.root() / "exported";
+  const QString outText = QString::fromStdString(out.string());
+  // Window shortcuts need the window active, which a closed dialog may leave to no window.
+  auto pressCtrlE = [&] {
+    form.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.VirtualStringTreeView->setFocus();
+    QTest::keyClick(form.VirtualStringTreeView, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_FALSE(answers.onDialog) << "Ctrl+E opened no export dialog";
+  };
+
+  // Everything the filter shows, as DDS, the folder opened afterwards.
+  form.FilterLine()->Open();
+  form.FilterLine()->setText("icon");
+  ASSERT_EQ(form.FilterLine()->Matches(), 1u);
+  answers.openFolder = true;
+  answers.onDialog = [&](TExportDialog& d) {
+    EXPECT_TRUE(Child<QRadioButton>(d, "ScopeShown")->text().contains("1 files"));
+    Child<QRadioButton>(d, "ScopeShown")->setChecked(true);
+    Child<QComboBox>(d, "Format")->setCurrentIndex(1);
+    EXPECT_FALSE(Child<QCheckBox>(d, "Mips")->isEnabled()) << "mips offered for DDS";
+    Child<QLineEdit>(d, "Folder")->setText(outText);
+    Child<QPushButton>(d, "ExportButton")->click();
+  };
+  pressCtrlE();
+  EXPECT_EQ(ReadAll(out / "Interface/Icons/icon.dds").substr(128), Concatenated(Texture(2)))
+      << "DDS levels are not the stored blocks";
+  EXPECT_FALSE(fs::exists(out / "Textures")) << "a file the filter hides was exported";
+  ASSERT_EQ(answers.texts.size(), 1u);
+  EXPECT_EQ(answers.texts[0], "1 files written, 0 failed, 0 skipped (already there) in " + out.string() + ".");
+  EXPECT_EQ(opened, std::vector<QString>{outText}) << "Open folder did not open the output folder";
+  form.FilterLine()->Close();
+
+  // The selected file as PNG with its levels, into the remembered folder; a second time, skipped.
+  answers.openFolder = false;
+  const QModelIndex map01 = TWindow::NodeIn(form, {"TEXTURES", "MINIMAP", "MAP01.BLP"});
+  ASSERT_TRUE(map01.isValid());
+  form.VirtualStringTreeView->setCurrentIndex(map01);
+  const BlpFile patched = Texture(3);
+  int rememberedFormat = 1;  // DDS from the run before, then PNG
+  for (const char* expectedSummary : {"4 files written, 0 failed, 0 skipped (already there) in ",
+                                      "0 files written, 0 failed, 4 skipped (already there) in "}) {
+    SCOPED_TRACE(expectedSummary);
+    answers.onDialog = [&](TExportDialog& d) {
+      EXPECT_EQ(Child<QLineEdit>(d, "Folder")->text(), outText) << "the output folder was not remembered";
+      EXPECT_EQ(Child<QComboBox>(d, "Format")->currentIndex(), rememberedFormat) << "the format was not remembered";
+      rememberedFormat = 0;
+      EXPECT_TRUE(Child<QRadioButton>(d, "ScopeFile")->isChecked()) << "the selected file is not the choice";
+      EXPECT_TRUE(Child<QRadioButton>(d, "Skip")->isChecked());
+      Child<QComboBox>(d, "Format")->setCurrentIndex(0);
+      Child<QCheckBox>(d, "Mips")->setChecked(true);
+      Child<QPushButton>(d, "ExportButton")->click();
+    };
+    pressCtrlE();
+    ASSERT_FALSE(answers.texts.empty());
+    EXPECT_EQ(answers.texts.back(), expectedSummary + out.string() + ".");
+    EXPECT_TRUE(test::PixelsMatch(test::ExpectedLevel(patched, patched.levels[3], 1, 1, test::DxtRules::Hardware),
+                                  test::LoadPng(out / "Textures/Minimap/map01.mip3.png")));
+  }
+  EXPECT_EQ(opened.size(), 1u);
+
+  // The file's menu saves it as DDS under the chosen name; the folder's menu opens the dialog on
+  // that folder.
+  QString suggested;
+  actions->chooseSaveFile = [&](const QString& s) {
+    suggested = s;
+    return QString::fromStdString((out / "saved.dds").string());
+  };
+  QMenu fileMenu;
+  actions->FillTreeMenu(fileMenu, TTreeModel::NodeOf(map01));
+  QAction* saveDds = fileMenu.findChild<QAction*>("SaveAsDds");
+  ASSERT_NE(saveDds, nullptr);
+  saveDds->trigger();
+  EXPECT_TRUE(suggested.endsWith("/map01.dds")) << suggested.toStdString();
+  EXPECT_EQ(ReadAll(out / "saved.dds").substr(128), Concatenated(patched));
+  QMenu folderMenu;
+  actions->FillTreeMenu(folderMenu, TTreeModel::NodeOf(TWindow::NodeIn(form, {"INTERFACE"})));
+  bool folderChosen = false;
+  answers.onDialog = [&](TExportDialog& d) {
+    folderChosen = Child<QRadioButton>(d, "ScopeFolder")->isChecked() &&
+                   Child<QRadioButton>(d, "ScopeFolder")->text().contains("INTERFACE");
+    d.reject();
+  };
+  ASSERT_NE(folderMenu.findChild<QAction*>("ExportFolderDialog"), nullptr);
+  folderMenu.findChild<QAction*>("ExportFolderDialog")->trigger();
+  EXPECT_TRUE(folderChosen) << "the folder's Export\u2026 did not offer that folder";
 }
 
 }  // namespace

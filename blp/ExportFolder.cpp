@@ -1,0 +1,183 @@
+// The output folder: folders opened without following links, files created exclusively and
+// renamed into place.
+#include "blp/ExportFolder.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace velmora::blp {
+namespace {
+
+// Longest file name most Linux file systems take (NAME_MAX).
+constexpr std::size_t kMaxNameBytes = 255;
+// Creating a temporary file gives up after this many names that were taken.
+constexpr int kTempAttempts = 16;
+
+std::string Reason(int error) { return std::strerror(error); }
+
+// ".NAME.0123456789abcdef.partial": hidden, unguessable (planted names never match it), and
+// within kMaxNameBytes however long NAME is.
+std::string TempName(const std::string& name, int attempt) {
+  std::uint64_t random = 0;
+  if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    // Without the kernel's generator: unique enough for O_EXCL, which settles any clash.
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    random = (static_cast<std::uint64_t>(::getpid()) << 40) ^ (static_cast<std::uint64_t>(now.tv_nsec) << 8) ^
+             static_cast<std::uint64_t>(now.tv_sec) ^ static_cast<std::uint64_t>(attempt);
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(random));
+  constexpr std::size_t kExtra = 1 + 1 + 16 + 8;  // ".", ".", the hex digits, ".partial"
+  return "." + name.substr(0, kMaxNameBytes - kExtra) + "." + hex + ".partial";
+}
+
+// Why `name` in `dirFd` could not be opened as a folder with O_NOFOLLOW.
+std::string NotAFolder(int dirFd, const std::string& name, int error, const std::string& shown) {
+  struct stat st {};
+  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode)) return shown + ": a symbolic link inside the output folder, not followed";
+    if (!S_ISDIR(st.st_mode)) return "cannot create folder " + shown + ": a file of that name is in the way";
+  }
+  return "cannot open folder " + shown + ": " + Reason(error);
+}
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes, int& error) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Moves `temp` to `name` in `dirFd` unless `name` is taken: RENAME_NOREPLACE, or where the file
+// system lacks it, a hard link (which also fails on a taken name) and the temporary name removed.
+// 0, EEXIST for a taken name, or another errno.
+int RenameNoReplace(int dirFd, const std::string& temp, const std::string& name) {
+  if (::renameat2(dirFd, temp.c_str(), dirFd, name.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  if (::linkat(dirFd, temp.c_str(), dirFd, name.c_str(), 0) != 0) return errno;
+  ::unlinkat(dirFd, temp.c_str(), 0);
+  return 0;
+}
+
+}  // namespace
+
+std::optional<TExportFolder> TExportFolder::Open(const std::string& dir, std::string& error) {
+  if (dir.empty()) {
+    error = "no output folder given";
+    return std::nullopt;
+  }
+  // mkdir -p of the user's path.
+  for (std::size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
+    const std::string part = dir.substr(0, at);
+    if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      error = "cannot create folder " + part + ": " + Reason(errno);
+      return std::nullopt;
+    }
+    if (at == std::string::npos) break;
+  }
+  TFd fd(::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) {
+    error = "cannot open folder " + dir + ": " + Reason(errno);
+    return std::nullopt;
+  }
+  return TExportFolder(dir, std::move(fd));
+}
+
+std::string TExportFolder::Shown(std::string_view rel) const {
+  if (rel.empty()) return path_;
+  return (path_.back() == '/' ? path_ : path_ + "/") + std::string(rel);
+}
+
+TFd TExportFolder::OpenFolder(std::string_view rel, std::string& error, bool create) const {
+  TFd current(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+  if (!current.valid()) {
+    error = "cannot open folder " + path_ + ": " + Reason(errno);
+    return {};
+  }
+  std::size_t begin = 0;
+  while (begin < rel.size()) {
+    std::size_t end = rel.find('/', begin);
+    if (end == std::string_view::npos) end = rel.size();
+    const std::string part(rel.substr(begin, end - begin));
+    const std::string shown = Shown(rel.substr(0, end));
+    if (part.empty() || part == "." || part == "..") {
+      error = "unsafe output folder " + shown;
+      return {};
+    }
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int next = ::openat(current.get(), part.c_str(), kFlags);
+    if (next < 0 && errno == ENOENT && !create) {
+      error = "no folder " + shown;
+      return {};
+    }
+    if (next < 0 && errno == ENOENT) {
+      // Another worker may create it meanwhile: EEXIST is as good.
+      if (::mkdirat(current.get(), part.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = "cannot create folder " + shown + ": " + Reason(errno);
+        return {};
+      }
+      next = ::openat(current.get(), part.c_str(), kFlags);
+    }
+    if (next < 0) {
+      error = NotAFolder(current.get(), part, errno, shown);
+      return {};
+    }
+    current.Reset(next);
+    begin = end + 1;
+  }
+  return current;
+}
+
+bool EntryExists(int dirFd, const std::string& name) {
+  struct stat st {};
+  return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes, bool overwrite,
+                          const std::string& shown, std::string& error) {
+  std::string temp;
+  TFd fd;
+  for (int attempt = 0; attempt < kTempAttempts && !fd.valid(); ++attempt) {
+    temp = TempName(name, attempt);
+    // O_EXCL with O_NOFOLLOW: a link or file already at the name makes this fail, never followed.
+    fd.Reset(::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd.valid() && errno != EEXIST) break;
+  }
+  if (!fd.valid()) {
+    error = "cannot create a temporary file for " + shown + ": " + Reason(errno);
+    return TWriteOutcome::kFailed;
+  }
+  int writeError = 0;
+  const bool written = WriteAll(fd.get(), bytes, writeError);
+  const int closed = ::close(fd.Release());
+  if (!written || closed != 0) {
+    error = "cannot write " + shown + ": " + Reason(written ? errno : writeError);
+    ::unlinkat(dirFd, temp.c_str(), 0);
+    return TWriteOutcome::kFailed;
+  }
+  // renameat replaces the name itself: a link there is replaced, its target left alone.
+  const int renamed = overwrite ? (::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) == 0 ? 0 : errno)
+                                : RenameNoReplace(dirFd, temp, name);
+  if (renamed == 0) return TWriteOutcome::kWritten;
+  ::unlinkat(dirFd, temp.c_str(), 0);
+  if (renamed == EEXIST && !overwrite) return TWriteOutcome::kSkipped;
+  error = "cannot write " + shown + ": " + Reason(renamed);
+  return TWriteOutcome::kFailed;
+}
+
+}  // namespace velmora::blp

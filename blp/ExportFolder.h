@@ -1,0 +1,60 @@
+// Writing files below one output folder and nowhere else. Output folders may be shared or made
+// by other tools, so a symbolic link planted inside one is never followed: each folder below the
+// root is opened component by component with O_NOFOLLOW | O_DIRECTORY, each file is created
+// under a fresh temporary name with O_CREAT | O_EXCL | O_NOFOLLOW and renamed into place within
+// its folder, so an interrupted write never leaves a partial file under its final name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "base/UniqueFd.h"
+
+namespace velmora::blp {
+
+enum class TWriteOutcome {
+  kWritten,
+  kSkipped,  // the name was taken and overwriting was not asked for
+  kFailed,
+};
+
+class TExportFolder {
+public:
+  // Opens the folder at `dir`, creating it and its parents as needed. The path is the user's:
+  // links in it are followed, as they would be by any other program given it.
+  static std::optional<TExportFolder> Open(const std::string& dir, std::string& error);
+
+  const std::string& Path() const { return path_; }
+  int Fd() const { return fd_.get(); }
+
+  // The folder `rel` below the root ('/'-separated components, none of them empty, "." or
+  // ".."; "" is the root itself), created as needed when `create`. A component that is a
+  // symbolic link, or anything but a folder, is refused with a message naming it. An O_PATH
+  // descriptor: good for the *at calls below, nothing else.
+  TFd OpenFolder(std::string_view rel, std::string& error, bool create = true) const;
+
+  // Root path joined with `rel`, for messages.
+  std::string Shown(std::string_view rel) const;
+
+private:
+  TExportFolder(std::string path, TFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+
+  std::string path_;
+  TFd fd_;
+};
+
+// Whether an entry named `name` (a link included, never followed) is in the folder `dirFd`.
+bool EntryExists(int dirFd, const std::string& name);
+
+// Writes `bytes` as the file `name` of the folder `dirFd`: created under a unique temporary name
+// beside it, then renamed to `name`. With `overwrite` an entry of that name is replaced (a link
+// is replaced, not written through); without, it is left alone and the outcome is kSkipped.
+// `shown` names the file in messages. kFailed with the reason in `error`; no temporary file is
+// left then.
+TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes, bool overwrite,
+                          const std::string& shown, std::string& error);
+
+}  // namespace velmora::blp

@@ -111,7 +111,7 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     RunEventHandler(this, [this, node] { VirtualStringTreeAddToSelection(*VirtualStringTree, node); });
   });
   connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
-  // Beside the specified window: the filter line above the tree (Ctrl+F), export (Ctrl+S,
+  // Around the tree and the view: the filter line above the tree (Ctrl+F), export (Ctrl+S,
   // Ctrl+Shift+S, Ctrl+C, the tree's menu) and files dropped on the window.
   FFilterLine = new TFilterLine(*VirtualStringTree, *VirtualStringTreeView, this);
   FExportActions = new TExportActions(*this);

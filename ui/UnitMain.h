@@ -91,9 +91,10 @@ public:
   // Called each time LoadMpqs has let pending events run: lets tests watch the loading.
   std::function<void()> OnPendingEvents;
 
-  // The texture view on RenderPanel; ready once creation step 3 has succeeded.
+  // The texture view on RenderPanel; ready once its GL set-up in FormCreate has succeeded.
   TGlView& View() const { return *FView; }
-  // Zoom, pan, channels, levels, the view's menu and shortcuts; from creation step 1 on.
+  // Zoom, pan, channels, levels, the view's menu and shortcuts; made with the scroll box in
+  // FormCreate.
   TViewControls* ViewControls() const { return FViewControls.get(); }
   // The path an archive was opened under (installation directory and the line of
   // "mpqToLoad.txt"), by its handle; empty for a handle the window did not open.

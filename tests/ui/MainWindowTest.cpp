@@ -238,7 +238,7 @@ struct TCaseRow {
   std::size_t nodes;
 };
 
-TEST(MainWindow, RegistryAndListCasesLoadLogAndReportAsSpecified) {
+TEST(MainWindow, RegistryAndListCasesLoadLogAndReportEachOutcome) {
   const std::string keyNotFound = "World of Warcraft registry key not found";
   const std::vector<TCaseRow> rows = {
       {"no_prefix_logs_key_not_found",

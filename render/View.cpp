@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <stdexcept>
 
 #include <QOpenGLContext>
@@ -147,6 +148,61 @@ void TGlView::RedrawTexture() {
   if (dc->isExposed()) hrc->swapBuffers(dc);
 }
 
+bool TGlView::PlainDrawing() const {
+  if (!FWholeLevel || !FState.IsDefault()) return false;
+  if (!CurrentTexture || dc == nullptr || CurrentTexture->width <= 0 || CurrentTexture->height <= 0) return true;
+  const qreal ratio = dc->devicePixelRatio();
+  return std::lround(dc->width() * ratio) == CurrentTexture->width &&
+         std::lround(dc->height() * ratio) == CurrentTexture->height;
+}
+
+std::optional<TTexel> TGlView::ShownTexel(int level, std::uint32_t x, std::uint32_t y) {
+  if (!CurrentTexture || level < 0) return std::nullopt;
+  const TBlpTexture& texture = *CurrentTexture;
+  const blp::TBlpLevels& levels = texture.Levels();
+  const auto index = static_cast<std::size_t>(level);
+  if (index >= levels.levels.size()) return std::nullopt;
+  const blp::TBlpLevel& l = levels.levels[index];
+  if (x >= l.width || y >= l.height) return std::nullopt;
+  if (blp::BlockBytes(levels.format) == 0) return TexelValue(levels, index, x, y);
+  if (texture.DxtDecodedByLibrary()) return TexelValue(levels, index, x, y, TDxtDecoder::kLibrary);
+  if (ReadBack(texture, level)) {
+    const std::uint8_t* p = FReadBack.rgba.data() + (std::size_t{y} * l.width + x) * 4;
+    return TTexel{p[0], p[1], p[2], p[3]};
+  }
+  return TexelValue(levels, index, x, y, TDxtDecoder::kHardwareRules);
+}
+
+bool TGlView::ReadBack(const TBlpTexture& texture, int level) {
+  if (FReadBack.texture == &texture && FReadBack.level == level) return true;
+  FReadBack = {};
+  if (!FReady || texture.id == 0) return false;
+  const blp::TBlpLevel& l = texture.Levels().levels[static_cast<std::size_t>(level)];
+  const std::uint64_t bytes = std::uint64_t{l.width} * l.height * 4;
+  if (bytes > kReadBackLimit) return false;
+  try {
+    FReadBack.rgba.resize(static_cast<std::size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    FReadBack = {};
+    return false;
+  }
+  // Errors left by earlier calls would be taken for this read's (a few at most: GL keeps one per
+  // kind).
+  for (int i = 0; i < 8 && Gl.GetError() != gl::NO_ERROR_; ++i) continue;
+  // Rows of 4-byte pixels meet the default pack alignment of 4.
+  Gl.BindTexture(gl::TEXTURE_2D, texture.id);
+  Gl.GetTexImage(gl::TEXTURE_2D, level, gl::RGBA, gl::UNSIGNED_BYTE, FReadBack.rgba.data());
+  if (Gl.GetError() != gl::NO_ERROR_) {
+    FReadBack = {};
+    return false;
+  }
+  FReadBack.texture = &texture;
+  FReadBack.level = level;
+  return true;
+}
+
+void TGlView::TextureChanged() { FReadBack = {}; }
+
 void TGlView::SetViewState(const TViewState& state, double originX, double originY, bool wholeLevel) {
   FState = state;
   FOriginX = originX;
@@ -165,9 +221,10 @@ bool TGlView::DrawChosen() {
   frame.level = level;
   frame.levelWidth = LevelExtent(static_cast<std::uint32_t>(std::max(texture.width, 0)), level);
   frame.levelHeight = LevelExtent(static_cast<std::uint32_t>(std::max(texture.height, 0)), level);
+  // Origins come in the panel's pixels, the zoom already in device pixels per texel.
   frame.originX = FOriginX * ratio;
   frame.originY = FOriginY * ratio;
-  frame.zoom = FState.zoom * ratio;
+  frame.zoom = FState.zoom;
   frame.viewportHeight = static_cast<int>(std::lround(dc->height() * ratio));
   frame.channel = FState.channel;
   frame.background = FState.background;
@@ -181,6 +238,7 @@ void TGlView::SetViewport() {
 }
 
 void TGlView::DoneView() {
+  FReadBack = {};
   if (FReady) {
     // Textures are GL objects too: one still shown goes while the context exists.
     CurrentTexture.reset();

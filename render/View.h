@@ -7,13 +7,16 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "blp/ZanthBLP.h"
 #include "gl/GlApi.h"
 #include "gl/GlLibrary.h"
 #include "render/ViewDraw.h"
 #include "render/ViewPanel.h"
+#include "render/ViewReadout.h"
 #include "render/ViewState.h"
 
 class QOpenGLContext;
@@ -64,13 +67,27 @@ public:
   // the part of the zoomed level that SetViewState placed there.
   void RedrawTexture();
 
-  // What the panel shows from the next redraw on: `state`, with the panel's top-left corner at
-  // pixel (originX, originY) of the zoomed level; `wholeLevel` when the panel is exactly the
+  // What the panel shows from the next redraw on: `state`, whose zoom counts device pixels per
+  // texel, with the panel's top-left corner at pixel (originX, originY) of the zoomed level in
+  // the panel's own (device-independent) pixels; `wholeLevel` when the panel is exactly the
   // zoomed level. No GL call.
   void SetViewState(const TViewState& state, double originX, double originY, bool wholeLevel);
   const TViewState& ViewState() const { return FState; }
-  // True when the next redraw makes exactly the plain drawing calls.
-  bool PlainDrawing() const { return FWholeLevel && FState.IsDefault(); }
+  // True when the next redraw makes exactly the plain drawing calls: the plain view state, and
+  // the panel's device pixels match the texture's texels one for one (on a scaled desktop a
+  // panel can be one device pixel wider than an odd-sized texture).
+  bool PlainDrawing() const;
+
+  // Texel (x, y) of level `level` of CurrentTexture as the view shows it: palette and
+  // uncompressed levels as uploaded, DXT levels as the library decoded them for a GL without
+  // texture compression, else as the GL decoded the compressed blocks (the level read back
+  // once, while it fits kReadBackLimit; the hardware rules stand in beyond). None outside the
+  // level or without a texture.
+  std::optional<TTexel> ShownTexel(int level, std::uint32_t x, std::uint32_t y);
+  // Forgets what was read back of the texture shown before; the window calls it for each new
+  // CurrentTexture.
+  void TextureChanged();
+  static constexpr std::uint64_t kReadBackLimit = 64ull << 20;  // bytes of one level, RGBA
 
   // Fits the viewport to the panel's current size in device pixels.
   void SetViewport();
@@ -101,6 +118,14 @@ private:
   TGlLibrary FGlLibrary;
   bool FResolved = false;  // the GL table was filled for this context
   bool FReady = false;
+
+  // One level of the shown texture as the GL decoded it, for the texel readout.
+  struct {
+    const TBlpTexture* texture = nullptr;
+    int level = -1;
+    std::vector<std::uint8_t> rgba;
+  } FReadBack;
+  bool ReadBack(const TBlpTexture& texture, int level);
 };
 
 }  // namespace velmora

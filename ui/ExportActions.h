@@ -39,9 +39,12 @@ public:
   // the view's menu too.
   const std::vector<QAction*>& Actions() const { return actions_; }
 
-  void SaveShownLevel();  // Ctrl+S: <name>.png
+  void SaveShownLevel();  // Ctrl+S: <name>.png, or <name>.mipN.png for level N shown
   void SaveEveryLevel();  // Ctrl+Shift+S: <name>.png, <name>.mip1.png, ...
   void CopyShownLevel();  // Ctrl+C
+  // Saving and copying act on the level shown: without its pixels they are disabled (their
+  // shortcuts too). The window calls this whenever the shown texture or level changes.
+  void UpdateEnabled();
   // The tree's menu for `node`: "Export folder as PNG…" on a folder; nothing on a file.
   void FillTreeMenu(QMenu& menu, TVirtualNode* node);
   // Asks for a folder, then exports the files shown below `folder` into it (ExportFolderTo).
@@ -56,7 +59,7 @@ private:
   std::size_t ShownLevel() const;
 
   TForm1& form_;
-  QString lastDir_;  // where the last dialog pointed
+  QString lastDir_;  // where the last dialog pointed; the save dialog's is kept for the next start
   std::vector<QAction*> actions_;
 };
 

@@ -21,6 +21,7 @@
 #include "ui/ErrorHandler.h"
 #include "ui/FileTree.h"
 #include "ui/FilterLine.h"
+#include "ui/MainMenu.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
 
@@ -71,6 +72,10 @@ MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& name, st
   const auto shown = static_cast<std::int32_t>(static_cast<std::uint32_t>(handle));
   WriteLog(name + " opened, handle " + std::to_string(shown));
   return handle;
+}
+
+bool IsArchiveName(std::string_view path) {
+  return HasExtension(path, ".mpq") || HasExtension(path, ".w3x") || HasExtension(path, ".w3m");
 }
 
 std::string DiskFileTreePath(std::string_view diskPath) {
@@ -132,6 +137,8 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
   // The archive list and the tree belong to the start-up loading while it runs.
   if (Loading() || !MpqList || !RootNodes) return false;
   bool any = false;
+  QStringList archives, blpFiles;
+  TVirtualNode* firstBlp = nullptr;
   TTreeExpansion expansion;
   expansion.Save(*VirtualStringTree, *VirtualStringTreeView);
   VirtualStringTree->BeginUpdate();
@@ -143,16 +150,21 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
   try {
     for (const std::string& p : paths) {
       const std::string path = AbsolutePath(p);
-      if (HasExtension(path, ".mpq")) {
+      if (IsArchiveName(path)) {
         // A later archive overrides the files it shares with the open ones, as in the list.
         const MpqHandle handle = OpenArchiveAt(path, path);
         if (handle == 0) continue;
         FArchivePaths[handle] = path;
         FArchiveNames[handle] = path;
         LoadListFile(handle, AddNode);
+        archives << QFile::decodeName(QByteArray::fromStdString(path));
         any = true;
       } else if (HasExtension(path, ".blp") && FileExists(path)) {
-        any = AddDiskFile(*VirtualStringTree, path) != nullptr || any;
+        TVirtualNode* node = AddDiskFile(*VirtualStringTree, path);
+        if (node == nullptr) continue;
+        if (firstBlp == nullptr) firstBlp = node;
+        blpFiles << QFile::decodeName(QByteArray::fromStdString(path));
+        any = true;
       }
     }
   } catch (...) {
@@ -161,6 +173,11 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
   }
   close();
   ShowStartupNotice();
+  if (!archives.isEmpty()) FMainMenu->AddRecent({TRecentEntry::TKind::kArchives, archives});
+  if (!blpFiles.isEmpty()) FMainMenu->AddRecent({TRecentEntry::TKind::kBlpFiles, blpFiles});
+  // The first file opened is shown, as from the command line.
+  if (firstBlp != nullptr) SelectFileNode(firstBlp);
+  FMainMenu->UpdateActions();
   return any;
 }
 
@@ -171,14 +188,14 @@ TDropOpen::TDropOpen(TForm1& form) : QObject(&form), form_(form) {
 
 namespace {
 
-// The local .mpq and .blp files among dragged URLs.
+// The local archives and .blp files among dragged URLs.
 std::vector<std::string> DroppedFiles(const QMimeData* mime) {
   std::vector<std::string> out;
   if (mime == nullptr || !mime->hasUrls()) return out;
   for (const QUrl& url : mime->urls()) {
     if (!url.isLocalFile()) continue;
     const std::string path = QFile::encodeName(url.toLocalFile()).toStdString();
-    if (HasExtension(path, ".mpq") || HasExtension(path, ".blp")) out.push_back(path);
+    if (IsArchiveName(path) || HasExtension(path, ".blp")) out.push_back(path);
   }
   return out;
 }

@@ -31,6 +31,10 @@ struct TVirtualNode;
 MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& name,
                         std::vector<std::string>* readerStops = nullptr);
 
+// Whether `path` names an archive by its extension, in any letter case: .mpq, and the map
+// archives .w3x and .w3m, which are MPQ archives too.
+bool IsArchiveName(std::string_view path);
+
 // Where a BLP file on disk shows in the tree: "<directory name>\<file name>" ("/" for the root).
 std::string DiskFileTreePath(std::string_view diskPath);
 

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 #include <stdexcept>
 
 #include <QOpenGLContext>
 
+#include "render/GlBlock.h"
 #include "render/GlCommon.h"
 #include "render/ShaderSearch.h"
 
@@ -164,44 +164,18 @@ std::optional<TTexel> TGlView::ShownTexel(int level, std::uint32_t x, std::uint3
   if (index >= levels.levels.size()) return std::nullopt;
   const blp::TBlpLevel& l = levels.levels[index];
   if (x >= l.width || y >= l.height) return std::nullopt;
-  if (blp::BlockBytes(levels.format) == 0) return TexelValue(levels, index, x, y);
+  const std::size_t blockBytes = blp::BlockBytes(levels.format);
+  if (blockBytes == 0) return TexelValue(levels, index, x, y);
   if (texture.DxtDecodedByLibrary()) return TexelValue(levels, index, x, y, TDxtDecoder::kLibrary);
-  if (ReadBack(texture, level)) {
-    const std::uint8_t* p = FReadBack.rgba.data() + (std::size_t{y} * l.width + x) * 4;
+  // The GL's own decode of the texel's block. 4 x 4 blocks row by row, partial blocks included.
+  const std::size_t at = ((y / 4) * ((std::size_t{l.width} + 3) / 4) + x / 4) * blockBytes;
+  std::uint8_t pixels[64];
+  if (FReady && at + blockBytes <= l.bytes.size() && GlDecodeBlock(levels.format, l.bytes.data() + at, pixels)) {
+    const std::uint8_t* p = pixels + ((y % 4) * 4 + x % 4) * 4;
     return TTexel{p[0], p[1], p[2], p[3]};
   }
   return TexelValue(levels, index, x, y, TDxtDecoder::kHardwareRules);
 }
-
-bool TGlView::ReadBack(const TBlpTexture& texture, int level) {
-  if (FReadBack.texture == &texture && FReadBack.level == level) return true;
-  FReadBack = {};
-  if (!FReady || texture.id == 0) return false;
-  const blp::TBlpLevel& l = texture.Levels().levels[static_cast<std::size_t>(level)];
-  const std::uint64_t bytes = std::uint64_t{l.width} * l.height * 4;
-  if (bytes > kReadBackLimit) return false;
-  try {
-    FReadBack.rgba.resize(static_cast<std::size_t>(bytes));
-  } catch (const std::bad_alloc&) {
-    FReadBack = {};
-    return false;
-  }
-  // Errors left by earlier calls would be taken for this read's (a few at most: GL keeps one per
-  // kind).
-  for (int i = 0; i < 8 && Gl.GetError() != gl::NO_ERROR_; ++i) continue;
-  // Rows of 4-byte pixels meet the default pack alignment of 4.
-  Gl.BindTexture(gl::TEXTURE_2D, texture.id);
-  Gl.GetTexImage(gl::TEXTURE_2D, level, gl::RGBA, gl::UNSIGNED_BYTE, FReadBack.rgba.data());
-  if (Gl.GetError() != gl::NO_ERROR_) {
-    FReadBack = {};
-    return false;
-  }
-  FReadBack.texture = &texture;
-  FReadBack.level = level;
-  return true;
-}
-
-void TGlView::TextureChanged() { FReadBack = {}; }
 
 void TGlView::SetViewState(const TViewState& state, double originX, double originY, bool wholeLevel) {
   FState = state;
@@ -238,7 +212,6 @@ void TGlView::SetViewport() {
 }
 
 void TGlView::DoneView() {
-  FReadBack = {};
   if (FReady) {
     // Textures are GL objects too: one still shown goes while the context exists.
     CurrentTexture.reset();

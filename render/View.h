@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "blp/ZanthBLP.h"
 #include "gl/GlApi.h"
@@ -80,14 +79,9 @@ public:
 
   // Texel (x, y) of level `level` of CurrentTexture as the view shows it: palette and
   // uncompressed levels as uploaded, DXT levels as the library decoded them for a GL without
-  // texture compression, else as the GL decoded the compressed blocks (the level read back
-  // once, while it fits kReadBackLimit; the hardware rules stand in beyond). None outside the
-  // level or without a texture.
+  // texture compression, else as the GL decodes the compressed block (render/GlBlock.h; the
+  // hardware rules stand in should that fail). None outside the level or without a texture.
   std::optional<TTexel> ShownTexel(int level, std::uint32_t x, std::uint32_t y);
-  // Forgets what was read back of the texture shown before; the window calls it for each new
-  // CurrentTexture.
-  void TextureChanged();
-  static constexpr std::uint64_t kReadBackLimit = 64ull << 20;  // bytes of one level, RGBA
 
   // Fits the viewport to the panel's current size in device pixels.
   void SetViewport();
@@ -118,14 +112,6 @@ private:
   TGlLibrary FGlLibrary;
   bool FResolved = false;  // the GL table was filled for this context
   bool FReady = false;
-
-  // One level of the shown texture as the GL decoded it, for the texel readout.
-  struct {
-    const TBlpTexture* texture = nullptr;
-    int level = -1;
-    std::vector<std::uint8_t> rgba;
-  } FReadBack;
-  bool ReadBack(const TBlpTexture& texture, int level);
 };
 
 }  // namespace velmora

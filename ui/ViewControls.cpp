@@ -332,7 +332,6 @@ void TViewControls::TextureChanged() {
   // The texel read for the last file says nothing of this one.
   FPointerTexel.reset();
   FArchiveText.clear();
-  FForm.View().TextureChanged();
   if (!CurrentTexture) {
     UpdateChecks();
     UpdateReadout();

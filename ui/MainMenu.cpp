@@ -203,18 +203,23 @@ void TMainMenu::UpdateActions() {
 }
 
 void TMainMenu::ChooseGameFolder() {
+  // The archive list and the tree belong to the loading while it runs (its shortcut still reaches
+  // here).
+  if (FForm.Loading()) return;
   const QString dir = chooseGameFolder();
   if (dir.isEmpty()) return;
   FForm.LoadGameFolder(QFile::encodeName(dir).toStdString());
 }
 
 void TMainMenu::OpenArchives() {
+  if (FForm.Loading()) return;
   const QStringList files = chooseArchives();
   if (files.isEmpty()) return;
   FForm.OpenFiles(LocalPaths(files));
 }
 
 void TMainMenu::OpenBlpFiles() {
+  if (FForm.Loading()) return;
   const QStringList files = chooseBlpFiles();
   if (files.isEmpty()) return;
   FForm.OpenFiles(LocalPaths(files));

@@ -155,6 +155,7 @@ void TBlpTexture::UploadLevels() {
   // No palette, no picture: the load ends here, texture parameters included.
   if (!FLevels.complete) return;
   const bool compressed = GL_ARB_texture_compression && Gl.CompressedTexImage2DARB != nullptr;
+  FDxtByLibrary = blp::BlockBytes(FLevels.format) != 0 && !compressed;
   for (std::size_t i = 0; i < FLevels.levels.size(); ++i) {
     Upload(static_cast<GLint>(i), FLevels.format, FLevels.levels[i], compressed);
   }

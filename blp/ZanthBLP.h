@@ -53,6 +53,9 @@ public:
   // Whether the load had bytes to read (an archive file or a file on disk), and how many.
   bool HasSource() const { return FHasSource; }
   std::uint64_t SourceSize() const { return FSourceSize; }
+  // True when DXT levels went to GL decoded by Dexaro (the GL takes no compressed textures), so
+  // the texels on screen are the library's decode rather than the GL's.
+  bool DxtDecodedByLibrary() const { return FDxtByLibrary; }
 
   // Levels of a full mip chain down to 1 x 1: 256 x 64 has 9.
   static int MipLevelCount(std::uint32_t w, std::uint32_t h);
@@ -73,6 +76,7 @@ private:
   std::optional<TBLP1Header> FBlp1Header;
   bool FHasSource = false;
   std::uint64_t FSourceSize = 0;
+  bool FDxtByLibrary = false;
 };
 
 }  // namespace velmora

@@ -165,7 +165,7 @@ std::string DescribeStartupProblem(const TStartupReport& r, const std::string& l
                                    : "None of the " + std::to_string(r.archivesOpened) + " archives opened lists a BLP file.";
       break;
   }
-  text += "\nSee \"Using it with a real game install\" in the README; the log: " +
+  text += "\nSee the manual page (man VelmoraGL); the log: " +
           (logFile.empty() ? std::string("none could be written") : logFile) + ".";
   return text;
 }

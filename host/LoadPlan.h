@@ -73,7 +73,7 @@ bool PlanLines(const TLoadPlan& plan, std::vector<std::string>& lines, std::stri
 void FinishStartupReport(TStartupReport& report, std::size_t opened, std::size_t textures);
 
 // A few lines saying what was looked for and where, what to do next, and where to read more
-// (the README's section on real game installs, the log file); empty without a problem.
+// (the manual page, the log file); empty without a problem.
 std::string DescribeStartupProblem(const TStartupReport& report, const std::string& logFile);
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 
 #include <QOpenGLContext>
 
+#include "render/GlBlock.h"
 #include "render/GlCommon.h"
 #include "render/ShaderSearch.h"
 
@@ -147,6 +148,35 @@ void TGlView::RedrawTexture() {
   if (dc->isExposed()) hrc->swapBuffers(dc);
 }
 
+bool TGlView::PlainDrawing() const {
+  if (!FWholeLevel || !FState.IsDefault()) return false;
+  if (!CurrentTexture || dc == nullptr || CurrentTexture->width <= 0 || CurrentTexture->height <= 0) return true;
+  const qreal ratio = dc->devicePixelRatio();
+  return std::lround(dc->width() * ratio) == CurrentTexture->width &&
+         std::lround(dc->height() * ratio) == CurrentTexture->height;
+}
+
+std::optional<TTexel> TGlView::ShownTexel(int level, std::uint32_t x, std::uint32_t y) {
+  if (!CurrentTexture || level < 0) return std::nullopt;
+  const TBlpTexture& texture = *CurrentTexture;
+  const blp::TBlpLevels& levels = texture.Levels();
+  const auto index = static_cast<std::size_t>(level);
+  if (index >= levels.levels.size()) return std::nullopt;
+  const blp::TBlpLevel& l = levels.levels[index];
+  if (x >= l.width || y >= l.height) return std::nullopt;
+  const std::size_t blockBytes = blp::BlockBytes(levels.format);
+  if (blockBytes == 0) return TexelValue(levels, index, x, y);
+  if (texture.DxtDecodedByLibrary()) return TexelValue(levels, index, x, y, TDxtDecoder::kLibrary);
+  // The GL's own decode of the texel's block. 4 x 4 blocks row by row, partial blocks included.
+  const std::size_t at = ((y / 4) * ((std::size_t{l.width} + 3) / 4) + x / 4) * blockBytes;
+  std::uint8_t pixels[64];
+  if (FReady && at + blockBytes <= l.bytes.size() && GlDecodeBlock(levels.format, l.bytes.data() + at, pixels)) {
+    const std::uint8_t* p = pixels + ((y % 4) * 4 + x % 4) * 4;
+    return TTexel{p[0], p[1], p[2], p[3]};
+  }
+  return TexelValue(levels, index, x, y, TDxtDecoder::kHardwareRules);
+}
+
 void TGlView::SetViewState(const TViewState& state, double originX, double originY, bool wholeLevel) {
   FState = state;
   FOriginX = originX;
@@ -165,9 +195,10 @@ bool TGlView::DrawChosen() {
   frame.level = level;
   frame.levelWidth = LevelExtent(static_cast<std::uint32_t>(std::max(texture.width, 0)), level);
   frame.levelHeight = LevelExtent(static_cast<std::uint32_t>(std::max(texture.height, 0)), level);
+  // Origins come in the panel's pixels, the zoom already in device pixels per texel.
   frame.originX = FOriginX * ratio;
   frame.originY = FOriginY * ratio;
-  frame.zoom = FState.zoom * ratio;
+  frame.zoom = FState.zoom;
   frame.viewportHeight = static_cast<int>(std::lround(dc->height() * ratio));
   frame.channel = FState.channel;
   frame.background = FState.background;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "blp/ZanthBLP.h"
@@ -14,6 +15,7 @@
 #include "gl/GlLibrary.h"
 #include "render/ViewDraw.h"
 #include "render/ViewPanel.h"
+#include "render/ViewReadout.h"
 #include "render/ViewState.h"
 
 class QOpenGLContext;
@@ -64,13 +66,22 @@ public:
   // the part of the zoomed level that SetViewState placed there.
   void RedrawTexture();
 
-  // What the panel shows from the next redraw on: `state`, with the panel's top-left corner at
-  // pixel (originX, originY) of the zoomed level; `wholeLevel` when the panel is exactly the
+  // What the panel shows from the next redraw on: `state`, whose zoom counts device pixels per
+  // texel, with the panel's top-left corner at pixel (originX, originY) of the zoomed level in
+  // the panel's own (device-independent) pixels; `wholeLevel` when the panel is exactly the
   // zoomed level. No GL call.
   void SetViewState(const TViewState& state, double originX, double originY, bool wholeLevel);
   const TViewState& ViewState() const { return FState; }
-  // True when the next redraw makes exactly the plain drawing calls.
-  bool PlainDrawing() const { return FWholeLevel && FState.IsDefault(); }
+  // True when the next redraw makes exactly the plain drawing calls: the plain view state, and
+  // the panel's device pixels match the texture's texels one for one (on a scaled desktop a
+  // panel can be one device pixel wider than an odd-sized texture).
+  bool PlainDrawing() const;
+
+  // Texel (x, y) of level `level` of CurrentTexture as the view shows it: palette and
+  // uncompressed levels as uploaded, DXT levels as the library decoded them for a GL without
+  // texture compression, else as the GL decodes the compressed block (render/GlBlock.h; the
+  // hardware rules stand in should that fail). None outside the level or without a texture.
+  std::optional<TTexel> ShownTexel(int level, std::uint32_t x, std::uint32_t y);
 
   // Fits the viewport to the panel's current size in device pixels.
   void SetViewport();

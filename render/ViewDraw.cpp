@@ -35,14 +35,20 @@ layout(location = 0) out vec4 fragColour;
 void main() {
   // gl_FragCoord is the pixel's centre counted from the bottom row; rows count from the top here.
   vec2 pixel = vec2(gl_FragCoord.x, viewportHeight - gl_FragCoord.y) + origin;
-  ivec2 texel = clamp(ivec2(floor(pixel * texelsPerPixel)), ivec2(0), levelSize - 1);
-  // The shown level is the texture's base level while this draws; fetches count from it.
-  vec4 c = texelFetch(tex, texel, 0);
   vec3 back = backColour;
   if (background == 1) {
     ivec2 cell = ivec2(floor(pixel)) / 8;
     back = ((cell.x + cell.y) & 1) == 0 ? checkerLight : checkerDark;
   }
+  // A pixel that starts past the level's last texel shows no texel: on a scaled desktop the panel
+  // can be one device pixel wider or taller than an odd-sized level.
+  if (any(greaterThanEqual((pixel - 0.5) * texelsPerPixel, vec2(levelSize)))) {
+    fragColour = vec4(back, 1.0);
+    return;
+  }
+  ivec2 texel = clamp(ivec2(floor(pixel * texelsPerPixel)), ivec2(0), levelSize - 1);
+  // The shown level is the texture's base level while this draws; fetches count from it.
+  vec4 c = texelFetch(tex, texel, 0);
   vec3 rgb;
   if (channel == 1) rgb = c.rgb;
   else if (channel == 2) rgb = vec3(c.r);

@@ -34,7 +34,7 @@ void TRenderPanel::exposeEvent(QExposeEvent* event) {
 
 void TRenderPanel::mouseMoveEvent(QMouseEvent* event) {
   QWindow::mouseMoveEvent(event);
-  if (FOnMouseMove) FOnMouseMove(event->position().toPoint());
+  if (FOnMouseMove) FOnMouseMove(event->position());
 }
 
 }  // namespace velmora

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include <QPoint>
+#include <QPointF>
 #include <QSurfaceFormat>
 #include <QWindow>
 
@@ -31,8 +31,9 @@ public:
   void SetExposeHandler(std::function<void()> handler) { FOnExpose = std::move(handler); }
 
   // Called for every mouse movement over the panel, with the position relative to its top-left
-  // corner. A native window takes its own mouse events: the widget that embeds it sees none.
-  void SetMouseMoveHandler(std::function<void(QPoint)> handler) { FOnMouseMove = std::move(handler); }
+  // corner (with fractions on a scaled desktop, where a device pixel is part of a panel pixel). A
+  // native window takes its own mouse events: the widget that embeds it sees none.
+  void SetMouseMoveHandler(std::function<void(QPointF)> handler) { FOnMouseMove = std::move(handler); }
 
 protected:
   void exposeEvent(QExposeEvent* event) override;
@@ -40,7 +41,7 @@ protected:
 
 private:
   std::function<void()> FOnExpose;
-  std::function<void(QPoint)> FOnMouseMove;
+  std::function<void(QPointF)> FOnMouseMove;
 };
 
 }  // namespace velmora

@@ -29,6 +29,7 @@
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
 #include "ui/ViewControls.h"
+#include "ui/ViewSettings.h"
 
 namespace velmora {
 
@@ -63,10 +64,13 @@ QString SuggestedName(const std::string& path, blp::TExportFormat format) {
   return file + (format == blp::TExportFormat::kDds ? QStringLiteral(".dds") : QStringLiteral(".png"));
 }
 
-// "MAP01.png" for a shown Textures\Minimap\MAP01.blp (or /disk/MAP01.blp).
-QString SuggestedName() {
-  if (!CurrentTexture) return QStringLiteral("texture.png");
-  return SuggestedName(CurrentTexture->fname(), blp::TExportFormat::kPng);
+// The shown file's name without its folder: "MAP01.blp" for Textures\Minimap\MAP01.blp (or
+// /disk/MAP01.blp).
+std::string ShownFileName() {
+  if (!CurrentTexture) return {};
+  const std::string& name = CurrentTexture->fname();
+  const std::size_t cut = name.find_last_of("\\/:");
+  return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
 // The file dialog's filter for a name of that extension.
@@ -84,6 +88,18 @@ QString NodeCaption(TVirtualNode* node) {
   for (const TVirtualNode* n = node; n != nullptr; n = n->parent) path = std::string(n->data.name) + (path.empty() ? "" : "\\") + path;
   return FromUtf8(EscapeName(path));
 }
+
+// "MAP01.png" for level 0 of MAP01.blp, "MAP01.mip3.png" for level 3.
+QString SuggestedName(std::size_t level) {
+  if (!CurrentTexture) return QStringLiteral("texture.png");
+  std::string base = ShownFileName();
+  if (base.size() >= 4 && FromUtf8(base.substr(base.size() - 4)).compare(QStringLiteral(".blp"), Qt::CaseInsensitive) == 0) {
+    base.resize(base.size() - 4);
+  }
+  return FromUtf8(blp::ExportImageName(base, level));
+}
+
+QString SizeText(const blp::TRgbaPixels& pixels) { return QStringLiteral("(%1 x %2)").arg(pixels.width).arg(pixels.height); }
 
 // The export's events as a progress dialog: its value, the file being read, its Cancel button.
 class TDialogEvents : public blp::TExportEvents {
@@ -132,7 +148,8 @@ std::vector<const TVirtualNode*> ShownFiles(const TTreeModel& model, TVirtualNod
 
 }  // namespace
 
-TExportActions::TExportActions(TForm1& form) : QObject(&form), form_(form), lastDir_(QDir::homePath()) {
+TExportActions::TExportActions(TForm1& form) : QObject(&form), form_(form), lastDir_(LoadSaveFolder()) {
+  if (lastDir_.isEmpty() || !QFileInfo(lastDir_).isDir()) lastDir_ = QDir::homePath();
   chooseSaveFile = [this](const QString& suggested) {
     return QFileDialog::getSaveFileName(&form_, QStringLiteral("Save as"), suggested, FilterFor(suggested));
   };
@@ -151,7 +168,7 @@ TExportActions::TExportActions(TForm1& form) : QObject(&form), form_(form), last
     actions_.push_back(a);
   };
   add("SaveLevel", QStringLiteral("Save level as PNG\u2026"), QKeySequence(Qt::CTRL | Qt::Key_S), [this] { SaveShownLevel(); });
-  add("SaveEveryLevel", QStringLiteral("Save every level as PNG\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+  add("SaveEveryLevel", QStringLiteral("Save every level\u2026"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
       [this] { SaveEveryLevel(); });
   add("CopyLevel", QStringLiteral("Copy level"), QKeySequence::Copy, [this] { CopyShownLevel(); });
   add("Export", QStringLiteral("Export\u2026"), QKeySequence(Qt::CTRL | Qt::Key_E), [this] { ExportWithDialog(); });
@@ -170,12 +187,23 @@ std::size_t TExportActions::ShownLevel() const {
   return controls != nullptr ? static_cast<std::size_t>(controls->State().level) : 0;
 }
 
+void TExportActions::UpdateEnabled() {
+  const bool shown = HasLevelPixels(ShownLevel());
+  const bool first = HasLevelPixels(0);
+  for (QAction* action : actions_) {
+    const QString name = action->objectName();
+    if (name == QLatin1String("SaveLevel") || name == QLatin1String("CopyLevel")) action->setEnabled(shown);
+    if (name == QLatin1String("SaveEveryLevel")) action->setEnabled(first);
+  }
+}
+
 void TExportActions::SaveShownLevel() {
   if (!HasLevelPixels(ShownLevel())) {
     QApplication::beep();
     return;
   }
-  const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName()));
+  // The name says which level it holds, as the export names its levels.
+  const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName(ShownLevel())));
   if (!path.isEmpty()) SaveLevels(path, false);
 }
 
@@ -184,26 +212,39 @@ void TExportActions::SaveEveryLevel() {
     QApplication::beep();
     return;
   }
-  const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName()));
+  const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName(0)));
   if (!path.isEmpty()) SaveLevels(path, true);
 }
 
 void TExportActions::SaveLevels(const QString& path, bool every) {
   lastDir_ = QFileInfo(path).absolutePath();
+  StoreSaveFolder(lastDir_);
   QString base = path;
   if (base.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) base.chop(4);
   const std::string baseName = QFile::encodeName(base).toStdString();
   const std::size_t count = every ? CurrentTexture->Levels().levels.size() : 1;
+  QString first, last;
+  blp::TRgbaPixels firstPixels;
   for (std::size_t i = 0; i < count; ++i) {
     // Saving one level writes exactly the name chosen.
     const std::string file = every ? blp::ExportImageName(baseName, i) : QFile::encodeName(path).toStdString();
+    const blp::TRgbaPixels pixels = ShownLevelPixels(every ? i : ShownLevel());
     std::string error;
-    if (!blp::WritePngFile(file, ShownLevelPixels(every ? i : ShownLevel()), error)) throw std::runtime_error(error);
+    if (!blp::WritePngFile(file, pixels, error)) throw std::runtime_error(error);
+    last = QFileInfo(QFile::decodeName(QByteArray::fromStdString(file))).fileName();
+    if (i == 0) {
+      first = last;
+      firstPixels.width = pixels.width;
+      firstPixels.height = pixels.height;
+    }
   }
+  form_.ShowStatusMessage(count == 1 ? QStringLiteral("Saved %1 %2").arg(first, SizeText(firstPixels))
+                                     : QStringLiteral("Saved %1 levels, %2 %3 to %4").arg(count).arg(first, SizeText(firstPixels), last));
 }
 
 void TExportActions::CopyShownLevel() {
-  const blp::TRgbaPixels pixels = ShownLevelPixels(ShownLevel());
+  const std::size_t level = ShownLevel();
+  const blp::TRgbaPixels pixels = ShownLevelPixels(level);
   if (pixels.bytes.empty()) {
     QApplication::beep();
     return;
@@ -211,6 +252,9 @@ void TExportActions::CopyShownLevel() {
   const QImage image(pixels.bytes.data(), static_cast<int>(pixels.width), static_cast<int>(pixels.height),
                      static_cast<qsizetype>(pixels.width) * 4, QImage::Format_RGBA8888);
   QGuiApplication::clipboard()->setImage(image.copy());
+  const QString name = FromUtf8(EscapeName(ShownFileName()));
+  form_.ShowStatusMessage(level == 0 ? QStringLiteral("Copied %1 %2").arg(name, SizeText(pixels))
+                                     : QStringLiteral("Copied mip %1 of %2 %3").arg(level).arg(name, SizeText(pixels)));
 }
 
 void TExportActions::FillTreeMenu(QMenu& menu, TVirtualNode* node) {

@@ -47,11 +47,14 @@ public:
   // The "Export..." action (Ctrl+E).
   QAction* ExportAction() const { return actions_.back(); }
 
-  void SaveShownLevel();  // Ctrl+S: <name>.png
+  void SaveShownLevel();  // Ctrl+S: <name>.png, or <name>.mipN.png for level N shown
   void SaveEveryLevel();  // Ctrl+Shift+S: <name>.png, <name>.mip1.png, ...
   void CopyShownLevel();  // Ctrl+C
   // Ctrl+E: the export dialog, the folder `folder` chosen when given, else the tree's selection.
   void ExportWithDialog(TVirtualNode* folder = nullptr);
+  // Saving and copying act on the level shown: without its pixels they are disabled (their
+  // shortcuts too). The window calls this whenever the shown texture or level changes.
+  void UpdateEnabled();
   // The tree's menu for `node`: on a file "Save as PNG…", "Save as DDS…" and "Save as raw file…"
   // (object names "SaveAsPng", "SaveAsDds", "SaveAsRaw"); on a folder "Export…" and "Export
   // folder as PNG…" ("ExportFolderDialog", "ExportFolderPng").
@@ -76,7 +79,7 @@ private:
   std::size_t ShownLevel() const;
 
   TForm1& form_;
-  QString lastDir_;  // where the last dialog pointed
+  QString lastDir_;  // where the last dialog pointed; the save dialog's is kept for the next start
   std::vector<QAction*> actions_;
 };
 

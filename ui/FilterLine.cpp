@@ -40,7 +40,8 @@ TFilterLine::TFilterLine(TTreeModel& model, QTreeView& view, QWidget* window)
   hide();
 
   // A window action, so that the shortcut works wherever the focus is and the shortcut list shows it.
-  auto* find = new QAction(QStringLiteral("Filter the tree"), window);
+  auto* find = new QAction(QStringLiteral("Find"), window);
+  find->setToolTip(QStringLiteral("Filter the tree by words of the path"));
   find->setObjectName(QStringLiteral("FilterTree"));
   find->setShortcut(QKeySequence::Find);
   find->setShortcutContext(Qt::WindowShortcut);
@@ -54,6 +55,18 @@ TFilterLine::TFilterLine(TTreeModel& model, QTreeView& view, QWidget* window)
   // Every reset of the rows (a new filter, the end of a loading) expands few matches and finds the
   // selected node again; the view has reset itself by then, being connected first.
   connect(&model_, &QAbstractItemModel::modelReset, this, &TFilterLine::Reshow);
+  // Esc in the tree ends the filter as it does in the line.
+  view_.installEventFilter(this);
+}
+
+bool TFilterLine::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == &view_ && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+      static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier && (isVisible() || model_.Filtered())) {
+    Close();
+    return true;
+  }
+  return QLineEdit::eventFilter(watched, event);
 }
 
 void TFilterLine::Open() {

@@ -1,7 +1,7 @@
 // The filter line above the file tree. Hidden until Ctrl+F; typing filters the tree to the files
 // whose full path contains every typed word (ui/TreeFilter.h), their folders showing too and all
-// of them expanded when few enough match; Esc clears the filter, which gives back the whole tree
-// as it was, and hides the line again.
+// of them expanded when few enough match; Esc, in the line or in the tree, clears the filter,
+// which gives back the whole tree as it was, and hides the line again.
 #pragma once
 
 #include <QLineEdit>
@@ -52,6 +52,8 @@ public:
 
 protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Esc pressed in the tree while a filter is on.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void Apply(const QString& text);

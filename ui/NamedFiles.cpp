@@ -22,6 +22,7 @@
 #include "ui/ErrorHandler.h"
 #include "ui/FileTree.h"
 #include "ui/FilterLine.h"
+#include "ui/MainMenu.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
 
@@ -136,6 +137,8 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
   // The archive list and the tree belong to the start-up loading while it runs.
   if (Loading() || !MpqList || !RootNodes) return false;
   bool any = false;
+  QStringList archives, blpFiles;
+  TVirtualNode* firstBlp = nullptr;
   TTreeExpansion expansion;
   expansion.Save(*VirtualStringTree, *VirtualStringTreeView);
   VirtualStringTree->BeginUpdate();
@@ -154,9 +157,14 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
         FArchivePaths[handle] = path;
         FArchiveNames[handle] = path;
         LoadListFile(handle, AddNode);
+        archives << QFile::decodeName(QByteArray::fromStdString(path));
         any = true;
       } else if (IsTextureFileName(path) && FileExists(path)) {
-        any = AddDiskFile(*VirtualStringTree, path) != nullptr || any;
+        TVirtualNode* node = AddDiskFile(*VirtualStringTree, path);
+        if (node == nullptr) continue;
+        if (firstBlp == nullptr) firstBlp = node;
+        blpFiles << QFile::decodeName(QByteArray::fromStdString(path));
+        any = true;
       }
     }
   } catch (...) {
@@ -165,6 +173,11 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
   }
   close();
   ShowStartupNotice();
+  if (!archives.isEmpty()) FMainMenu->AddRecent({TRecentEntry::TKind::kArchives, archives});
+  if (!blpFiles.isEmpty()) FMainMenu->AddRecent({TRecentEntry::TKind::kBlpFiles, blpFiles});
+  // The first file opened is shown, as from the command line.
+  if (firstBlp != nullptr) SelectFileNode(firstBlp);
+  FMainMenu->UpdateActions();
   return any;
 }
 

@@ -1,10 +1,15 @@
-// The view's scroll box and its notice strip.
+// The view's scroll box, its notice strip and its readout strip.
 #include "ui/ScrollBox.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QResizeEvent>
+#include <QScrollBar>
+#include <QVBoxLayout>
 
 #include <algorithm>
+
+#include "ui/ViewStrip.h"
 
 namespace velmora {
 
@@ -13,20 +18,35 @@ TMyScrollBox::TMyScrollBox(QWidget* parent) : QScrollArea(parent) {
   setWidgetResizable(false);  // the drawing panel keeps its own size; scroll bars show the rest
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
   setFocusPolicy(Qt::NoFocus);
-  // The strip lies in the viewport margin, outside the scrolled area: the GL panel is a native
+  // The strips lie in the viewport margins, outside the scrolled area: the GL panel is a native
   // window, which would cover any widget placed over it.
-  FNotice = new QLabel(this);
+  FNoticeBox = new QWidget(this);
+  FNoticeBox->setObjectName(QStringLiteral("ViewNoticeBox"));
+  FNoticeBox->setAutoFillBackground(true);
+  QPalette pal = FNoticeBox->palette();
+  pal.setColor(QPalette::Window, QColor(255, 244, 206));  // a pale amber: noticed, not alarming
+  pal.setColor(QPalette::WindowText, QColor(0x40, 0x30, 0x00));
+  FNoticeBox->setPalette(pal);
+  auto* layout = new QVBoxLayout(FNoticeBox);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  FNotice = new QLabel(FNoticeBox);
   FNotice->setObjectName(QStringLiteral("ViewNotice"));
   FNotice->setWordWrap(true);
   FNotice->setTextFormat(Qt::PlainText);
   FNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
   FNotice->setMargin(6);
   FNotice->setAutoFillBackground(true);
-  QPalette pal = FNotice->palette();
-  pal.setColor(QPalette::Window, QColor(255, 244, 206));  // a pale amber: noticed, not alarming
-  pal.setColor(QPalette::WindowText, QColor(0x40, 0x30, 0x00));
   FNotice->setPalette(pal);
-  FNotice->hide();
+  layout->addWidget(FNotice);
+  FNoticeExtras = new QWidget(FNoticeBox);
+  FNoticeExtras->setObjectName(QStringLiteral("ViewNoticeExtras"));
+  layout->addWidget(FNoticeExtras);
+  FNoticeExtras->hide();
+  FNoticeBox->hide();
+
+  FStrip = new TViewStrip(this);
+  connect(FStrip, &TViewStrip::ContentChanged, this, [this] { PlaceMargins(); });
 }
 
 void TMyScrollBox::PaintView() {
@@ -38,30 +58,63 @@ void TMyScrollBox::paintEvent(QPaintEvent* event) {
   PaintView();
 }
 
-void TMyScrollBox::ShowNotice(const QString& text) {
+void TMyScrollBox::ShowNotice(const QString& text, bool withExtras) {
   FNotice->setText(text);
-  FNotice->setVisible(!text.isEmpty());
-  PlaceNotice();
+  FNoticeExtras->setVisible(withExtras && !text.isEmpty());
+  FNoticeBox->setVisible(!text.isEmpty());
+  PlaceMargins();
 }
 
-QString TMyScrollBox::Notice() const { return FNotice->isVisible() ? FNotice->text() : QString(); }
+QString TMyScrollBox::Notice() const { return FNoticeBox->isVisible() ? FNotice->text() : QString(); }
+
+bool TMyScrollBox::NoticeExtrasShown() const { return FNoticeBox->isVisible() && FNoticeExtras->isVisible(); }
 
 void TMyScrollBox::resizeEvent(QResizeEvent* event) {
   QScrollArea::resizeEvent(event);
-  PlaceNotice();
+  PlaceMargins();
 }
 
-void TMyScrollBox::PlaceNotice() {
-  if (!FNotice->isVisible()) {
-    setViewportMargins(0, 0, 0, 0);
-    return;
-  }
+bool TMyScrollBox::viewportEvent(QEvent* event) {
+  // Scroll bars that come or go move the viewport's bottom edge, where the strip lies.
+  if (event->type() == QEvent::Resize) PlaceStrip();
+  return QScrollArea::viewportEvent(event);
+}
+
+void TMyScrollBox::PlaceMargins() {
+  if (FPlacing) return;
+  FPlacing = true;
   const int w = width();
-  // At most half the box, so that a texture stays in view below a long notice.
-  const int h = std::min(FNotice->heightForWidth(w), std::max(height() / 2, 24));
-  FNotice->setGeometry(0, 0, w, h);
-  FNotice->raise();
-  setViewportMargins(0, h, 0, 0);
+  int top = 0;
+  if (FNoticeBox->isVisible()) {
+    // At most half the box, so that a texture stays in view below a long notice.
+    const int wanted = FNoticeBox->hasHeightForWidth() ? FNoticeBox->heightForWidth(w) : FNoticeBox->sizeHint().height();
+    top = std::min(wanted, std::max(height() / 2, 24));
+    FNoticeBox->setGeometry(0, 0, w, top);
+    FNoticeBox->raise();
+  }
+  int bottom = 0;
+  FStrip->setVisible(FStrip->HasContent());
+  if (FStrip->isVisible()) {
+    const int stripWidth = viewport()->width();
+    bottom = FStrip->hasHeightForWidth() ? FStrip->heightForWidth(stripWidth) : FStrip->sizeHint().height();
+    bottom = std::min(bottom, std::max(height() / 3, 16));
+  }
+  const QMargins now = viewportMargins();
+  if (now.top() != top || now.bottom() != bottom) setViewportMargins(0, top, 0, bottom);
+  FPlacing = false;
+  PlaceStrip();
+}
+
+void TMyScrollBox::PlaceStrip() {
+  if (!FStrip->isVisible()) return;
+  const QRect port = viewport()->geometry();
+  const int h = viewportMargins().bottom();
+  const QRect want(port.left(), port.bottom() + 1, port.width(), h);
+  if (FStrip->geometry() != want) FStrip->setGeometry(want);
+  FStrip->raise();
+  // A strip that wraps differently at the new width asks for another height.
+  const int wanted = FStrip->hasHeightForWidth() ? FStrip->heightForWidth(port.width()) : h;
+  if (!FPlacing && std::min(wanted, std::max(height() / 3, 16)) != h) PlaceMargins();
 }
 
 }  // namespace velmora

@@ -1,11 +1,10 @@
-// Status panel fonts and frame metrics, and the readout panel.
+// Status panel fonts and frame metrics.
 #include "ui/StatusPanels.h"
 
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
-#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionFrame>
 
@@ -83,19 +82,6 @@ void FitStatusPanels(const std::array<QLabel*, 3>& panels) {
     if (font.stretch() != 100) panel->setFont(font);
     KeepLineBox(*panel);
   }
-}
-
-QLabel* AddInfoPanel(QStatusBar& bar, const std::array<QLabel*, 3>& panels) {
-  auto* panel = new QLabel(&bar);
-  panel->setObjectName(QStringLiteral("StatusPanel3"));
-  panel->setFrameStyle(panels[0]->frameStyle());
-  panel->setFont(panels[0]->font());
-  // Long archive paths must not widen the window: the panel takes what the others leave.
-  panel->setMinimumWidth(0);
-  panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  bar.addWidget(panel, 1);
-  KeepLineBox(*panel);
-  return panel;
 }
 
 }  // namespace velmora

@@ -1,5 +1,5 @@
 // The status bar's look: panels whose text shows whole at the bar's fixed 19-pixel height with
-// whatever font the system gives, and the fourth panel after the three, for the texture readout.
+// whatever font the system gives.
 #pragma once
 
 #include <QString>
@@ -7,7 +7,6 @@
 #include <array>
 
 class QLabel;
-class QStatusBar;
 
 namespace velmora {
 
@@ -21,9 +20,5 @@ QString WidestHeaderText();
 // cannot show WidestHeaderText, the panels' font is narrowed (stretched below 100%) until it can.
 // Font height, frames and the text itself stay as they are.
 void FitStatusPanels(const std::array<QLabel*, 3>& panels);
-
-// Adds a fourth panel after `panels`, filling the rest of the bar, with their frame, font and
-// painting.
-QLabel* AddInfoPanel(QStatusBar& bar, const std::array<QLabel*, 3>& panels);
 
 }  // namespace velmora

@@ -226,6 +226,10 @@ bool TTreeModel::hasChildren(const QModelIndex& parent) const { return rowCount(
 
 QVariant TTreeModel::data(const QModelIndex& index, int role) const {
   TVirtualNode* node = NodeOf(index);
+  if (node && role == Qt::ToolTipRole && OnGetHint) {
+    const QString hint = OnGetHint(*node);
+    return hint.isEmpty() ? QVariant() : QVariant(hint);
+  }
   if (!node || role != Qt::DisplayRole || !events_.OnGetText) return {};
   QString text;
   events_.OnGetText(*const_cast<TTreeModel*>(this), node, index.column(), text);

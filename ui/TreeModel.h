@@ -96,6 +96,10 @@ public:
   // shown already, found again after the rows changed.
   void SelectQuietly(QAbstractItemView* view, TVirtualNode* node);
 
+  // The hint (tooltip) of a node, asked when the view shows one; empty for none. Unset, nodes
+  // have no hint.
+  std::function<QString(const TVirtualNode& node)> OnGetHint;
+
   // Shows this model in `view`: sets the model, hides a tree view's header, gives it uniform
   // row heights (so a folder of 100,000 files expands without measuring each row) and emits
   // AddToSelection for every node its selection gains, by mouse or keyboard.

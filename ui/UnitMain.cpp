@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QResizeEvent>
@@ -19,9 +20,12 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 
 #include "archive/ReaderClient.h"
 #include "archive/Zanth.h"
+#include "base/Ascii.h"
+#include "base/Escape.h"
 #include "host/GameInstall.h"
 #include "host/HostPath.h"
 #include "host/Registry.h"
@@ -31,10 +35,13 @@
 #include "ui/ExportActions.h"
 #include "ui/FileTree.h"
 #include "ui/FilterLine.h"
+#include "ui/MainMenu.h"
 #include "ui/NamedFiles.h"
+#include "ui/ScreenPlace.h"
 #include "ui/StatusPanels.h"
 #include "ui/TreeModel.h"
 #include "ui/ViewControls.h"
+#include "ui/ViewStrip.h"
 
 namespace velmora {
 
@@ -68,7 +75,15 @@ QFont WindowFont() {
   return font;
 }
 
+QString FromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
 }  // namespace
+
+QString HeaderStatusFor(const TBlpTexture& texture) {
+  // A file that could not be opened, or an empty one, keeps the zero header it was given.
+  if (texture.SourceSize() > 0 && texture.hdr.sign != TBLP2Header::kMagic) return {};
+  return HeaderStatusText(texture.hdr);
+}
 
 QString HeaderStatusText(const TBLP2Header& hdr) {
   // The 32-bit fields are unsigned in the file; a header that failed its checks may hold any
@@ -93,6 +108,9 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
+  // Above the client area, outside the layout's items.
+  MenuBar1 = new QMenuBar(this);
+  layout->setMenuBar(MenuBar1);
 
   Splitter1 = new QSplitter(Qt::Horizontal, this);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -111,7 +129,7 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     RunEventHandler(this, [this, node] { VirtualStringTreeAddToSelection(*VirtualStringTree, node); });
   });
   connect(Splitter1, &QSplitter::splitterMoved, this, [this] { Splitter1Moved(); });
-  // Beside the specified window: the filter line above the tree (Ctrl+F), export (Ctrl+S,
+  // Around the tree and the view: the filter line above the tree (Ctrl+F), export (Ctrl+S,
   // Ctrl+Shift+S, Ctrl+C, the tree's menu) and files dropped on the window.
   FFilterLine = new TFilterLine(*VirtualStringTree, *VirtualStringTreeView, this);
   FExportActions = new TExportActions(*this);
@@ -131,7 +149,6 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     FPanels[static_cast<std::size_t>(i)] = panel;
   }
   FitStatusPanels(FPanels);
-  InfoPanel = AddInfoPanel(*StatusBar1, FPanels);
   layout->addWidget(StatusBar1, 0);
 
   TimerOnCreate = new QTimer(this);
@@ -146,10 +163,29 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     }
   });
 
-  resize(kClientWidth, kClientHeight);
+  // The tree's hint for a file: its path as the listfile spells it and the archive that supplies
+  // it (or its place on disk).
+  VirtualStringTree->OnGetHint = [this](const TVirtualNode& node) -> QString {
+    if (node.data.isFile != 1) return {};
+    const QString path = FromUtf8(EscapeName(node.data.fullName));
+    if (IsDiskFile(*VirtualStringTree, &node)) return path + QStringLiteral("\non disk");
+    const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(node.data.fullName)) : nullptr;
+    const QString archive = rec != nullptr ? FromUtf8(EscapeName(ArchivePathOf(rec->mpqh).toStdString())) : QString();
+    return archive.isEmpty() ? path : path + QStringLiteral("\nin ") + archive;
+  };
+
+  FMainMenu = new TMainMenu(*this, *MenuBar1, *FExportActions);
+  const int barHeight = MenuBar1->heightForWidth(kClientWidth);
+  resize(kClientWidth, kClientHeight + (barHeight > 0 ? barHeight : MenuBar1->sizeHint().height()));
   VirtualStringTreeView->setFocus();
 
   RunEventHandler(this, [this, &viewSetup] { FormCreate(viewSetup); });
+  if (FViewControls) {
+    FMainMenu->AttachView(*FViewControls);
+    // Save and copy act on the level shown; their enabled state follows it.
+    connect(FViewControls.get(), &TViewControls::Changed, FExportActions, &TExportActions::UpdateEnabled);
+  }
+  FMainMenu->UpdateActions();
 }
 
 TForm1::~TForm1() { FormDestroy(); }
@@ -177,7 +213,7 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
   for (QAction* action : FExportActions->Actions()) FViewControls->AppendContextAction(action);
   // The panel's own window takes its mouse moves and exposures; the widgets around it see none.
   // Its moves go out as texel positions.
-  RenderPanel->SetMouseMoveHandler([this](QPoint pos) { FViewControls->PanelMouseMove(pos); });
+  RenderPanel->SetMouseMoveHandler([this](QPointF pos) { FViewControls->PanelMouseMove(pos); });
   RenderPanel->SetExposeHandler([] {
     if (ViewBox) ViewBox->PaintView();
   });
@@ -244,6 +280,10 @@ void TForm1::FormDestroy() {
 
 void TForm1::SetStatusText(int panel, const QString& text) { StatusPanel(panel)->setText(text); }
 
+void TForm1::ShowStatusMessage(const QString& text) {
+  if (ViewBox) ViewBox->Strip()->ShowMessage(text);
+}
+
 QString TForm1::StatusText(int panel) const { return StatusPanel(panel)->text(); }
 
 void TForm1::TimerOnCreateTimer() {
@@ -253,6 +293,14 @@ void TForm1::TimerOnCreateTimer() {
     TForm1* form;
     ~TFinished() { form->FLoadingFinished = true; }
   } finished{this};
+  RunLoading();
+}
+
+void TForm1::RunLoading() {
+  struct TMenus {
+    TMainMenu* menu;
+    ~TMenus() { menu->UpdateActions(); }
+  } menus{FMainMenu};
   try {
     LoadMpqs();
   } catch (...) {
@@ -260,6 +308,28 @@ void TForm1::TimerOnCreateTimer() {
     throw;
   }
   FinishStartup();
+}
+
+void TForm1::LoadGameFolder(const std::string& dir) {
+  if (FLoading || !FRootNodesCreated || !FArchiveIndexCreated) return;
+  // Everything shown so far goes, in the order the window's destruction takes it down: the
+  // texture, the tree and the index, then the archives.
+  if (FFilterLine) FFilterLine->Close();
+  CurrentTexture.reset();
+  FViewControls->TextureChanged();
+  SetStatusText(0, QString());
+  SetPanelSize(0, 0);
+  ClearFileList();
+  FreeArchiveIndex();
+  CreateArchiveIndex();
+  FArchivePaths.clear();
+  FArchiveNames.clear();
+  FStartupReport = {};
+  FStartup.gameDir = dir;
+  FStartup.archives.clear();
+  FStartup.blpFiles.clear();
+  // The folder joins the recent list once its loading showed something (FinishStartup).
+  RunLoading();
 }
 
 void TForm1::ProcessPendingEvents() {
@@ -379,7 +449,7 @@ void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
   CurrentTexture.reset();
   CurrentTexture = CreateNodeTexture(*VirtualStringTree, node);
 
-  SetStatusText(0, HeaderStatusText(CurrentTexture->hdr));
+  SetStatusText(0, HeaderStatusFor(*CurrentTexture));
   // Level 0 again, the notice for a file that cannot be shown whole, the readout.
   FViewControls->TextureChanged();
   // 0 x 0 when the load stopped before the header was accepted.
@@ -418,14 +488,29 @@ void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (FCentred) return;
   FCentred = true;
-  // A remembered place stands; the first start is centred.
-  if (FViewControls && FViewControls->GeometryRestored()) return;
+  // A remembered place stands, as far as it lies on a screen; the first start is centred.
+  if (FViewControls && FViewControls->GeometryRestored()) {
+    KeepOnScreen();
+    return;
+  }
   // Centred on the desktop, frame included; the frame is known once the window is shown.
   if (const QScreen* s = screen()) {
     QRect frame = frameGeometry();
     frame.moveCenter(s->availableGeometry().center());
     move(frame.topLeft());
   }
+}
+
+void TForm1::KeepOnScreen() {
+  const QRect frame = frameGeometry();
+  const QScreen* s = QGuiApplication::screenAt(frame.center());
+  if (s == nullptr) s = screen();
+  if (s == nullptr) return;
+  const QRect placed = PlaceOnScreen(frame, s->availableGeometry());
+  if (placed == frame) return;
+  // The frame's own border stays as it is; the client area gives up what the frame must lose.
+  resize(size() - (frame.size() - placed.size()));
+  move(placed.topLeft());
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

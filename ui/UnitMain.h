@@ -1,5 +1,9 @@
-// The viewer's only window: the file tree on the left, the texture view on the right, the status
-// bar below; at start it finds the game, opens its archives and fills the tree.
+// The viewer's only window: the menu bar on top, the file tree on the left, the texture view on the
+// right, the status bar below; at start it finds the game, opens its archives and fills the tree.
+//
+// The client area of 588 x 571 is the part below the menu bar, as on a desktop where the menu bar
+// belongs to the window's frame: the tree, the splitter, the view and the status bar keep their
+// sizes and places within it, and the window is the menu bar's height taller.
 #pragma once
 
 #include <QPointer>
@@ -17,6 +21,7 @@
 #include "ui/ScrollBox.h"
 
 class QLabel;
+class QMenuBar;
 class QSplitter;
 class QStatusBar;
 class QTimer;
@@ -26,6 +31,7 @@ namespace velmora {
 
 class TExportActions;
 class TFilterLine;
+class TMainMenu;
 class TGlView;
 class TRenderPanel;
 class TViewControls;
@@ -33,6 +39,7 @@ class TTreeModel;
 struct TVirtualNode;
 struct TViewSetup;
 struct TBLP2Header;
+class TBlpTexture;
 
 // Created by the window's creation handler and destroyed by its destruction handler (drawing
 // panel first); null outside that span.
@@ -46,6 +53,10 @@ extern QPointer<TRenderPanel> RenderPanel;
 // Status panel 0 after a selection: "type %d, comp %d, a_bits %d, a_type %d, mips %d, %d x %d"
 // filled from the header as read.
 QString HeaderStatusText(const TBLP2Header& hdr);
+// Status panel 0 for `texture`: its header values, all zero when the file could not be opened or
+// is empty; empty for a file that is not BLP2, whose bytes are no header values (the notice
+// above the view says what it is).
+QString HeaderStatusFor(const TBlpTexture& texture);
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -63,6 +74,7 @@ public:
   TForm1& operator=(const TForm1&) = delete;
 
   // The window's components.
+  QMenuBar* MenuBar1 = nullptr;              // above the client area
   TTreeModel* VirtualStringTree = nullptr;   // the tree control's nodes (BeginUpdate, SortTree, ...)
   QTreeView* VirtualStringTreeView = nullptr;  // and its view in the left pane
   QSplitter* Splitter1 = nullptr;            // tree | ViewBox; its handle is the 3-pixel splitter
@@ -71,9 +83,10 @@ public:
 
   static constexpr int kPanelCount = 3;
   QLabel* StatusPanel(int panel) const { return FPanels.at(static_cast<std::size_t>(panel)); }
-  // The fourth panel, after the three and filling the rest of the bar: the texture readout.
-  QLabel* InfoPanel = nullptr;
   void SetStatusText(int panel, const QString& text);
+  // Says for a few seconds what an action did ("Saved Spot.mip3.png (32 x 32)"), in the readout
+  // strip below the view.
+  void ShowStatusMessage(const QString& text);
   QString StatusText(int panel) const;
 
   // The startup loading; runs once, from TimerOnCreateTimer.
@@ -91,9 +104,10 @@ public:
   // Called each time LoadMpqs has let pending events run: lets tests watch the loading.
   std::function<void()> OnPendingEvents;
 
-  // The texture view on RenderPanel; ready once creation step 3 has succeeded.
+  // The texture view on RenderPanel; ready once its GL set-up in FormCreate has succeeded.
   TGlView& View() const { return *FView; }
-  // Zoom, pan, channels, levels, the view's menu and shortcuts; from creation step 1 on.
+  // Zoom, pan, channels, levels, the view's menu and shortcuts; made with the scroll box in
+  // FormCreate.
   TViewControls* ViewControls() const { return FViewControls.get(); }
   // The path an archive was opened under (installation directory and the line of
   // "mpqToLoad.txt"), by its handle; empty for a handle the window did not open.
@@ -110,12 +124,20 @@ public:
   void SetStartupOptions(const TStartupOptions& options) { FStartup = options; }
   const TStartupReport& StartupReport() const { return FStartupReport; }
   // Opens archives and BLP files after the start, as the command line does (files dropped on the
-  // window); false when none opened (ui/NamedFiles.cpp).
+  // window, the File menu), beside what is open; the first BLP file is selected and shown. They
+  // join the recent list. False when none opened (ui/NamedFiles.cpp).
   bool OpenFiles(const std::vector<std::string>& paths);
+  // Loads the game in `dir` as --game DIR does (the archive list of --list or the working folder,
+  // else the client's own order of the folder), in place of everything loaded before: texture,
+  // tree, index and archives. Nothing happens while a loading runs or without a tree.
+  void LoadGameFolder(const std::string& dir);
   // Shows in the view area what the start-up lacks, or removes that notice (ui/StartupNotice.cpp).
   void ShowStartupNotice();
   // The filter line above the tree (Ctrl+F).
   TFilterLine* FilterLine() const { return FFilterLine; }
+  // The menu bar's menus and the File entries' dialogs.
+  TMainMenu* MainMenu() const { return FMainMenu; }
+  TExportActions* ExportActions() const { return FExportActions; }
 
   // Draws the view (the window's painting).
   void FormPaint();
@@ -144,9 +166,18 @@ private:
   void FormCreate(const TViewSetup& viewSetup);
   void FormDestroy();
   void ProcessPendingEvents();
-  // After the loading, however it ended: BLP files named on the command line join the tree and
-  // an empty start-up says why (ui/StartupNotice.cpp).
+  // After the loading, however it ended: BLP files named on the command line join the tree, the
+  // first of them shown, and an empty start-up says why and offers the way on
+  // (ui/StartupNotice.cpp).
   void FinishStartup();
+  // The notice's buttons and drop hint for an empty start-up, made once (ui/StartupNotice.cpp).
+  void MakeNoticeExtras();
+  // Expands the folders above `node`, selects it and so shows it.
+  void SelectFileNode(TVirtualNode* node);
+  // The loading, from the timer or from LoadGameFolder.
+  void RunLoading();
+  // Brings a window larger than its screen, or off it, back onto it.
+  void KeepOnScreen();
 
   // Sets the drawing panel's size (through its host widget).
   void SetPanelSize(int width, int height);
@@ -168,6 +199,7 @@ private:
   TStartupReport FStartupReport;
   TFilterLine* FFilterLine = nullptr;
   TExportActions* FExportActions = nullptr;  // a child of the window
+  TMainMenu* FMainMenu = nullptr;            // a child of the window
 };
 
 }  // namespace velmora

@@ -17,6 +17,7 @@
 
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
+#include "base/Escape.h"
 #include "blp/FormatName.h"
 #include "render/View.h"
 #include "render/ViewNotice.h"
@@ -24,6 +25,7 @@
 #include "ui/ShortcutHelp.h"
 #include "ui/UnitMain.h"
 #include "ui/ViewSettings.h"
+#include "ui/ViewStrip.h"
 
 namespace velmora {
 
@@ -45,20 +47,10 @@ const char* BackgroundText(TBackground background) {
   return "Window colour";
 }
 
-const char* ChannelText(TChannel channel) {
-  switch (channel) {
-    case TChannel::kRgb: return "RGB, alpha ignored";
-    case TChannel::kRed: return "Red as grey";
-    case TChannel::kGreen: return "Green as grey";
-    case TChannel::kBlue: return "Blue as grey";
-    case TChannel::kAlpha: return "Alpha as grey";
-    case TChannel::kRgba: break;
-  }
-  return "RGBA";
-}
-
 QScrollBar* HBar() { return ViewBox->horizontalScrollBar(); }
 QScrollBar* VBar() { return ViewBox->verticalScrollBar(); }
+
+QString FromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
 
@@ -87,7 +79,6 @@ TViewControls::TViewControls(TForm1& form) : FForm(form) {
 
   const TRememberedView remembered = LoadRememberedView();
   if (remembered.background) FState.background = *remembered.background;
-  if (remembered.channel) FState.channel = *remembered.channel;
   if (!remembered.geometry.isEmpty()) FGeometryRestored = FForm.restoreGeometry(remembered.geometry);
   if (!remembered.splitter.isEmpty()) FForm.Splitter1->restoreState(remembered.splitter);
   UpdateChecks();
@@ -143,7 +134,7 @@ void TViewControls::BuildActions() {
   for (int i = 0; i < kChannelCount; ++i) {
     const auto channel = static_cast<TChannel>(i);
     QAction* action = NewAction(QStringLiteral("Channel_") + QLatin1String(ChannelKey(channel)),
-                                QString::fromLatin1(ChannelText(channel)), {ctrl(Qt::Key_1 + i)});
+                                FromUtf8(ChannelWords(channel)), {ctrl(Qt::Key_1 + i)});
     action->setCheckable(true);
     channels->addAction(action);
     connect(action, &QAction::triggered, this, [this, channel] { SetChannel(channel); });
@@ -198,36 +189,80 @@ QMenu* TViewControls::ContextMenu() {
     }
   }
   UpdateChecks();
-  FillLevelMenu();
+  FillLevelMenu(FLevelMenu);
   return FMenu;
 }
 
-void TViewControls::FillLevelMenu() {
-  if (FLevelMenu == nullptr) return;
-  FLevelMenu->clear();
-  qDeleteAll(FLevelMenu->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly));
+void TViewControls::FillViewMenu(QMenu& menu) {
+  for (QAction* action : {FZoomIn, FZoomOut, FActualSize, FFit}) menu.addAction(action);
+  menu.addSeparator();
+  QMenu* background = menu.addMenu(QStringLiteral("&Background"));
+  background->setObjectName(QStringLiteral("BackgroundMenu"));
+  background->addAction(FNextBackground);
+  background->addSeparator();
+  for (QAction* b : FBackgrounds) background->addAction(b);
+  QMenu* channel = menu.addMenu(QStringLiteral("&Channel"));
+  channel->setObjectName(QStringLiteral("ChannelMenu"));
+  for (QAction* c : FChannels) channel->addAction(c);
+  FViewLevelMenu = menu.addMenu(QStringLiteral("&Mip level"));
+  FViewLevelMenu->setObjectName(QStringLiteral("LevelMenu"));
+  // The levels of the texture shown when the menu opens; the two steps stay above them.
+  connect(FViewLevelMenu, &QMenu::aboutToShow, this, [this] {
+    UpdateChecks();
+    FillLevelMenu(FViewLevelMenu);
+  });
+  FillLevelMenu(FViewLevelMenu);
+}
+
+void TViewControls::FillLevelMenu(QMenu* menu) {
+  if (menu == nullptr) return;
+  menu->clear();
+  qDeleteAll(menu->findChildren<QActionGroup*>(Qt::FindDirectChildrenOnly));
+  if (menu == FViewLevelMenu) {
+    menu->addAction(FSmaller);
+    menu->addAction(FLarger);
+    menu->addSeparator();
+  }
   const int count = LevelCount();
-  auto* group = new QActionGroup(FLevelMenu);
+  auto* group = new QActionGroup(menu);
   for (int i = 0; i < count; ++i) {
     const blp::TBlpLevel& level = CurrentTexture->Levels().levels[static_cast<std::size_t>(i)];
-    QAction* action = FLevelMenu->addAction(
+    QAction* action = menu->addAction(
         QString::fromStdString(LevelText(i, count, level.width, level.height)));
     action->setCheckable(true);
     action->setChecked(i == FState.level);
     group->addAction(action);
     connect(action, &QAction::triggered, this, [this, i] { SetLevel(i); });
   }
-  FLevelMenu->setEnabled(count > 1);
+  // The View menu's list keeps its steps, which say themselves whether they can act.
+  if (menu != FViewLevelMenu) menu->setEnabled(count > 1);
+}
+
+QString TViewControls::ModeText() const { return FromUtf8(ModeWords(FState, LevelCount())); }
+
+bool TViewControls::HasPicture() const {
+  return CurrentTexture && LevelCount() > 0 && FTextureSize.width() > 0 && FTextureSize.height() > 0;
+}
+
+double TViewControls::Ratio() const {
+  const double ratio = RenderPanel ? RenderPanel->devicePixelRatio() : FForm.devicePixelRatioF();
+  return ratio > 0 ? ratio : 1;
 }
 
 void TViewControls::UpdateChecks() {
   FActualSize->setChecked(FState.zoom == 1);
   FBackgrounds[static_cast<std::size_t>(FState.background)]->setChecked(true);
   FChannels[static_cast<std::size_t>(FState.channel)]->setChecked(true);
-  FZoomIn->setEnabled(FState.zoom < kMaxZoom);
-  FZoomOut->setEnabled(FState.zoom > kMinZoom);
+  // Zooming acts on a picture; without one there is nothing to zoom.
+  const bool picture = HasPicture();
+  FZoomIn->setEnabled(picture && FState.zoom < kMaxZoom);
+  FZoomOut->setEnabled(picture && FState.zoom > kMinZoom);
+  FActualSize->setEnabled(picture);
+  FFit->setEnabled(picture);
   FSmaller->setEnabled(FState.level + 1 < LevelCount());
   FLarger->setEnabled(FState.level > 0);
+  if (ViewBox) ViewBox->Strip()->SetModes(ModeText());
+  emit Changed();
 }
 
 void TViewControls::ShowMenuAt(QPoint global) { ContextMenu()->popup(global); }
@@ -245,7 +280,9 @@ void TViewControls::Relayout() {
   // A level of a texture without size keeps no size: the panel stays empty as for level 0.
   const std::uint32_t lw = w0 == 0 ? 0 : LevelExtent(w0, FState.level);
   const std::uint32_t lh = h0 == 0 ? 0 : LevelExtent(h0, FState.level);
-  const QSize content(static_cast<int>(ZoomedExtent(lw, FState.zoom)), static_cast<int>(ZoomedExtent(lh, FState.zoom)));
+  // The zoom counts device pixels; the canvas is laid out in the panel's own pixels.
+  const double zoom = FState.zoom / Ratio();
+  const QSize content(static_cast<int>(ZoomedExtent(lw, zoom)), static_cast<int>(ZoomedExtent(lh, zoom)));
   if (FCanvas->size() != content) FCanvas->resize(content);
 
   FWholeLevel = FState.zoom == 1 && content.width() <= kMaxWholePanel && content.height() <= kMaxWholePanel;
@@ -266,8 +303,8 @@ void TViewControls::Refresh() {
   FForm.View().RedrawTexture();
   UpdateChecks();
   // Another texel may lie under a pointer that has not moved.
-  const QPoint pointer = RenderPanel ? RenderPanel->mapFromGlobal(QCursor::pos()) : QPoint(-1, -1);
-  if (CurrentTexture && RenderPanelHost->isVisible() && QRect(QPoint(0, 0), RenderPanelHost->size()).contains(pointer)) {
+  const QPointF pointer = RenderPanel ? RenderPanel->mapFromGlobal(QPointF(QCursor::pos())) : QPointF(-1, -1);
+  if (CurrentTexture && RenderPanelHost->isVisible() && QRectF(QPointF(0, 0), RenderPanelHost->size()).contains(pointer)) {
     PanelMouseMove(pointer);
   } else {
     if (FPointerTexel && CurrentTexture) FForm.SetStatusText(1, QString());
@@ -293,16 +330,25 @@ void TViewControls::SetTextureSize(int width, int height) {
 
 void TViewControls::TextureChanged() {
   FState.level = 0;
+  // The texel read for the last file says nothing of this one.
   FPointerTexel.reset();
   FArchiveText.clear();
-  if (!CurrentTexture) return;
+  if (!CurrentTexture) {
+    UpdateChecks();
+    UpdateReadout();
+    return;
+  }
   FTextureSize = QSize(CurrentTexture->width, CurrentTexture->height);
   if (FileIndex) {
     if (const TFileMpqRec* rec = FileIndex->Find(UpperAscii(CurrentTexture->fname()))) {
       FArchiveText = FForm.ArchivePathOf(rec->mpqh);
     }
   }
-  ViewBox->ShowNotice(QString::fromStdString(TextureNotice(*CurrentTexture)));
+  ViewBox->ShowNotice(FromUtf8(EscapeName(TextureNotice(*CurrentTexture))));
+  const QString path = FromUtf8(EscapeName(CurrentTexture->fname()));
+  const QString archive = FromUtf8(EscapeName(FArchiveText.toStdString()));
+  ViewBox->Strip()->SetSource(path, archive,
+                              archive.isEmpty() ? path : path + QStringLiteral("\nfrom ") + archive);
   UpdateChecks();
   UpdateReadout();
 }
@@ -330,7 +376,8 @@ void TViewControls::ActualSize() { ZoomAround(1, VisibleCentre()); }
 
 void TViewControls::FitInView() {
   const int level = FState.level;
-  const QSize room = ViewBox->maximumViewportSize();
+  // The room in device pixels, the unit of the zoom.
+  const QSize room = ViewBox->maximumViewportSize() * Ratio();
   const auto w0 = static_cast<std::uint32_t>(std::max(FTextureSize.width(), 0));
   const auto h0 = static_cast<std::uint32_t>(std::max(FTextureSize.height(), 0));
   const double zoom = w0 == 0 || h0 == 0 ? 1
@@ -371,19 +418,24 @@ void TViewControls::SetLevel(int level) {
 
 void TViewControls::ShowShortcuts() { ShowShortcutHelp(FForm); }
 
-void TViewControls::PanelMouseMove(QPoint pos) {
+void TViewControls::PanelMouseMove(QPointF pos) {
   // Without a texture the panel reports its own pixels, as it always has.
   if (!CurrentTexture) {
-    FForm.FormMouseMove(RenderPanel.data(), QGuiApplication::keyboardModifiers(), pos.x(), pos.y());
+    FForm.FormMouseMove(RenderPanel.data(), QGuiApplication::keyboardModifiers(), static_cast<int>(std::floor(pos.x())),
+                        static_cast<int>(std::floor(pos.y())));
     return;
   }
-  const QPoint inCanvas = RenderPanelHost->pos() - FCanvas->pos() + pos;
-  const std::int64_t tx = TexelUnder(inCanvas.x(), FState.zoom);
-  const std::int64_t ty = TexelUnder(inCanvas.y(), FState.zoom);
+  // The device pixel under the pointer, counted from the zoomed level's corner, and its texel.
+  const QPointF inCanvas = QPointF(RenderPanelHost->pos() - FCanvas->pos()) + pos;
+  const double ratio = Ratio();
+  const auto deviceX = static_cast<std::int64_t>(std::floor(inCanvas.x() * ratio + 1e-6));
+  const auto deviceY = static_cast<std::int64_t>(std::floor(inCanvas.y() * ratio + 1e-6));
+  const std::int64_t tx = TexelUnder(deviceX, FState.zoom);
+  const std::int64_t ty = TexelUnder(deviceY, FState.zoom);
   const auto w0 = static_cast<std::uint32_t>(std::max(FTextureSize.width(), 0));
   const auto h0 = static_cast<std::uint32_t>(std::max(FTextureSize.height(), 0));
   const bool inside = w0 > 0 && h0 > 0 && tx >= 0 && ty >= 0 && tx < LevelExtent(w0, FState.level) &&
-                      ty < LevelExtent(h0, FState.level) && QRect(QPoint(0, 0), RenderPanelHost->size()).contains(pos);
+                      ty < LevelExtent(h0, FState.level) && QRectF(QPointF(0, 0), RenderPanelHost->size()).contains(pos);
   if (inside) {
     FPointerTexel = QPoint(static_cast<int>(tx), static_cast<int>(ty));
     FForm.FormMouseMove(RenderPanel.data(), QGuiApplication::keyboardModifiers(), FPointerTexel->x(),
@@ -397,21 +449,21 @@ void TViewControls::PanelMouseMove(QPoint pos) {
 }
 
 void TViewControls::UpdateReadout() {
-  QLabel* panel = FForm.InfoPanel;
-  if (panel == nullptr) return;
+  if (!ViewBox) return;
+  TViewStrip& strip = *ViewBox->Strip();
   if (!CurrentTexture) {
-    panel->clear();
+    strip.Clear();
     return;
   }
   QStringList parts;
   const TBlpTexture& texture = *CurrentTexture;
   if (FPointerTexel) {
-    const auto texel = TexelValue(texture.Levels(), static_cast<std::size_t>(FState.level),
-                                  static_cast<std::uint32_t>(FPointerTexel->x()),
-                                  static_cast<std::uint32_t>(FPointerTexel->y()));
+    // The texel as it reached the screen, from the level the view shows.
+    const auto texel = FForm.View().ShownTexel(FState.level, static_cast<std::uint32_t>(FPointerTexel->x()),
+                                               static_cast<std::uint32_t>(FPointerTexel->y()));
     if (texel) parts << QString::fromStdString(TexelText(*texel));
   }
-  parts << QString::fromStdString(ZoomText(FState.zoom));
+  parts << QString::fromStdString(ZoomWords(FState.zoom));
   const int count = LevelCount();
   if (count > 0) {
     const blp::TBlpLevel& level = texture.Levels().levels[static_cast<std::size_t>(FState.level)];
@@ -422,10 +474,7 @@ void TViewControls::UpdateReadout() {
   } else if (texture.Blp1Header() && !texture.HeaderProblem()) {
     parts << QString::fromStdString(blp::FormatName(*texture.Blp1Header()));
   }
-  if (!FArchiveText.isEmpty()) parts << FArchiveText;
-  const QString text = parts.join(QStringLiteral(" \u00B7 "));
-  panel->setText(text);
-  panel->setToolTip(text);
+  strip.SetReadout(parts);
 }
 
 bool TViewControls::HandleWheel(QWheelEvent& event, QPointF inViewport) {
@@ -529,7 +578,6 @@ void TViewControls::SaveSettings() {
   view.geometry = FForm.saveGeometry();
   view.splitter = FForm.Splitter1->saveState();
   view.background = FState.background;
-  view.channel = FState.channel;
   SaveRememberedView(view);
 }
 

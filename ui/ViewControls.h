@@ -1,6 +1,11 @@
 // The texture view's controls: zoom, scrolling and panning, background, channel and mip level,
-// by keyboard shortcuts, mouse wheel, dragging and the view's context menu; the texel readout in
-// the status bar; the notice for files that cannot be shown; and the remembered settings.
+// by keyboard shortcuts, mouse wheel, dragging, the view's context menu and the window's View
+// menu; the readout strip below the view (texel, zoom, level, encoding, path and archive, the
+// modes in words); the notice for files that cannot be shown; and the remembered settings.
+//
+// Zoom counts device pixels per texel: at 100% one texel is one device pixel whatever the
+// desktop's scale factor, so the canvas and the panel are the zoomed level's size divided by the
+// device pixel ratio.
 //
 // The scroll box scrolls a plain canvas widget of the zoomed level's size. The drawing panel (a
 // native GL window) lies beside it in the scroll box's viewport: at zoom 1 it covers the whole
@@ -48,9 +53,10 @@ public:
   void TextureChanged();
   // Level 0's size as the plain view gives it to the panel; places canvas and panel. No GL.
   void SetTextureSize(int width, int height);
-  // Mouse movement over the drawing panel, relative to it.
-  void PanelMouseMove(QPoint pos);
-  // Writes the window geometry, splitter, background and channel to the user's settings.
+  // Mouse movement over the drawing panel, relative to it (fractions on a scaled desktop).
+  void PanelMouseMove(QPointF pos);
+  // Writes the window geometry, splitter and background to the user's settings. The channel is
+  // not kept: every start shows RGBA.
   void SaveSettings();
   // True when a remembered window geometry was restored (the window then keeps its place).
   bool GeometryRestored() const { return FGeometryRestored; }
@@ -82,6 +88,20 @@ public:
   void AppendContextAction(QAction* action);
   // The view's own actions, in menu order (null entries stand for separators).
   const std::vector<QAction*>& Actions() const { return FMenuOrder; }
+  // Fills the window's View menu: the zoom actions, then Background, Channel and Mip level
+  // submenus with their check marks (the levels listed anew each time the menu opens).
+  void FillViewMenu(QMenu& menu);
+  // The view's modes in words (render/ViewReadout.h ModeWords); empty at the defaults.
+  QString ModeText() const;
+  // Whether a texture with pixels is shown (what zoom, levels and saving act on).
+  bool HasPicture() const;
+  // The device pixels per panel pixel of the drawing panel.
+  double Ratio() const;
+
+signals:
+  // Anything the view shows changed: texture, zoom, level, channel, background. Menus bring
+  // their check marks and enabled states up to date.
+  void Changed();
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -90,7 +110,7 @@ private:
   QAction* NewAction(const QString& name, const QString& text, const QList<QKeySequence>& keys);
   void BuildActions();
   void UpdateChecks();
-  void FillLevelMenu();
+  void FillLevelMenu(QMenu* menu);
   // Canvas size, panel placement and what the view draws there; no GL.
   void Relayout();
   // Relayout, then the viewport and a redraw.
@@ -117,7 +137,7 @@ private:
   QPoint FDragScroll;  // scroll bar values at the press
 
   std::optional<QPoint> FPointerTexel;  // the texel under the pointer, if any
-  QString FArchiveText;                 // the archive that supplies the shown file
+  QString FArchiveText;                 // the archive that supplies the shown file, as opened
 
   QAction* FZoomIn = nullptr;
   QAction* FZoomOut = nullptr;
@@ -134,6 +154,7 @@ private:
   QPointer<QMenu> FMenu;
   QMenu* FLevelMenu = nullptr;
   QMenu* FBackgroundMenu = nullptr;
+  QPointer<QMenu> FViewLevelMenu;  // the View menu's level list
 };
 
 }  // namespace velmora

@@ -50,7 +50,6 @@ TRememberedView LoadRememberedView() {
   view.splitter = s.value(QStringLiteral("window/splitter")).toByteArray();
   view.background = FromKey<TBackground>(s.value(QStringLiteral("view/background")).toString(), kBackgroundCount,
                                          BackgroundKey);
-  view.channel = FromKey<TChannel>(s.value(QStringLiteral("view/channel")).toString(), kChannelCount, ChannelKey);
   return view;
 }
 
@@ -59,7 +58,15 @@ void SaveRememberedView(const TRememberedView& view) {
   s.setValue(QStringLiteral("window/geometry"), view.geometry);
   s.setValue(QStringLiteral("window/splitter"), view.splitter);
   if (view.background) s.setValue(QStringLiteral("view/background"), QLatin1String(BackgroundKey(*view.background)));
-  if (view.channel) s.setValue(QStringLiteral("view/channel"), QLatin1String(ChannelKey(*view.channel)));
+  // A channel written by an earlier version is dropped, not restored.
+  s.remove(QStringLiteral("view/channel"));
+}
+
+QString LoadSaveFolder() { return UserSettings().value(QStringLiteral("export/saveFolder")).toString(); }
+
+void StoreSaveFolder(const QString& folder) {
+  QSettings s = UserSettings();
+  s.setValue(QStringLiteral("export/saveFolder"), folder);
 }
 
 }  // namespace velmora

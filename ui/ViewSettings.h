@@ -1,10 +1,12 @@
 // What the window remembers between runs, in the user's settings (QSettings, per user: on Linux
-// ~/.config/VelmoraGL/VelmoraGL.conf): window size and place, the splitter, the view's background
-// and channel. Nothing is stored until the first window closes; without stored values the window
-// keeps its first-start layout.
+// ~/.config/VelmoraGL/VelmoraGL.conf): window size and place, the splitter, the view's background,
+// and the folder the last image was saved in. Nothing is stored until the first window closes;
+// without stored values the window keeps its first-start layout. The channel is not kept: a
+// single channel carried into the next start makes an opaque texture look like an empty page.
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <optional>
 
@@ -16,11 +18,14 @@ struct TRememberedView {
   QByteArray geometry;  // QWidget::saveGeometry of the window; empty when none was stored
   QByteArray splitter;  // QSplitter::saveState; empty when none was stored
   std::optional<TBackground> background;
-  std::optional<TChannel> channel;
 };
 
 TRememberedView LoadRememberedView();
 void SaveRememberedView(const TRememberedView& view);
+
+// The folder the save dialog opened last; empty when none was stored.
+QString LoadSaveFolder();
+void StoreSaveFolder(const QString& folder);
 
 // The names the settings file uses ("window", "checker", ...; "rgba", "alpha", ...).
 const char* BackgroundKey(TBackground background);

@@ -1,7 +1,8 @@
 // Prints the time per TBlpTexture creation for 2048 x 2048 files with all mip levels, one line per
 // encoding and DXT path, the palette expansion alone in MPixel/s, and what one redraw of the view
 // costs for such a texture zoomed x4 (all a zoom, pan, channel or background change costs: the
-// file is neither read nor decoded again). Run it from a Release build.
+// file is neither read nor decoded again), and the texel readout's decode of one block by the GL
+// for a texture the GL holds compressed. Run it from a Release build.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "blp/PaletteExpand.h"
 #include "blp/ZanthBLP.h"
 #include "gl/GlApi.h"
+#include "render/GlBlock.h"
 #include "render/ViewDraw.h"
 #include "support/BlpWriter.h"
 #include "support/EglContext.h"
@@ -199,6 +201,20 @@ int main(int argc, char** argv) {
     std::printf("redraw x4, %-25s %6.2f ms per frame (2048 x 2048 zoomed x4 in a 1024 x 768 view, median of %d)\n",
                 r.label, MillisecondsPerZoomedRedraw(tex.id, r.channel, r.background, std::max(runs, 21)),
                 std::max(runs, 21));
+  }
+  // The texel readout on a texture the GL holds compressed: its block decoded by the GL.
+  if (hasCompression) {
+    const BlpFile file = velmora::test::RandomBlp(2, 8, 7, 4, 4, 0, 7);
+    const auto* block = reinterpret_cast<const std::uint8_t*>(file.levels[0].data());
+    std::uint8_t pixels[64];
+    std::vector<double> times;
+    for (int i = 0; i < std::max(runs, 101) + 1; ++i) {
+      const auto start = Clock::now();
+      velmora::GlDecodeBlock(velmora::blp::TLevelFormat::kDxt5, block, pixels);
+      if (i > 0) times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    std::printf("readout, DXT5 texel decoded by GL %8.1f us per pointer move (one block, median of %d)\n", Median(times),
+                std::max(runs, 101));
   }
   velmora::FreeArchiveIndex();
   return 0;

@@ -419,7 +419,7 @@ TEST_P(DisplaySetUpFailure, shows_the_error_opens_the_window_loads_nothing_and_r
     for (const std::string& text : row.inMessage) {
       EXPECT_NE(message.find(text), std::string::npos) << "\"" << text << "\" not in: " << message;
     }
-    // Steps 4 and 5 did not run.
+    // Neither the tree's top level nor the loading timer was made after the failed view set-up.
     EXPECT_EQ(RootNodes, nullptr);
     EXPECT_FALSE(w->form.TimerOnCreate->isActive());
     w->form.show();

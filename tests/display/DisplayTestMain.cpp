@@ -1,5 +1,6 @@
 // GoogleTest main with a QApplication on the X display of the test run. Without a display the
-// tests skip: the view needs a window system to draw into.
+// tests skip: the view needs a window system to draw into. Built with VELMORA_SCALE_FACTOR, the
+// desktop is scaled by that factor.
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -50,6 +51,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<QApplication> app;
   if (gHaveDisplay) {
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+#ifdef VELMORA_SCALE_FACTOR
+    // A scaled desktop, as a high-resolution screen has; read when the application object starts.
+    ::setenv("QT_SCALE_FACTOR", VELMORA_SCALE_FACTOR, 1);
+#endif
     app = std::make_unique<QApplication>(argc, argv);
   }
   const int result = RUN_ALL_TESTS();

@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,10 @@
 #include "support/JpegReference.h"
 #include "support/JpegTools.h"
 #include "ui/ExportActions.h"
+#include "ui/ScrollBox.h"
 #include "ui/UnitMain.h"
 #include "ui/ViewControls.h"
+#include "ui/ViewStrip.h"
 
 namespace velmora::test {
 namespace {
@@ -298,7 +301,7 @@ TEST(ViewControls, mip_levels_show_their_own_texels_and_another_file_starts_at_l
     ASSERT_EQ(v.controls().State().level, step.level);
     EXPECT_EQ(RenderPanelHost->size(), step.size) << "at zoom 1 the panel has the level's size";
     EXPECT_TRUE(ViewShows({Level(mips, static_cast<std::size_t>(step.level))}, 1));
-    EXPECT_TRUE(v.form().InfoPanel->text().contains(step.readout)) << v.form().InfoPanel->text().toStdString();
+    EXPECT_TRUE(ViewBox->Strip()->Readout().contains(step.readout)) << ViewBox->Strip()->Readout().toStdString();
   }
   // Zoomed, on the GL's own DXT5 decode.
   v.Select("mips_dxt5.blp");
@@ -375,30 +378,144 @@ TEST(ViewControls, wheel_scrolls_drag_pans_and_ctrl_wheel_zooms_around_the_texel
   EXPECT_TRUE(ViewShows({Level(big, 0), 2}, 1));
 }
 
-TEST(ViewControls, readout_names_the_texel_under_the_pointer_and_clears_off_the_texture) {
+// The first texel of `level` where the decodes by `a` and `b` differ, so that a readout taking the
+// wrong one shows; none when they agree everywhere.
+std::optional<QPoint> WhereDecodesDiffer(const BlpFile& file, DxtRules a, DxtRules b) {
+  const RgbaImage one = Level(file, 0, a);
+  const RgbaImage two = Level(file, 0, b);
+  for (int y = 0; y < one.height; ++y) {
+    for (int x = 0; x < one.width; ++x) {
+      if (!std::equal(one.At(x, y), one.At(x, y) + 3, two.At(x, y))) return QPoint(x, y);
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(ViewControls, readout_reads_the_texel_on_screen_on_every_path_and_says_zoom_level_encoding_path_and_archive) {
   if (!HaveDisplay()) GTEST_SKIP() << "no X display";
-  BlpFile file = RandomBlp(3, 8, 8, 8, 8, 0, 71);
-  // Texel (2, 1) stored B, G, R, A.
-  const std::size_t at = (1 * 8 + 2) * 4;
-  file.levels[0].replace(at, 4, std::string("\x56\x34\x12\x78", 4));
-  TViewWorld v({{"small.blp", WriteBlp(file)}});
+  struct TRow {
+    const char* name;
+    BlpFile file;
+    bool softwareDxt;
+    DxtRules shown;  // the decode on screen (the GL's own only near its rules)
+    DxtRules other;  // a decode a readout could wrongly take
+    bool exact;      // `shown` is exactly what the screen holds, alpha included
+    const char* encoding;
+  } rows[] = {{"Dxt5_Library.blp", RandomBlp(2, 8, 7, 20, 12, 0, 44), true, DxtRules::Library, DxtRules::Hardware, true, "DXT5"},
+              {"Dxt1_Library.blp", RandomBlp(2, 1, 0, 20, 12, 0, 47), true, DxtRules::Library, DxtRules::Hardware, true, "DXT1"},
+              {"Dxt5_Gl.blp", RandomBlp(2, 8, 7, 20, 12, 0, 48), false, DxtRules::Standard, DxtRules::Hardware, false, "DXT5"},
+              {"Palette_A8.blp", RandomBlp(1, 8, 8, 20, 12, 0, 41), false, DxtRules::Standard, DxtRules::Standard, true,
+               "palette, 8-bit alpha"},
+              {"Plain.blp", RandomBlp(3, 8, 8, 20, 12, 0, 46), false, DxtRules::Standard, DxtRules::Standard, true,
+               "uncompressed 32-bit"}};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const TRow& row : rows) files.emplace_back(row.name, WriteBlp(row.file));
+  TViewWorld v(files);
   ASSERT_TRUE(v.Start());
-  v.Select("small.blp");
-  v.Press(Qt::Key_Equal);
-  v.Press(Qt::Key_Equal);
-  ASSERT_EQ(v.controls().State().zoom, 4);
-  // The real pointer, so that the window system reports entering and leaving the panel.
-  QCursor::setPos(RenderPanel->mapToGlobal(QPoint(9, 5)));
-  ASSERT_TRUE(WaitFor([&] { return v.form().StatusText(1) == "2:1"; }, 3000)) << v.form().StatusText(1).toStdString();
-  const QString info = v.form().InfoPanel->text();
-  EXPECT_TRUE(info.startsWith("#12345678")) << info.toStdString();
-  for (const char* part : {"400%", "uncompressed 32-bit", "C:\\Games\\WoW\\Data\\display.MPQ"}) {
-    EXPECT_TRUE(info.contains(part)) << part << " not in " << info.toStdString();
+  QString lastTexel;
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    v.Select(row.name, row.softwareDxt);
+    if (&row == &rows[0]) {
+      // Colour alone on screen, 4 x 4 pixels a texel: the screen shows each texel's R, G and B.
+      v.Press(Qt::Key_2);
+      v.Press(Qt::Key_Equal);
+      v.Press(Qt::Key_Equal);
+    }
+    ASSERT_EQ(v.controls().State().zoom, 4) << "the zoom did not carry over";
+    // A new file says nothing of the texel under the pointer before the pointer moves.
+    if (!lastTexel.isEmpty()) {
+      EXPECT_FALSE(ViewBox->Strip()->Readout().startsWith(lastTexel)) << "the last file's texel stayed";
+    }
+    QPoint texel(3, 2);
+    if (row.shown != row.other) {
+      const auto differs = WhereDecodesDiffer(row.file, row.shown, row.other);
+      ASSERT_TRUE(differs) << "the decodes agree everywhere: the row proves nothing";
+      texel = *differs;
+    }
+    // Off the picture first, so that the position the readout waits for is a new one.
+    QCursor::setPos(v.form().StatusPanel(2)->mapToGlobal(QPoint(7, 4)));
+    ASSERT_TRUE(WaitFor([&] { return v.form().StatusText(1).isEmpty(); }, 3000));
+    const QPoint at = RenderPanel->mapToGlobal(QPoint(texel.x() * 4 + 1, texel.y() * 4 + 2));
+    QCursor::setPos(at);
+    const QString position = QStringLiteral("%1:%2").arg(texel.x()).arg(texel.y());
+    ASSERT_TRUE(WaitFor([&] { return v.form().StatusText(1) == position; }, 3000)) << v.form().StatusText(1).toStdString();
+    const QString readout = ViewBox->Strip()->Readout();
+    const RgbaImage screen = GrabScreen(QRect(at, QSize(1, 1)));
+    const QString onScreen = QString::asprintf("#%02X%02X%02X", screen.pixels[0], screen.pixels[1], screen.pixels[2]);
+    EXPECT_TRUE(readout.startsWith(onScreen)) << readout.toStdString() << " but the screen shows " << onScreen.toStdString();
+    if (row.exact) {
+      const RgbaImage shown = Level(row.file, 0, row.shown);
+      const std::uint8_t* expected = shown.At(texel.x(), texel.y());
+      EXPECT_TRUE(readout.startsWith(QString::asprintf("#%02X%02X%02X%02X", expected[0], expected[1], expected[2], expected[3])))
+          << readout.toStdString();
+    }
+    for (const QString& part : {QStringLiteral("zoom 400% (1 texel : 4 x 4 pixels)"), QStringLiteral("mip 0/1 (20 x 12)"),
+                                QString::fromLatin1(row.encoding)}) {
+      EXPECT_TRUE(readout.contains(part)) << part.toStdString() << " not in " << readout.toStdString();
+    }
+    // The path as the listfile spells it, and the supplying archive, whole.
+    EXPECT_EQ(ViewBox->Strip()->Source().toStdString(),
+              std::string("Textures\\") + row.name + " in C:\\Games\\WoW\\Data\\display.MPQ");
+    lastTexel = readout.left(9);
   }
   // Onto a status panel: off the texture, nothing is under the pointer.
   QCursor::setPos(v.form().StatusPanel(2)->mapToGlobal(QPoint(7, 4)));
   EXPECT_TRUE(WaitFor([&] { return v.form().StatusText(1).isEmpty(); }, 3000)) << v.form().StatusText(1).toStdString();
-  EXPECT_FALSE(v.form().InfoPanel->text().startsWith("#"));
+  EXPECT_FALSE(ViewBox->Strip()->Readout().startsWith("#"));
+  // Every value of the readout shows whole at the window's first size: nothing is cut.
+  const TViewStrip& strip = *ViewBox->Strip();
+  for (auto* label : strip.findChildren<QLabel*>()) {
+    if (!label->isVisible() || label->text().isEmpty()) continue;
+    EXPECT_LE(label->heightForWidth(label->width()), label->height()) << label->objectName().toStdString() << " is cut";
+  }
+}
+
+// The modes in words in the view's corner: there whenever the channel, background or level differ
+// from the defaults, never over a texel, gone when all three are back.
+TEST(ViewControls, the_corner_label_names_channel_background_and_level_and_goes_at_the_defaults) {
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+  const BlpFile mips = AlphaBands(32, 16);
+  const BlpFile other = RandomBlp(3, 8, 8, 16, 16, 1, 53);
+  TViewWorld v({{"mips.blp", WriteBlp(mips)}, {"other.blp", WriteBlp(other)}});
+  ASSERT_TRUE(v.Start());
+  v.Select("mips.blp");
+  const QLabel* label = ViewBox->Strip()->ModesLabel();
+  EXPECT_FALSE(label->isVisible()) << "a label at the defaults";
+  struct TStep {
+    const char* name;
+    int key;
+    const char* words;
+  } steps[] = {{"alpha_channel", Qt::Key_6, "Alpha as grey"},
+               {"checkerboard", Qt::Key_B, "Alpha as grey \u00B7 checkerboard"},
+               {"smaller_level", Qt::Key_BracketRight, "Alpha as grey \u00B7 checkerboard \u00B7 mip 1/6"},
+               {"zoom_is_no_mode", Qt::Key_Equal, "Alpha as grey \u00B7 checkerboard \u00B7 mip 1/6"},
+               {"rgba_again", Qt::Key_1, "Checkerboard \u00B7 mip 1/6"},
+               {"level_0_again", Qt::Key_BracketLeft, "Checkerboard"},
+               {"black", Qt::Key_B, "Black background"},
+               {"white", Qt::Key_B, "White background"},
+               {"window_colour_again", Qt::Key_B, ""}};
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.name);
+    v.Press(step.key);
+    const QString words = QString::fromUtf8(step.words);
+    EXPECT_EQ(ViewBox->Strip()->Modes().toStdString(), words.toStdString());
+    EXPECT_EQ(label->isVisible(), !words.isEmpty());
+    if (words.isEmpty()) continue;
+    const QRect onScreen(label->mapToGlobal(QPoint(0, 0)), label->size());
+    const QRect viewport(ViewBox->viewport()->mapToGlobal(QPoint(0, 0)), ViewBox->viewport()->size());
+    EXPECT_FALSE(onScreen.intersects(viewport)) << "the label lies over the picture";
+    EXPECT_TRUE(QRect(ViewBox->mapToGlobal(QPoint(0, 0)), ViewBox->size()).contains(onScreen)) << "not in the view";
+    // Its own colour on screen, along its top edge.
+    EXPECT_TRUE(ScreenShows(QRect(onScreen.topLeft(), QSize(onScreen.width(), 1)), label->palette().color(QPalette::Window)));
+  }
+  // Channel and background carry over to the next file, and the label says so.
+  v.Press(Qt::Key_6);
+  v.Press(Qt::Key_B);
+  v.Select("other.blp");
+  EXPECT_EQ(ViewBox->Strip()->Modes().toStdString(), QString::fromUtf8("Alpha as grey \u00B7 checkerboard").toStdString());
+  EXPECT_TRUE(ViewShows({Level(other, 0), v.controls().State().zoom, TChannel::kAlpha, TBackground::kChecker}, 1))
+      << "the label covers texels";
 }
 
 TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears_them) {
@@ -419,19 +536,21 @@ TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears
   std::string moved = WriteBlp(pastTheEnd);
   PutLe32(moved, blpfield::kOffsets, 0x100000);
   const BlpFile good = RandomBlp(3, 8, 8, 16, 16, 0, 85);
+  // Panel 0 shows the header's values only where there is a BLP2 header (all zero without a file).
   struct TRow {
     const char* name;
     std::string bytes;
     std::string notice;
+    bool headerValues;
   } rows[] = {
-      {"blp1.blp", WriteBlp1(blp1), "level 0: the JPEG is 32 x 32, the level 16 x 16: nothing to show"},
-      {"blp2_jpeg.blp", WriteBlp(jpeg), "BLP2 texture (JPEG content): not supported"},
-      {"dds.blp", "DDS |" + std::string(200, '\0'), "not a BLP2 file"},
-      {"truncated.blp", cut, "level 0 is 4096 bytes short: the rest is shown black"},
-      {"offset.blp", moved, "level 0 starts at offset 1048576, past the end of the file (1172 bytes): it is shown black"},
-      {"empty.blp", "", "empty file (0 bytes)"},
-      {"absent.blp", "", "the archive cannot open this file"},
-      {"good.blp", WriteBlp(good), ""},
+      {"blp1.blp", WriteBlp1(blp1), "level 0: the JPEG is 32 x 32, the level 16 x 16: nothing to show", false},
+      {"blp2_jpeg.blp", WriteBlp(jpeg), "BLP2 texture (JPEG content): not supported", true},
+      {"dds.blp", "DDS |" + std::string(200, '\0'), "not a BLP2 file", false},
+      {"truncated.blp", cut, "level 0 is 4096 bytes short: the rest is shown black", true},
+      {"offset.blp", moved, "level 0 starts at offset 1048576, past the end of the file (1172 bytes): it is shown black", true},
+      {"empty.blp", "", "empty file (0 bytes)", true},
+      {"absent.blp", "", "the archive cannot open this file", true},
+      {"good.blp", WriteBlp(good), "", true},
   };
   std::vector<std::pair<std::string, std::string>> files;
   for (const TRow& row : rows) {
@@ -445,6 +564,7 @@ TEST(ViewControls, notices_say_why_a_file_cannot_be_shown_and_a_good_file_clears
     ASSERT_TRUE(ViewBox->Notice().isEmpty());
     v.Select(row.name);
     EXPECT_EQ(ViewBox->Notice().toStdString(), row.notice);
+    EXPECT_EQ(v.form().StatusText(0).startsWith("type "), row.headerValues) << v.form().StatusText(0).toStdString();
     if (row.notice.empty()) continue;
     // On screen, above the view.
     const QLabel* label = ViewBox->NoticeLabel();

@@ -1,10 +1,12 @@
 // The texel readout and the zoom arithmetic of the view, without GL: every texel of every encoding
-// reads as the hardware rules decode the level (blp::LevelToRgba), partial DXT blocks included;
-// zoom steps, zoomed sizes, the texel under a pixel and the zoom's words.
+// reads as the hardware rules decode the level (blp::LevelToRgba), partial DXT blocks included,
+// and as the library decodes it for the software path; zoom steps, zoomed sizes, the texel under a
+// pixel, the zoom's and the modes' words.
 #include <gtest/gtest.h>
 
 #include <span>
 #include <string>
+#include <vector>
 
 #include "blp/BlpDecode.h"
 #include "blp/LevelPixels.h"
@@ -49,6 +51,60 @@ TEST(ViewReadout, every_texel_of_every_encoding_reads_as_the_level_decodes) {
   }
   EXPECT_EQ(TexelText({0x12, 0xAB, 0x00, 0xFF}), "#12AB00FF");
   EXPECT_EQ(LevelText(2, 10, 128, 64), "mip 2/10 (128 x 64)");
+}
+
+// On a GL without texture compression the view shows Dexaro's decode, which rounds otherwise than
+// the hardware rules: the readout must read that decode there.
+TEST(ViewReadout, dxt_texels_read_as_the_library_decoded_them_for_the_software_path) {
+  struct TRow {
+    const char* name;
+    test::BlpFile file;
+  } rows[] = {{"dxt1_partial_blocks", test::RandomBlp(2, 1, 0, 13, 9, 1, 11)},
+              {"dxt3", test::RandomBlp(2, 4, 0, 8, 12, 1, 12)},
+              {"dxt5", test::RandomBlp(2, 8, 7, 16, 8, 1, 13)}};
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string bytes = test::WriteBlp(row.file);
+    blp::TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    const blp::TBlpLevels levels = blp::DecodeBlp(source, 16384, {.dxtAsBlocks = true});
+    ASSERT_FALSE(levels.levels.empty());
+    std::size_t differ = 0;
+    for (std::size_t i = 0; i < levels.levels.size(); ++i) {
+      const blp::TBlpLevel& level = levels.levels[i];
+      const std::vector<std::uint8_t> library = blp::DecodeDxtLevel(levels.format, level, static_cast<int>(i));
+      for (std::uint32_t y = 0; y < level.height; ++y) {
+        for (std::uint32_t x = 0; x < level.width; ++x) {
+          const auto texel = TexelValue(levels, i, x, y, TDxtDecoder::kLibrary);
+          ASSERT_TRUE(texel);
+          const std::uint8_t* p = library.data() + (std::size_t{y} * level.width + x) * 4;
+          ASSERT_EQ(*texel, (TTexel{p[0], p[1], p[2], p[3]})) << "level " << i << " (" << x << ", " << y << ")";
+          if (*texel != *TexelValue(levels, i, x, y, TDxtDecoder::kHardwareRules)) ++differ;
+        }
+      }
+    }
+    EXPECT_GT(differ, 0u) << "the two decodes agree everywhere: the rows prove nothing";
+  }
+}
+
+TEST(ViewReadout, modes_and_zoom_in_words) {
+  struct TRow {
+    const char* name;
+    TViewState state;
+    int levels;
+    const char* words;
+  } rows[] = {{"defaults_say_nothing", {}, 10, ""},
+              {"zoom_is_no_mode", {4, 0, TChannel::kRgba, TBackground::kWindow}, 10, ""},
+              {"all_three", {1, 2, TChannel::kAlpha, TBackground::kChecker}, 10, "Alpha as grey \u00B7 checkerboard \u00B7 mip 2/10"},
+              {"background_first_starts_with_a_capital", {1, 0, TChannel::kRgba, TBackground::kBlack}, 1, "Black background"},
+              {"level_alone", {1, 3, TChannel::kRgba, TBackground::kWindow}, 6, "Mip 3/6"},
+              {"rgb_and_white", {1, 0, TChannel::kRgb, TBackground::kWhite}, 1, "RGB, alpha ignored \u00B7 white background"},
+              {"no_levels_no_level", {1, 2, TChannel::kRgba, TBackground::kWindow}, 0, ""}};
+  for (const TRow& row : rows) EXPECT_EQ(ModeWords(row.state, row.levels), row.words) << row.name;
+  EXPECT_EQ(ZoomWords(1), "zoom 100% (1 texel : 1 pixel)");
+  EXPECT_EQ(ZoomWords(4), "zoom 400% (1 texel : 4 x 4 pixels)");
+  EXPECT_EQ(ZoomWords(0.25), "zoom 25% (4 x 4 texels : 1 pixel)");
+  EXPECT_EQ(ZoomWords(389.0 / 24), "zoom 1621%") << "a fitted zoom has no whole ratio";
+  EXPECT_EQ(ChannelWords(TChannel::kGreen), "Green as grey");
 }
 
 TEST(ViewState, zoom_steps_sizes_and_the_texel_under_a_pixel) {

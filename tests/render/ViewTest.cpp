@@ -320,7 +320,7 @@ TEST_F(View, shader_program_0_still_draws_the_quad) {
 TEST_F(View, panel_reports_mouse_moves_and_exposure_to_its_owner) {
   std::vector<QPoint> moves;
   int exposes = 0;
-  panel_->SetMouseMoveHandler([&moves](QPoint p) { moves.push_back(p); });
+  panel_->SetMouseMoveHandler([&moves](QPointF p) { moves.push_back(p.toPoint()); });
   panel_->SetExposeHandler([&exposes] { ++exposes; });
   ASSERT_TRUE(test::ShowPanel(*panel_, kPanelX, kPanelY, 16, 8));
   EXPECT_GE(exposes, 1);

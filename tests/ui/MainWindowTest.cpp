@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
@@ -140,7 +141,12 @@ TEST(MainWindow, LayoutFollowsTheTable) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
 
     EXPECT_EQ(f.windowTitle(), "Velmora OpenGL");
-    EXPECT_EQ(f.size(), QSize(588, 571));
+    // The client area of 588 x 571 lies below the menu bar, which takes the window's top rows.
+    ASSERT_NE(f.MenuBar1, nullptr);
+    const int bar = f.MenuBar1->height();
+    EXPECT_GT(bar, 0);
+    EXPECT_EQ(f.MenuBar1->geometry(), QRect(0, 0, 588, bar));
+    EXPECT_EQ(f.size(), QSize(588, 571 + bar));
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
       const QPoint off = f.frameGeometry().center() - s->availableGeometry().center();
       EXPECT_LE(off.manhattanLength(), 2) << "window not centred";
@@ -153,20 +159,20 @@ TEST(MainWindow, LayoutFollowsTheTable) {
                                : QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
     EXPECT_EQ(f.font().family(), family);
 
-    const QRect tree = f.VirtualStringTreeView->geometry();
-    EXPECT_EQ(tree.x(), 0);
+    const QRect tree(f.VirtualStringTreeView->mapTo(&f, QPoint(0, 0)), f.VirtualStringTreeView->size());
+    EXPECT_EQ(tree.topLeft(), QPoint(0, bar));
     EXPECT_EQ(tree.width(), 196);
     EXPECT_EQ(tree.height(), 571 - 19);
     // The splitter takes the 3 pixels between the tree and the scroll box (its handle's grab
     // area reaches one pixel further to each side).
     EXPECT_EQ(f.Splitter1->handleWidth(), 3);
     EXPECT_EQ(f.Splitter1->handle(1)->geometry().center().x(), 197);
-    EXPECT_EQ(f.StatusBar1->geometry(), QRect(0, 571 - 19, 588, 19));
+    EXPECT_EQ(f.StatusBar1->geometry(), QRect(0, bar + 571 - 19, 588, 19));
     EXPECT_EQ(f.StatusPanel(0)->width(), 300);
     EXPECT_EQ(f.StatusPanel(1)->width(), 200);
     EXPECT_EQ(f.StatusPanel(2)->width(), 50);
     ASSERT_TRUE(ViewBox && RenderPanelHost && RenderPanel);
-    EXPECT_EQ(ViewBox->mapTo(&f, QPoint(0, 0)), QPoint(199, 0));
+    EXPECT_EQ(ViewBox->mapTo(&f, QPoint(0, 0)), QPoint(199, bar));
     EXPECT_EQ(ViewBox->size(), QSize(588 - 199, 571 - 19));
     EXPECT_EQ(RenderPanelHost->parentWidget(), ViewBox->viewport());
     EXPECT_EQ(RenderPanelHost->geometry(), QRect(0, 0, 256, 256));
@@ -190,7 +196,7 @@ TEST(MainWindow, LayoutFollowsTheTable) {
     const int treeWidth = f.VirtualStringTreeView->width();
     EXPECT_GE(treeWidth, 245);
     EXPECT_LE(treeWidth, 246);
-    EXPECT_EQ(ViewBox->mapTo(&f, QPoint(0, 0)), QPoint(treeWidth + 3, 0));
+    EXPECT_EQ(ViewBox->mapTo(&f, QPoint(0, 0)), QPoint(treeWidth + 3, bar));
     EXPECT_EQ(ViewBox->width(), 588 - treeWidth - 3);
   }
   QApplication::setPalette(oldPalette);
@@ -238,7 +244,7 @@ struct TCaseRow {
   std::size_t nodes;
 };
 
-TEST(MainWindow, RegistryAndListCasesLoadLogAndReportAsSpecified) {
+TEST(MainWindow, RegistryAndListCasesLoadLogAndReportEachOutcome) {
   const std::string keyNotFound = "World of Warcraft registry key not found";
   const std::vector<TCaseRow> rows = {
       {"no_prefix_logs_key_not_found",

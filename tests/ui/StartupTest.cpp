@@ -167,7 +167,7 @@ TEST(Startup, an_empty_start_says_what_was_looked_for_and_where) {
     } else {
       for (const std::string& part : row.inNotice(world)) EXPECT_TRUE(Has(notice, part)) << part << " not in:\n" << notice;
       // Where to read more, where the log is.
-      EXPECT_TRUE(Has(notice, "\"Using it with a real game install\" in the README")) << notice;
+      EXPECT_TRUE(Has(notice, "the manual page (man VelmoraGL)")) << notice;
       EXPECT_TRUE(Has(notice, LogFileName)) << notice;
     }
     if (row.log) EXPECT_EQ(world.Log(), row.log(world));

@@ -238,9 +238,10 @@ bool ReadItem(const TExportItem& item, const std::string& outDir, TJob& job, std
   if (!item.diskPath.empty()) {
     return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
   }
-  const std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+  TFileTrouble trouble;
+  const std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path, trouble);
   if (!file) {
-    reason = "cannot be read from its archive (missing there, or empty)";
+    reason = trouble.Text().empty() ? "cannot be read from its archive (missing there, or empty)" : trouble.Text();
     return false;
   }
   const std::uint64_t size = file->GetSize();
@@ -250,7 +251,9 @@ bool ReadItem(const TExportItem& item, const std::string& outDir, TJob& job, std
   }
   job.bytes.assign(static_cast<std::size_t>(size), '\0');
   if (!file->GetDataByOffset(0, static_cast<std::uint32_t>(size), job.bytes.data())) {
-    reason = "reading " + std::to_string(size) + " bytes from its archive failed";
+    reason = file->LastStop() != TReaderStop::None
+                 ? TFileTrouble{file->LastStop(), {}, {}}.Text()
+                 : "reading " + std::to_string(size) + " bytes from its archive failed";
     return false;
   }
   return true;

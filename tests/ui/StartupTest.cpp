@@ -497,5 +497,31 @@ TEST(ReaderStops, every_stage_and_fault_is_said_and_costs_only_the_culprit_in_bo
   }
 }
 
+// A reader that cannot be started is one failure of its own: one log line and the notice say
+// where it was looked for and why it could not run, and no archive is logged as damaged for it.
+TEST(ReaderStops, a_reader_that_cannot_start_is_said_once_and_blames_no_archive) {
+  TWorld world;
+  world.List("Data\\common.MPQ\r\nData\\patch.MPQ\r\nData\\enUS\\locale-enUS.MPQ\r\n");
+  TArchiveReader& reader = TArchiveReader::Instance();
+  reader.Stop();
+  const fs::path missing = world.root() / "nowhere/velmora-mpq-reader";
+  reader.SetProgram(missing.string());
+  std::vector<std::string> log;
+  std::string notice;
+  {
+    TWindow w;
+    log = world.Log();
+    notice = w.Notice();
+  }
+  reader.Stop();
+  reader.SetProgram(TArchiveReader::DefaultProgram());
+  const std::string said = "The archive reader " + missing.string() + " cannot run: No such file or directory";
+  ASSERT_EQ(log.size(), 1u) << log.front();
+  EXPECT_EQ(log[0], said);
+  EXPECT_TRUE(Has(notice, said)) << notice;
+  EXPECT_TRUE(Has(notice, "No archive opened: the archive reader")) << notice;
+  EXPECT_FALSE(Has(notice, "skipped")) << notice;
+}
+
 }  // namespace
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 
 #include "app/CommandLine.h"
@@ -67,19 +68,42 @@ private:
 };
 
 // Opens what the plan names; the archive paths of every file come back in listfile order, each
-// once.
+// once. What did not open or lost its file list goes into the report.
 std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& report) {
   std::vector<std::string> lines;
   std::string error;
   if (!PlanLines(plan, lines, error)) throw std::runtime_error("cannot read " + plan.listFile + ": " + error);
   if (!plan.listFile.empty()) report.archivesNamed = lines.size();
-  for (const std::string& line : lines) OpenArchiveAt(MapWindowsPath(plan.installPath + line, plan.winePrefix), line);
+  std::map<MpqHandle, std::string> names;
+  for (const std::string& line : lines) {
+    const MpqHandle h = OpenArchiveAt(MapWindowsPath(plan.installPath + line, plan.winePrefix), line, &report);
+    if (h != 0) names[h] = line;
+  }
   std::vector<std::string> paths;
   for (MpqHandle h : *MpqList) {
-    LoadListFile(h, [&paths](std::string_view path) { paths.emplace_back(path); });
+    IngestListFile(
+        h, names[h], [&paths](std::string_view path) { paths.emplace_back(path); }, &report);
   }
   return paths;
 }
+
+// Every archive that did not open, stopped the reader or lost its file list, on stderr; true when
+// there was one (the export then ends with status 1, whatever it wrote).
+bool PrintArchiveTroubles(const TStartupReport& report) {
+  if (!report.readerProblem.empty()) std::fprintf(stderr, "%s: %s\n", kProgram, report.readerProblem.c_str());
+  for (const TArchiveTrouble& t : report.archiveTroubles) {
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, EscapeName(t.archive).c_str(), EscapeName(t.what).c_str());
+  }
+  return !report.readerProblem.empty() || !report.archiveTroubles.empty();
+}
+
+// The archive reader logs its stops while the export runs.
+struct TStopLog {
+  TStopLog() { TArchiveReader::Instance().SetStopHook(LogReaderStop); }
+  ~TStopLog() { TArchiveReader::Instance().SetStopHook({}); }
+  TStopLog(const TStopLog&) = delete;
+  TStopLog& operator=(const TStopLog&) = delete;
+};
 
 struct TArchiveIndex {
   TArchiveIndex() { CreateArchiveIndex(); }
@@ -99,6 +123,7 @@ bool Selected(const std::vector<std::string>& patterns, std::string_view path) {
 
 int RunHeadlessExport(const TCommandLine& cmd) {
   TArchiveIndex index;
+  const TStopLog stopLog;
   TLoadPlan plan = PlanStartupLoading(cmd.startup, WinePrefix());
   for (const std::string& line : plan.log) WriteLog(line);
   if (!plan.error.empty()) {
@@ -127,6 +152,7 @@ int RunHeadlessExport(const TCommandLine& cmd) {
     if (Selected(cmd.patterns, treePath)) items.push_back({treePath, file, {}});
   }
 
+  const bool archivesLost = PrintArchiveTroubles(plan.report);
   FinishStartupReport(plan.report, MpqList->Count(), textures + cmd.startup.blpFiles.size());
   if (const std::string problem = DescribeStartupProblem(plan.report, LogFileName); !problem.empty()) {
     std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
@@ -150,7 +176,7 @@ int RunHeadlessExport(const TCommandLine& cmd) {
   // After the progress line on a terminal; without one, the only line besides the failures, so
   // that a script's log has the count.
   std::fprintf(stderr, "%s in %s\n", blp::ExportSummaryLine(summary).c_str(), EscapeName(cmd.outDir).c_str());
-  return summary.failed == 0 ? 0 : 1;
+  return summary.failed == 0 && !archivesLost ? 0 : 1;
 }
 
 }  // namespace velmora

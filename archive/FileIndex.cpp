@@ -2,8 +2,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstring>
 
+#include "archive/PathParts.h"
 #include "archive/Zanth.h"
 #include "base/SipHash.h"
 
@@ -19,6 +22,8 @@ namespace {
 std::uint64_t HashKey(std::string_view s) { return KeyedHash(s); }
 
 constexpr std::size_t kInitialSlots = 1024;
+// Own's storage grows by blocks of this size (or of a larger text's size).
+constexpr std::size_t kOwnBlock = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -93,6 +98,45 @@ void TFileIndex::Reserve(std::size_t count) {
 
 void TFileIndex::Keep(std::unique_ptr<char[]> text) { texts_.push_back(std::move(text)); }
 
+std::string_view TFileIndex::Own(std::string_view text) {
+  if (text.empty()) return {};
+  if (blocks_.empty() || blocks_.back().second - used_ < text.size()) {
+    const std::size_t size = std::max(kOwnBlock, text.size());
+    blocks_.emplace_back(std::make_unique_for_overwrite<char[]>(size), size);
+    used_ = 0;
+  }
+  char* at = blocks_.back().first.get() + used_;
+  std::memcpy(at, text.data(), text.size());
+  used_ += text.size();
+  return {at, text.size()};
+}
+
+void TFileIndex::Release(const TMark& mark) {
+  while (blocks_.size() > mark.blocks) blocks_.pop_back();
+  used_ = blocks_.empty() ? 0 : mark.used;
+}
+
+bool TFileIndex::StoreOwned(std::string_view key, MpqHandle mpqh, std::string_view fullName) {
+  const std::uint64_t hash = HashKey(key);
+  bool found = false;
+  const std::size_t i = Slot(hash, key, found);
+  if (found) {
+    Entry& e = At((table_[i] & 0xFFFFFFFFu) - 1);
+    e.rec = TFileMpqRec{mpqh, DirectoryPart(e.key), fullName};
+    return false;
+  }
+  if ((count_ + 1) * 2 > table_.size()) {
+    Rehash(table_.size() * 2);
+    return StoreOwned(key, mpqh, fullName);
+  }
+  const std::string_view owned = Own(key);
+  if ((count_ & kChunkMask) == 0) chunks_.push_back(std::make_unique<Entry[]>(kChunkMask + 1));
+  At(count_) = Entry{owned, TFileMpqRec{mpqh, DirectoryPart(owned), fullName}};
+  ++count_;
+  table_[i] = (hash >> 32) << 32 | static_cast<std::uint64_t>(count_);
+  return true;
+}
+
 void TFileIndex::Clear() {
   chunks_.clear();
   chunks_.shrink_to_fit();
@@ -102,6 +146,9 @@ void TFileIndex::Clear() {
   Rehash(kInitialSlots);
   texts_.clear();
   texts_.shrink_to_fit();
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  used_ = 0;
 }
 
 TMpqList::~TMpqList() { CloseAll(); }
@@ -131,6 +178,9 @@ TMpqOpenResult OpenMpqArchive(const std::string& path) {
   TMpqOpenResult result;
   result.status = open.status;
   result.stop = open.stop;
+  result.reason = open.reason;
+  result.error = open.error;
+  result.words = open.words;
   if (open.status == TArchiveOpenStatus::Opened) result.archive = TArchiveHandle(open.handle);
   if (open.status == TArchiveOpenStatus::AlreadyOpen) result.existing = open.handle;
   return result;

@@ -1,4 +1,5 @@
-// The viewer's side of the archive reader process: start, requests under deadlines, restarts.
+// The viewer's side of the archive reader process: start and greeting, requests under deadlines,
+// replies held to their requests, restarts.
 #include "archive/ReaderClient.h"
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +23,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/Escape.h"
 #include "base/Paths.h"
 
 extern char** environ;
@@ -36,6 +39,15 @@ constexpr std::chrono::milliseconds kHookInterval{50};
 // Address space of the reader: a few GiB, and at most half of the machine's memory. Real
 // archives need far less; damaged ones have asked StormLib for 8 GB.
 constexpr std::uint64_t kAddressLimit = std::uint64_t{4} << 30;
+
+// Archives open in one reader at a time, whatever the descriptor limit allows, and the
+// descriptors kept for the reader's own use.
+constexpr std::uint64_t kMaxOpenArchives = 8192;
+constexpr std::uint64_t kMinOpenArchives = 16;
+constexpr std::uint64_t kReservedFds = 64;
+// What is kept of the reader's stderr, and how many of its last lines go with a stop.
+constexpr std::size_t kStderrTail = 4096;
+constexpr std::size_t kStderrLines = 4;
 
 std::uint64_t AddressLimit() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
@@ -77,6 +89,18 @@ std::string_view ReaderStopText(TReaderStop stop) {
   return {};
 }
 
+std::string TReaderStopEvent::Text() const {
+  std::string text = EscapeName(archive) + ": the archive reader stopped (" + std::string(ReaderStopText(stop)) + ") while ";
+  switch (stage) {
+    case TStage::OpenArchive: text += "opening it"; break;
+    case TStage::OpenFile: text += "opening " + EscapeName(member); break;
+    case TStage::Read: text += "reading " + EscapeName(member); break;
+    case TStage::Close: text += "closing " + (member.empty() ? std::string("it") : EscapeName(member)); break;
+  }
+  if (!words.empty()) text += "; it said: " + words;
+  return text;
+}
+
 TArchiveReader::TArchiveReader() = default;
 
 TArchiveReader::~TArchiveReader() { Kill(); }
@@ -89,16 +113,30 @@ TArchiveReader& TArchiveReader::Instance() {
   return *instance;
 }
 
-std::string TArchiveReader::DefaultProgram() {
-  // <exeDir>/../libexec/velmora/ holds it both in the build tree (build/app/VelmoraGL) and in an
-  // installation (bin/VelmoraGL); test and benchmark programs elsewhere use the build tree's.
+namespace {
+
+// Where the reader is looked for, in order: <exeDir>/../libexec/velmora/ holds it both in the
+// build tree (build/app/VelmoraGL) and in an installation (bin/VelmoraGL); test and benchmark
+// programs elsewhere use the build tree's.
+std::vector<std::string> ProgramCandidates() {
+  std::vector<std::string> out;
   const std::string exeDir = ExecutableDir();
   if (!exeDir.empty()) {
-    const auto beside =
-        (std::filesystem::path(exeDir) / ".." / "libexec" / "velmora" / "velmora-mpq-reader").lexically_normal();
-    if (::access(beside.c_str(), X_OK) == 0) return beside.string();
+    out.push_back(
+        (std::filesystem::path(exeDir) / ".." / "libexec" / "velmora" / "velmora-mpq-reader").lexically_normal().string());
   }
-  return VELMORA_READER_BUILD_PATH;
+  if (out.empty() || out.front() != VELMORA_READER_BUILD_PATH) out.push_back(VELMORA_READER_BUILD_PATH);
+  return out;
+}
+
+}  // namespace
+
+std::string TArchiveReader::DefaultProgram() {
+  const std::vector<std::string> candidates = ProgramCandidates();
+  for (const std::string& c : candidates) {
+    if (::access(c.c_str(), X_OK) == 0) return c;
+  }
+  return candidates.front();
 }
 
 void TArchiveReader::TShared::Release() {
@@ -126,23 +164,85 @@ bool TArchiveReader::TShared::Create() {
   return true;
 }
 
+std::size_t TArchiveReader::MaxOpen() const {
+  if (maxOpen_ > 0) return maxOpen_;
+  // The reader raises its soft descriptor limit to the hard one; each open archive holds one
+  // descriptor there, and a few are the reader's own.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_max == RLIM_INFINITY) return kMaxOpenArchives;
+  const auto hard = static_cast<std::uint64_t>(files.rlim_max);
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>(hard > kReservedFds ? hard - kReservedFds : 0,
+                                                            kMinOpenArchives, kMaxOpenArchives));
+}
+
+void TArchiveReader::DrainStderr() {
+  if (!stderr_.valid()) return;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(stderr_.get(), buf, sizeof buf);
+    if (n > 0) {
+      stderrTail_.append(buf, static_cast<std::size_t>(n));
+      if (stderrTail_.size() > kStderrTail) stderrTail_.erase(0, stderrTail_.size() - kStderrTail);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) stderr_.Reset();  // the reader is gone and all it wrote has been read
+    return;
+  }
+}
+
+std::string TArchiveReader::TakeWords() {
+  DrainStderr();
+  std::vector<std::string_view> lines;
+  const std::string_view tail(stderrTail_);
+  std::size_t begin = 0;
+  while (begin < tail.size()) {
+    std::size_t end = tail.find('\n', begin);
+    if (end == std::string_view::npos) end = tail.size();
+    if (end > begin) lines.push_back(tail.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  std::string words;
+  const std::size_t first = lines.size() > kStderrLines ? lines.size() - kStderrLines : 0;
+  for (std::size_t i = first; i < lines.size(); ++i) words += (words.empty() ? "" : " / ") + EscapeName(lines[i]);
+  stderrTail_.clear();
+  return words;
+}
+
+bool TArchiveReader::EnsureRunning() { return pid_ > 0 || Start(); }
+
 bool TArchiveReader::Start() {
   Kill();
-  if (program_.empty()) program_ = DefaultProgram();
-  if (!shared_.Create()) {
-    std::fprintf(stderr, "cannot create the archive reader's shared memory: %s\n", std::strerror(errno));
+  if (!startProblem_.empty()) return false;
+  const bool defaultProgram = program_.empty();
+  if (defaultProgram) program_ = DefaultProgram();
+  auto fail = [&](const std::string& why) {
+    startProblem_ = "the archive reader " + EscapeName(program_) + " cannot run: " + why;
+    if (defaultProgram) {
+      std::string places;
+      for (const std::string& c : ProgramCandidates()) places += (places.empty() ? "" : ", then ") + EscapeName(c);
+      startProblem_ += " (looked for " + places + ")";
+    }
+    if (defaultProgram) program_.clear();
+    Kill();
     return false;
-  }
+  };
+  if (!shared_.Create()) return fail(std::string("no shared memory: ") + std::strerror(errno));
   int sv[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return false;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return fail(std::strerror(errno));
   TFd ours(sv[0]);
   // dup2 onto the same number would keep close-on-exec set, and onto the other target number
   // would overwrite it.
   const TFd child(Above(sv[1], kReaderSharedFd + 1));
+  int errPipe[2];
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) return fail(std::strerror(errno));
+  TFd errOurs(errPipe[0]);
+  const TFd errChild(Above(errPipe[1], kReaderSharedFd + 1));
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, child.get(), kReaderSocketFd);
   ::posix_spawn_file_actions_adddup2(&actions, shared_.Fd(), kReaderSharedFd);
+  ::posix_spawn_file_actions_adddup2(&actions, errChild.get(), kReaderStderrFd);
   const std::string parent = std::to_string(::getpid());
   const std::string limit = std::to_string(AddressLimit());
   std::string name = "velmora-mpq-reader";
@@ -150,14 +250,35 @@ bool TArchiveReader::Start() {
   pid_t pid = 0;
   const int error = ::posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv, environ);
   ::posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    std::fprintf(stderr, "cannot start the archive reader %s: %s\n", program_.c_str(), std::strerror(error));
-    return false;
-  }
+  if (error != 0) return fail(std::strerror(error));
   ::fcntl(ours.get(), F_SETFL, ::fcntl(ours.get(), F_GETFL) | O_NONBLOCK);
+  ::fcntl(errOurs.get(), F_SETFL, ::fcntl(errOurs.get(), F_GETFL) | O_NONBLOCK);
   socket_ = std::move(ours);
+  stderr_ = std::move(errOurs);
+  stderrTail_.clear();
   pid_ = pid;
+
+  // The first message each way: a reader of another build is not used.
+  const auto deadline = Clock::now() + deadlines_.open;
+  const THello hello{kProtocolMagic, kProtocolVersion};
+  THello answer{};
+  timedOut_ = false;
+  if (!Send(&hello, sizeof hello, deadline) || !Receive(&answer, sizeof answer, deadline)) {
+    const bool late = timedOut_;
+    const TReaderStop death = late ? TReaderStop::TimeOut : DeathReason();
+    const std::string words = TakeWords();
+    return fail(std::string(late ? "it did not answer within the deadline" : "it ended before it answered") +
+                (death == TReaderStop::Memory ? " (out of memory)" : "") + (words.empty() ? "" : ": " + words));
+  }
+  if (answer.magic != kProtocolMagic) return fail("it does not speak the viewer's protocol");
+  if (answer.version != kProtocolVersion) {
+    return fail("archive reader version " + std::to_string(answer.version) + ", viewer expects " +
+                std::to_string(kProtocolVersion));
+  }
   ++generation_;
+  archiveOpensSent_ = 0;
+  fileOpensSent_ = 0;
+  openInReader_ = 0;
   return true;
 }
 
@@ -165,25 +286,33 @@ void TArchiveReader::Kill() {
   socket_.Reset();
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (::wait4(pid_, nullptr, 0, &usage) < 0 && errno == EINTR) {
     }
+    endedPeakKiB_ = usage.ru_maxrss;
   }
   pid_ = 0;
+  openInReader_ = 0;
+  DrainStderr();
+  stderr_.Reset();
 }
 
 void TArchiveReader::Stop() {
   Kill();
   shared_.Release();
   culprits_.clear();
+  startProblem_.clear();
 }
 
 TReaderStop TArchiveReader::DeathReason() {
   // The socket closed: the process is exiting. Give it a moment to be reaped with its status.
   int status = 0;
   for (int i = 0; i < 100; ++i) {
-    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    rusage usage{};
+    const pid_t r = ::wait4(pid_, &status, WNOHANG, &usage);
     if (r == pid_) {
       pid_ = 0;
+      endedPeakKiB_ = usage.ru_maxrss;
       if (WIFEXITED(status) && WEXITSTATUS(status) == kExitOutOfMemory) return TReaderStop::Memory;
       return TReaderStop::Crash;
     }
@@ -205,9 +334,11 @@ bool TArchiveReader::Wait(short events, Clock::time_point deadline) {
       waitHook_();
     }
     const auto slice = std::min<Clock::duration>(kHookInterval, deadline - now);
-    pollfd p{socket_.get(), events, 0};
-    const int r = ::poll(&p, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count()));
-    if (r > 0) return true;  // readiness, or a hang-up that the next call reports
+    // The reader's stderr is read meanwhile, so that it never blocks on a full pipe.
+    pollfd p[2] = {{socket_.get(), events, 0}, {stderr_.get(), POLLIN, 0}};
+    const int r = ::poll(p, stderr_.valid() ? 2 : 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(slice).count()));
+    if (r > 0 && p[1].revents != 0) DrainStderr();
+    if (r > 0 && p[0].revents != 0) return true;  // readiness, or a hang-up that the next call reports
     if (r < 0 && errno != EINTR) return false;
   }
 }
@@ -248,68 +379,119 @@ bool TArchiveReader::Receive(void* p, std::size_t n, Clock::time_point deadline)
   return true;
 }
 
-TReaderStop TArchiveReader::Exchange(const TRequestHeader& rq, std::string_view name, TReplyHeader& reply,
-                                     Clock::time_point deadline) {
+std::string TArchiveReader::Breach(const TRequestHeader& rq, const TAnswer& answer) const {
+  const TReplyHeader& r = answer.reply;
+  if (r.status != TReplyStatus::Ok && r.status != TReplyStatus::Failed && r.status != TReplyStatus::OutOfMemory) {
+    return "status " + std::to_string(static_cast<std::uint32_t>(r.status));
+  }
+  if (r.status != TReplyStatus::Ok) return {};
+  switch (rq.kind) {
+    case TRequestKind::OpenArchive:
+      if (r.value == 0 || r.value > archiveOpensSent_) {
+        return "archive id " + std::to_string(r.value) + " (" + std::to_string(archiveOpensSent_) + " opened)";
+      }
+      break;
+    case TRequestKind::OpenFile:
+      if (r.value == 0 || r.value > fileOpensSent_) {
+        return "file id " + std::to_string(r.value) + " (" + std::to_string(fileOpensSent_) + " opened)";
+      }
+      break;
+    default:
+      break;
+  }
+  return {};
+}
+
+TArchiveReader::TAnswer TArchiveReader::Exchange(const TRequestHeader& rq, std::string_view name,
+                                                 std::chrono::milliseconds deadlineIn) {
+  TAnswer answer;
+  const auto deadline = Clock::now() + deadlineIn;
   timedOut_ = false;
-  const bool ok = Send(&rq, sizeof rq, deadline) && Send(name.data(), name.size(), deadline) &&
-                  Receive(&reply, sizeof reply, deadline) && reply.sequence == rq.sequence;
-  if (ok && reply.status != TReplyStatus::OutOfMemory) return TReaderStop::None;
-  TReaderStop stop = TReaderStop::Crash;
-  if (timedOut_) {
-    stop = TReaderStop::TimeOut;
+  if (rq.kind == TRequestKind::OpenArchive) ++archiveOpensSent_;
+  if (rq.kind == TRequestKind::OpenFile) ++fileOpensSent_;
+  TReplyHeader& reply = answer.reply;
+  bool ok = Send(&rq, sizeof rq, deadline) && Send(name.data(), name.size(), deadline) &&
+            Receive(&reply, sizeof reply, deadline);
+  // A reply is used only within what was asked for and what the shared memory holds; one that
+  // breaks a bound is a reader gone wrong, as if it had crashed.
+  std::string breach;
+  if (ok && reply.sequence != rq.sequence) {
+    breach = "sequence " + std::to_string(reply.sequence) + " for request " + std::to_string(rq.sequence);
+  } else if (ok && reply.textSize > kMaxReplyText) {
+    breach = "text of " + std::to_string(reply.textSize) + " bytes (limit " + std::to_string(kMaxReplyText) + ")";
   } else if (ok) {
-    stop = TReaderStop::Memory;
+    answer.text.resize(reply.textSize);
+    ok = Receive(answer.text.data(), answer.text.size(), deadline);
+    if (ok) breach = Breach(rq, answer);
+  }
+  if (ok && breach.empty() && reply.status != TReplyStatus::OutOfMemory) return answer;
+  if (!breach.empty()) {
+    answer.stop = TReaderStop::Crash;
+  } else if (timedOut_) {
+    answer.stop = TReaderStop::TimeOut;
+  } else if (ok) {
+    answer.stop = TReaderStop::Memory;
   } else {
-    stop = DeathReason();
+    answer.stop = DeathReason();
   }
   Kill();
-  return stop;
+  answer.words = TakeWords();
+  if (!breach.empty()) answer.words = "reply out of bounds: " + breach + (answer.words.empty() ? "" : " / " + answer.words);
+  Stopped(answer.stop, answer.words);
+  return answer;
 }
 
-void TArchiveReader::Drop(MpqHandle culprit, TReaderStop stop) {
-  const auto it = archives_.find(culprit);
-  if (it == archives_.end()) return;
-  it->second.stop = stop;
-  if (it->second.identified) culprits_[{it->second.dev, it->second.ino}] = stop;
+void TArchiveReader::Stopped(TReaderStop stop, const std::string& words) {
+  ++restarts_;
+  if (stopHook_) stopHook_({aboutStage_, aboutArchive_, aboutMember_, stop, words});
 }
 
-void TArchiveReader::Reopen() {
-  // Each stop here drops one more archive, so this ends.
-  for (;;) {
-    if (pid_ <= 0 && !Start()) return;
-    bool restarted = false;
-    for (auto& [handle, a] : archives_) {
-      if (a.stop != TReaderStop::None || a.lost || a.generation == 0 || a.generation == generation_) continue;
-      const TRequestHeader rq{TRequestKind::OpenArchive, ++sequence_, 0, 0, 0,
-                              static_cast<std::uint32_t>(a.path.size())};
-      TReplyHeader reply{};
-      const TReaderStop stop = Exchange(rq, a.path, reply, Clock::now() + deadlines_.open);
-      if (stop != TReaderStop::None) {
-        Drop(handle, stop);
-        ++restarts_;
-        restarted = true;
-        break;
-      }
-      if (reply.status == TReplyStatus::Ok) {
-        a.id = reply.value;
-        a.generation = generation_;
-      } else {
-        a.lost = true;
-      }
+void TArchiveReader::MakeRoom(MpqHandle keep) {
+  if (openInReader_ < MaxOpen()) return;
+  // The archive used longest ago without an open file in this reader.
+  std::map<MpqHandle, bool> busyArchives;
+  for (const auto& [h, f] : files_) {
+    if (f.generation == generation_ && !f.lost) busyArchives[f.archive] = true;
+  }
+  MpqHandle oldest = 0;
+  std::uint64_t oldestUse = 0;
+  for (const auto& [h, a] : archives_) {
+    if (h == keep || a.generation != generation_ || a.id == 0 || busyArchives.count(h) != 0) continue;
+    if (oldest == 0 || a.lastUse < oldestUse) {
+      oldest = h;
+      oldestUse = a.lastUse;
     }
-    if (!restarted) return;
   }
+  if (oldest == 0) return;
+  TArchive& a = archives_[oldest];
+  About(TReaderStopEvent::TStage::Close, a.path);
+  const TRequestHeader rq{TRequestKind::CloseArchive, ++sequence_, a.id, 0, 0, 0};
+  a.generation = 0;
+  a.id = 0;
+  --openInReader_;
+  Exchange(rq, {}, deadlines_.open);
 }
 
-TReaderStop TArchiveReader::Call(MpqHandle culprit, const TRequestHeader& rq, std::string_view name,
-                                 TReplyHeader& reply, std::chrono::milliseconds deadline) {
-  const TReaderStop stop = Exchange(rq, name, reply, Clock::now() + deadline);
-  if (stop != TReaderStop::None) {
-    Drop(culprit, stop);
-    ++restarts_;
-    Reopen();
+TArchiveReader::TAnswer TArchiveReader::OpenInReader(const std::string& path, bool& ended) {
+  ended = false;
+  TAnswer answer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!EnsureRunning()) {
+      ended = true;
+      return answer;
+    }
+    About(TReaderStopEvent::TStage::OpenArchive, path);
+    const TRequestHeader rq{TRequestKind::OpenArchive, ++sequence_, 0, 0, 0, static_cast<std::uint32_t>(path.size())};
+    answer = Exchange(rq, path, deadlines_.open);
+    // A crash may be an earlier archive's doing: once more, in a fresh reader.
+    if (answer.stop != TReaderStop::Crash) break;
   }
-  return stop;
+  if (answer.stop == TReaderStop::None && answer.reply.status == TReplyStatus::Failed && answer.text.empty()) {
+    // StormLib failed to open it and the reader ends: its heap may be damaged.
+    Kill();
+    stderrTail_.clear();
+  }
+  return answer;
 }
 
 std::chrono::milliseconds TArchiveReader::ReadDeadline(std::uint32_t length) const {
@@ -334,58 +516,128 @@ private:
   bool entered_;
 };
 
+// Why StormLib did not open an archive, from its error code.
+std::string OpenErrorText(std::uint32_t error) {
+  switch (error) {
+    case 1000: return "not an MPQ archive, or its header is damaged (StormLib error 1000)";
+    case 1004: return "the archive is damaged (StormLib error 1004)";
+    case 10000: return "an AVI file, not an MPQ archive (StormLib error 10000)";
+    default: break;
+  }
+  if (error > 0 && error < 1000) return std::strerror(static_cast<int>(error));
+  return "StormLib error " + std::to_string(error);
+}
+
 }  // namespace
 
 TArchiveReader::TArchiveOpen TArchiveReader::OpenArchive(const std::string& path) {
   TArchiveOpen result;
   const TBusy busy(busy_);
   if (!busy.Entered()) return result;
+  auto cannot = [&](std::string reason, int error) {
+    result.status = TArchiveOpenStatus::CannotOpen;
+    result.reason = std::move(reason);
+    result.error = error;
+    return result;
+  };
 
+  // What the viewer can tell itself costs no reader.
   TArchive entry;
   entry.path = path;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    entry.identified = true;
-    entry.dev = st.st_dev;
-    entry.ino = st.st_ino;
-    // Each file once, however it is named.
-    for (const auto& [handle, a] : archives_) {
-      if (!a.identified || a.dev != st.st_dev || a.ino != st.st_ino) continue;
-      result.handle = handle;
-      result.stop = a.stop;
-      result.status = a.stop == TReaderStop::None ? TArchiveOpenStatus::AlreadyOpen : TArchiveOpenStatus::ReaderStopped;
-      return result;
-    }
-    if (const auto it = culprits_.find({st.st_dev, st.st_ino}); it != culprits_.end()) {
-      result.status = TArchiveOpenStatus::ReaderStopped;
-      result.stop = it->second;
-      return result;
-    }
+  if (::stat(path.c_str(), &st) != 0) return cannot(std::strerror(errno), errno);
+  if (!S_ISREG(st.st_mode)) {
+    return S_ISDIR(st.st_mode) ? cannot("a folder, not an archive", EISDIR) : cannot("not a regular file", 0);
   }
-  if (path.size() > kMaxNameSize) return result;
-  if (pid_ <= 0) Reopen();
-
-  const MpqHandle handle = nextArchive_++;
-  TArchive& a = archives_.emplace(handle, std::move(entry)).first->second;
-  const TRequestHeader rq{TRequestKind::OpenArchive, ++sequence_, 0, 0, 0, static_cast<std::uint32_t>(path.size())};
-  TReplyHeader reply{};
-  const TReaderStop stop = pid_ > 0 ? Call(handle, rq, path, reply, deadlines_.open) : TReaderStop::Crash;
-  if (stop == TReaderStop::None && reply.status == TReplyStatus::Ok) {
-    a.id = reply.value;
-    a.generation = generation_;
-    result.status = TArchiveOpenStatus::Opened;
+  if (::access(path.c_str(), R_OK) != 0) return cannot(std::strerror(errno), errno);
+  if (path.size() > kMaxNameSize) return cannot("path of " + std::to_string(path.size()) + " bytes", 0);
+  entry.identified = true;
+  entry.dev = st.st_dev;
+  entry.ino = st.st_ino;
+  entry.fileSize = static_cast<std::uint64_t>(st.st_size);
+  // Each file once, however it is named.
+  for (const auto& [handle, a] : archives_) {
+    if (!a.identified || a.dev != st.st_dev || a.ino != st.st_ino) continue;
     result.handle = handle;
+    result.stop = a.stop.stop;
+    result.words = a.stop.words;
+    result.status = a.stop.stop == TReaderStop::None ? TArchiveOpenStatus::AlreadyOpen : TArchiveOpenStatus::ReaderStopped;
     return result;
   }
-  if (stop != TReaderStop::None) {
-    Drop(handle, stop);
+  if (const auto it = culprits_.find({st.st_dev, st.st_ino}); it != culprits_.end()) {
     result.status = TArchiveOpenStatus::ReaderStopped;
-    result.stop = stop;
+    result.stop = it->second.stop;
+    result.words = it->second.words;
+    return result;
   }
-  archives_.erase(handle);
-  // Handles stay consecutive in the log when opens fail.
-  if (nextArchive_ == handle + 1) nextArchive_ = handle;
+
+  const MpqHandle handle = nextArchive_++;
+  auto forget = [&] {
+    archives_.erase(handle);
+    // Handles stay consecutive in the log when opens fail.
+    if (nextArchive_ == handle + 1) nextArchive_ = handle;
+  };
+  TArchive& a = archives_.emplace(handle, std::move(entry)).first->second;
+  if (pid_ > 0) MakeRoom(handle);
+  bool ended = false;
+  const TAnswer answer = OpenInReader(path, ended);
+  if (ended) {
+    forget();
+    result.status = TArchiveOpenStatus::ReaderUnavailable;
+    result.reason = startProblem_;
+    return result;
+  }
+  if (answer.stop != TReaderStop::None) {
+    a.stop = {answer.stop, answer.words};
+    culprits_[{a.dev, a.ino}] = a.stop;
+    forget();
+    result.status = TArchiveOpenStatus::ReaderStopped;
+    result.stop = answer.stop;
+    result.words = answer.words;
+    return result;
+  }
+  if (answer.reply.status != TReplyStatus::Ok) {
+    const std::uint32_t error = answer.reply.error;
+    forget();
+    return cannot(answer.text.empty() ? OpenErrorText(error) : EscapeName(answer.text), static_cast<int>(error));
+  }
+  a.id = answer.reply.value;
+  a.generation = generation_;
+  a.lastUse = ++useClock_;
+  ++openInReader_;
+  result.status = TArchiveOpenStatus::Opened;
+  result.handle = handle;
   return result;
+}
+
+bool TArchiveReader::EnsureArchive(MpqHandle handle, TArchive& a, TCulprit& stop) {
+  if (a.stop.stop != TReaderStop::None) {
+    stop = a.stop;
+    return false;
+  }
+  if (a.lost) return false;
+  if (!EnsureRunning()) return false;
+  a.lastUse = ++useClock_;
+  if (a.generation == generation_ && a.id != 0) return true;
+  // Opened in an earlier reader process, or closed there to make room: open it again in this one.
+  MakeRoom(handle);
+  bool ended = false;
+  const TAnswer answer = OpenInReader(a.path, ended);
+  if (ended) return false;
+  if (answer.stop != TReaderStop::None) {
+    a.stop = {answer.stop, answer.words};
+    if (a.identified) culprits_[{a.dev, a.ino}] = a.stop;
+    stop = a.stop;
+    return false;
+  }
+  if (answer.reply.status != TReplyStatus::Ok) {
+    a.lost = true;
+    return false;
+  }
+  a.id = answer.reply.value;
+  a.generation = generation_;
+  ++openInReader_;
+  return true;
 }
 
 void TArchiveReader::CloseArchive(MpqHandle archive) {
@@ -393,42 +645,69 @@ void TArchiveReader::CloseArchive(MpqHandle archive) {
   const auto it = archives_.find(archive);
   if (it == archives_.end()) return;
   const TArchive& a = it->second;
-  if (busy.Entered() && pid_ > 0 && a.stop == TReaderStop::None && !a.lost && a.generation == generation_) {
+  if (busy.Entered() && pid_ > 0 && a.generation == generation_ && a.id != 0) {
+    About(TReaderStopEvent::TStage::Close, a.path);
     const TRequestHeader rq{TRequestKind::CloseArchive, ++sequence_, a.id, 0, 0, 0};
-    TReplyHeader reply{};
-    Call(archive, rq, {}, reply, deadlines_.open);
+    --openInReader_;
+    Exchange(rq, {}, deadlines_.open);
   }
   archives_.erase(archive);
 }
 
 TReaderStop TArchiveReader::ArchiveStop(MpqHandle archive) const {
   const auto it = archives_.find(archive);
-  return it == archives_.end() ? TReaderStop::None : it->second.stop;
+  return it == archives_.end() ? TReaderStop::None : it->second.stop.stop;
 }
 
-TArchiveReader::TFile* TArchiveReader::EnsureFile(MpqHandle file, TReaderStop& stop) {
+std::string TArchiveReader::ArchiveStopWords(MpqHandle archive) const {
+  const auto it = archives_.find(archive);
+  return it == archives_.end() ? std::string() : it->second.stop.words;
+}
+
+void TArchiveReader::SkipArchive(MpqHandle archive, TReaderStop stop, const std::string& words) {
+  const TBusy busy(busy_);
+  const auto it = archives_.find(archive);
+  if (it == archives_.end() || stop == TReaderStop::None) return;
+  TArchive& a = it->second;
+  if (busy.Entered() && pid_ > 0 && a.generation == generation_ && a.id != 0) {
+    About(TReaderStopEvent::TStage::Close, a.path);
+    const TRequestHeader rq{TRequestKind::CloseArchive, ++sequence_, a.id, 0, 0, 0};
+    --openInReader_;
+    Exchange(rq, {}, deadlines_.open);
+  }
+  a.generation = 0;
+  a.id = 0;
+  a.stop = {stop, words};
+  if (a.identified) culprits_[{a.dev, a.ino}] = a.stop;
+}
+
+TArchiveReader::TFile* TArchiveReader::EnsureFile(MpqHandle file, TCulprit& stop) {
   const auto f = files_.find(file);
   if (f == files_.end() || f->second.lost) return nullptr;
-  if (pid_ <= 0) Reopen();
   const auto a = archives_.find(f->second.archive);
   if (a == archives_.end()) return nullptr;
-  if (a->second.stop != TReaderStop::None) {
-    stop = a->second.stop;
+  if (const auto bad = a->second.badFiles.find(f->second.name); bad != a->second.badFiles.end()) {
+    stop = bad->second;
     return nullptr;
   }
-  if (pid_ <= 0 || a->second.lost || a->second.generation != generation_) return nullptr;
+  if (!EnsureArchive(a->first, a->second, stop)) return nullptr;
   if (f->second.generation == generation_) return &f->second;
   // Opened in an earlier reader process: open it again in this one.
+  About(TReaderStopEvent::TStage::OpenFile, a->second.path, f->second.name);
   const TRequestHeader rq{TRequestKind::OpenFile, ++sequence_, a->second.id, 0, 0,
                           static_cast<std::uint32_t>(f->second.name.size())};
-  TReplyHeader reply{};
-  stop = Call(a->first, rq, f->second.name, reply, deadlines_.open);
-  if (stop != TReaderStop::None) return nullptr;
-  if (reply.status != TReplyStatus::Ok) {
+  const TAnswer answer = Exchange(rq, f->second.name, deadlines_.open);
+  if (answer.stop != TReaderStop::None) {
+    // Crashes are tried again by the caller's request as a whole.
+    if (answer.stop != TReaderStop::Crash) a->second.badFiles[f->second.name] = {answer.stop, answer.words};
+    stop = {answer.stop, answer.words};
+    return nullptr;
+  }
+  if (answer.reply.status != TReplyStatus::Ok) {
     f->second.lost = true;
     return nullptr;
   }
-  f->second.id = reply.value;
+  f->second.id = answer.reply.value;
   f->second.generation = generation_;
   return &f->second;
 }
@@ -437,23 +716,52 @@ TArchiveReader::TFileOpen TArchiveReader::OpenFile(MpqHandle archive, const std:
   TFileOpen result;
   const TBusy busy(busy_);
   if (!busy.Entered() || name.size() > kMaxNameSize) return result;
-  if (pid_ <= 0) Reopen();
-  const auto a = archives_.find(archive);
-  if (a == archives_.end()) return result;
-  if (a->second.stop != TReaderStop::None) {
-    result.stop = a->second.stop;
+  const auto it = archives_.find(archive);
+  if (it == archives_.end()) return result;
+  TArchive& a = it->second;
+  if (const auto bad = a.badFiles.find(name); bad != a.badFiles.end()) {
+    result.stop = bad->second.stop;
+    result.words = bad->second.words;
     return result;
   }
-  if (pid_ <= 0 || a->second.lost || a->second.generation != generation_) return result;
-  const TRequestHeader rq{TRequestKind::OpenFile, ++sequence_, a->second.id, 0, 0,
-                          static_cast<std::uint32_t>(name.size())};
-  TReplyHeader reply{};
-  result.stop = Call(archive, rq, name, reply, deadlines_.open);
-  if (result.stop != TReaderStop::None || reply.status != TReplyStatus::Ok) return result;
+  TAnswer answer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    TCulprit stop;
+    if (!EnsureArchive(archive, a, stop)) {
+      result.stop = stop.stop;
+      result.words = stop.words;
+      return result;
+    }
+    About(TReaderStopEvent::TStage::OpenFile, a.path, name);
+    const TRequestHeader rq{TRequestKind::OpenFile, ++sequence_, a.id, 0, 0, static_cast<std::uint32_t>(name.size())};
+    answer = Exchange(rq, name, deadlines_.open);
+    if (answer.stop != TReaderStop::Crash) break;
+  }
+  if (answer.stop != TReaderStop::None) {
+    a.badFiles[name] = {answer.stop, answer.words};
+    result.stop = answer.stop;
+    result.words = answer.words;
+    return result;
+  }
+  if (answer.reply.status != TReplyStatus::Ok) return result;
+  const std::uint32_t id = answer.reply.value;
+  // The size is the archive's claim: it counts up to kMaxExpansion times what is stored, and no
+  // file stores more than its archive's file holds.
+  const std::uint64_t stored = std::min(answer.reply.stored, a.fileSize);
+  if (answer.reply.size > stored * kMaxExpansion) {
+    result.refusal = "decompression bomb: claims " + std::to_string(answer.reply.size) + " bytes, stores " +
+                     std::to_string(stored) + " (at most " + std::to_string(kMaxExpansion) + " x " +
+                     std::to_string(stored) + " = " + std::to_string(stored * kMaxExpansion) + ")";
+    About(TReaderStopEvent::TStage::Close, a.path, name);
+    const TRequestHeader close{TRequestKind::CloseFile, ++sequence_, id, 0, 0, 0};
+    Exchange(close, {}, deadlines_.open);
+    return result;
+  }
   const MpqHandle handle = nextFile_++;
-  files_.emplace(handle, TFile{archive, name, reply.value, generation_, false});
+  files_.emplace(handle, TFile{archive, name, id, generation_, false});
   result.handle = handle;
-  result.size = reply.size;
+  result.size = answer.reply.size;
+  result.stored = stored;
   return result;
 }
 
@@ -461,41 +769,113 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
   TRead result;
   const TBusy busy(busy_);
   if (!busy.Entered()) return result;
-  TFile* f = EnsureFile(file, result.stop);
-  if (f == nullptr) return result;
-  // In pieces of the shared memory's size: the first positions, the others read on.
+  // In pieces of the shared memory's size: the first positions, the others read on. After a
+  // crash the rest is asked for once more, positioned, in a fresh reader.
+  if (files_.count(file) == 0) return result;
+  auto blame = [&](const TCulprit& stop) {
+    const TFile& f = files_.at(file);
+    if (const auto a = archives_.find(f.archive); a != archives_.end()) a->second.badFiles[f.name] = stop;
+  };
   char* out = static_cast<char*>(dst);
   std::uint32_t done = 0;
-  do {
-    const std::uint32_t piece = std::min(length - done, kSharedBytes);
-    const TRequestHeader rq{done == 0 ? TRequestKind::ReadFile : TRequestKind::ReadOn, ++sequence_, f->id, offset,
-                            piece, 0};
-    TReplyHeader reply{};
-    result.stop = Call(f->archive, rq, {}, reply, ReadDeadline(piece));
-    if (result.stop != TReaderStop::None) return result;
-    if (done == 0) result.position = reply.value;
-    const auto got = static_cast<std::uint32_t>(std::min<std::uint64_t>(reply.size, piece));
-    std::memcpy(out + done, shared_.Data(), got);
-    done += got;
-    result.read = done;
-    if (reply.status != TReplyStatus::Ok || got != piece) return result;
-  } while (done < length);
-  result.complete = true;
+  bool positioned = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    TCulprit stop;
+    TFile* f = EnsureFile(file, stop);
+    if (f == nullptr) {
+      if (stop.stop == TReaderStop::Crash && attempt == 0) continue;
+      if (stop.stop != TReaderStop::None) blame(stop);
+      result.stop = stop.stop;
+      result.words = stop.words;
+      return result;
+    }
+    positioned = false;
+    About(TReaderStopEvent::TStage::Read, archives_.count(f->archive) ? archives_.at(f->archive).path : std::string(), f->name);
+    TAnswer answer;
+    do {
+      const std::uint32_t piece = std::min(length - done, kSharedBytes);
+      const std::uint64_t at = std::uint64_t{offset} + done;
+      const TRequestHeader rq{positioned ? TRequestKind::ReadOn : TRequestKind::ReadFile, ++sequence_, f->id,
+                              static_cast<std::uint32_t>(std::min<std::uint64_t>(at, 0xFFFFFFFFu)), piece, 0};
+      answer = Exchange(rq, {}, ReadDeadline(piece));
+      if (answer.stop != TReaderStop::None) break;
+      const TReplyHeader& reply = answer.reply;
+      // The bytes read lie at the start of the shared memory and are at most those asked for;
+      // a position is at most the one asked for (StormLib clamps it at the size).
+      std::string breach;
+      if (reply.size > piece) breach = std::to_string(reply.size) + " bytes read of " + std::to_string(piece) + " asked for";
+      if (!positioned && reply.value > rq.offset && reply.value != 0xFFFFFFFFu) {
+        breach = "position " + std::to_string(reply.value) + " for offset " + std::to_string(rq.offset);
+      }
+      if (!breach.empty()) {
+        Kill();
+        answer.stop = TReaderStop::Crash;
+        answer.words = "reply out of bounds: " + breach;
+        Stopped(answer.stop, answer.words);
+        break;
+      }
+      if (!positioned && done == 0) result.position = reply.value;
+      positioned = true;
+      const auto got = static_cast<std::uint32_t>(reply.size);
+      std::memcpy(out + done, shared_.Data(), got);
+      done += got;
+      result.read = done;
+      if (reply.status != TReplyStatus::Ok || got != piece) return result;
+    } while (done < length);
+    if (answer.stop == TReaderStop::None) {
+      result.complete = true;
+      return result;
+    }
+    if (answer.stop == TReaderStop::Crash && attempt == 0) continue;
+    // Only this file is blamed: the others of its archive are read from the archive opened again.
+    blame({answer.stop, answer.words});
+    result.stop = answer.stop;
+    result.words = answer.words;
+    return result;
+  }
   return result;
 }
 
 TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset) {
   TRead result;
   const TBusy busy(busy_);
-  if (!busy.Entered()) return result;
-  TFile* f = EnsureFile(file, result.stop);
-  if (f == nullptr) return result;
-  const TRequestHeader rq{TRequestKind::SeekFile, ++sequence_, f->id, offset, 0, 0};
-  TReplyHeader reply{};
-  result.stop = Call(f->archive, rq, {}, reply, deadlines_.readBase);
-  if (result.stop == TReaderStop::None) {
-    result.position = reply.value;
-    result.complete = true;
+  if (!busy.Entered() || files_.count(file) == 0) return result;
+  auto blame = [&](const TCulprit& stop) {
+    const TFile& f = files_.at(file);
+    if (const auto a = archives_.find(f.archive); a != archives_.end()) a->second.badFiles[f.name] = stop;
+  };
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    TCulprit stop;
+    TFile* f = EnsureFile(file, stop);
+    if (f == nullptr) {
+      if (stop.stop == TReaderStop::Crash && attempt == 0) continue;
+      if (stop.stop != TReaderStop::None) blame(stop);
+      result.stop = stop.stop;
+      result.words = stop.words;
+      return result;
+    }
+    About(TReaderStopEvent::TStage::Read, archives_.count(f->archive) ? archives_.at(f->archive).path : std::string(), f->name);
+    const TRequestHeader rq{TRequestKind::SeekFile, ++sequence_, f->id, offset, 0, 0};
+    const TAnswer answer = Exchange(rq, {}, deadlines_.readBase);
+    if (answer.stop == TReaderStop::None) {
+      if (answer.reply.value > offset && answer.reply.value != 0xFFFFFFFFu) {
+        Kill();
+        result.stop = TReaderStop::Crash;
+        result.words = "reply out of bounds: position " + std::to_string(answer.reply.value) + " for offset " +
+                       std::to_string(offset);
+        Stopped(result.stop, result.words);
+      } else {
+        result.position = answer.reply.value;
+        result.complete = true;
+        return result;
+      }
+    } else {
+      result.stop = answer.stop;
+      result.words = answer.words;
+    }
+    if (result.stop == TReaderStop::Crash && attempt == 0) continue;
+    blame({result.stop, result.words});
+    return result;
   }
   return result;
 }
@@ -504,12 +884,11 @@ void TArchiveReader::CloseFile(MpqHandle file) {
   const TBusy busy(busy_);
   const auto f = files_.find(file);
   if (f == files_.end()) return;
-  const auto a = archives_.find(f->second.archive);
-  if (busy.Entered() && pid_ > 0 && !f->second.lost && f->second.generation == generation_ && a != archives_.end() &&
-      a->second.stop == TReaderStop::None) {
+  if (busy.Entered() && pid_ > 0 && !f->second.lost && f->second.generation == generation_) {
+    const auto a = archives_.find(f->second.archive);
+    About(TReaderStopEvent::TStage::Close, a != archives_.end() ? a->second.path : std::string(), f->second.name);
     const TRequestHeader rq{TRequestKind::CloseFile, ++sequence_, f->second.id, 0, 0, 0};
-    TReplyHeader reply{};
-    Call(a->first, rq, {}, reply, deadlines_.open);
+    Exchange(rq, {}, deadlines_.open);
   }
   files_.erase(file);
 }

@@ -1,8 +1,15 @@
-// The viewer's side of the archive reader process: starts velmora-mpq-reader, sends it one
-// request at a time under a deadline, and when it crashes, runs out of memory or misses a
-// deadline, kills it, starts a new one and opens the archives that were open again, in their
-// order, without the one that was being used when it stopped. Archive and file handles are the
-// viewer's own numbers (1, 2, 3, ... each), valid across restarts.
+// The viewer's side of the archive reader process: starts velmora-mpq-reader, greets it, sends it
+// one request at a time under a deadline and checks every reply against the request. When the
+// reader crashes, runs out of memory, misses a deadline or answers out of bounds, it is killed;
+// the next request starts a new one, which opens the archives that request needs again (and only
+// those). A crash is tried once more in a fresh reader before it is blamed: an earlier archive may
+// have damaged the reader's heap. What stopped it twice, or stopped it for memory or time, is
+// skipped from then on: an archive at its open, a file (named by archive and member) at its
+// open or read. Archive and file handles are the viewer's own numbers (1, 2, 3, ... each), valid
+// across restarts.
+//
+// One TArchiveReader talks to one reader process; Instance() is the one the archive layer uses.
+// Another may be made and used apart from it (a worker thread's own, one thread at a time).
 #pragma once
 
 #include <sys/types.h>
@@ -14,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/ReaderProtocol.h"
 #include "base/UniqueFd.h"
@@ -29,12 +37,30 @@ enum class TReaderStop : std::uint8_t { None, Crash, Memory, TimeOut };
 // "crash", "memory" or "time-out"; empty for None.
 std::string_view ReaderStopText(TReaderStop stop);
 
+// A request that stopped the reader, for the log: what was being done, to which archive and file.
+struct TReaderStopEvent {
+  enum class TStage : std::uint8_t { OpenArchive, OpenFile, Read, Close };
+  TStage stage = TStage::OpenArchive;
+  std::string archive;  // the archive's path, as opened
+  std::string member;   // the file of it, for OpenFile and Read
+  TReaderStop stop = TReaderStop::None;
+  std::string words;    // the reader's last lines on stderr, escaped
+  // "<archive>: the archive reader stopped (<reason>) while opening it" (or "while reading
+  // <member>", ...), then what it said; names escaped.
+  std::string Text() const;
+};
+
 enum class TArchiveOpenStatus : std::uint8_t {
   Opened,
-  CannotOpen,     // StormLib refused it (missing, not an archive, ...)
-  AlreadyOpen,    // the same file (device and inode) is open already
-  ReaderStopped,  // opening it stopped the reader, or it did so before
+  CannotOpen,         // missing, unreadable, refused by the header check or by StormLib: `reason`
+  AlreadyOpen,        // the same file (device and inode) is open already
+  ReaderStopped,      // opening it stopped the reader, or it did so before
+  ReaderUnavailable,  // the reader cannot be started: `reason` says where it was looked for, why
 };
+
+// A file's claimed size counts up to this many times the bytes its archive stores for it; beyond,
+// the file is refused as a decompression bomb.
+constexpr std::uint64_t kMaxExpansion = 256;
 
 class TArchiveReader {
 public:
@@ -47,17 +73,24 @@ public:
     TArchiveOpenStatus status = TArchiveOpenStatus::CannotOpen;
     TReaderStop stop = TReaderStop::None;
     MpqHandle handle = 0;  // Opened: the new handle; AlreadyOpen: the one open already
+    std::string reason;    // CannotOpen, ReaderUnavailable: why, in words
+    int error = 0;         // CannotOpen: the errno or StormLib code, when there is one
+    std::string words;     // ReaderStopped: the reader's last lines on stderr, escaped
   };
   struct TFileOpen {
     MpqHandle handle = 0;
-    std::uint64_t size = 0;
+    std::uint64_t size = 0;    // as the archive claims it, at most kMaxExpansion x stored
+    std::uint64_t stored = 0;  // bytes the archive stores for it
     TReaderStop stop = TReaderStop::None;
+    std::string refusal;       // "decompression bomb: ..." when the claimed size was refused
+    std::string words;         // the reader's last lines when it stopped
   };
   struct TRead {
     std::uint32_t position = 0;  // after the seek
     std::uint32_t read = 0;      // bytes that reached the buffer
     bool complete = false;       // all asked for were read
     TReaderStop stop = TReaderStop::None;
+    std::string words;
   };
   struct TUsage {
     pid_t pid = 0;
@@ -77,17 +110,34 @@ public:
   // Called about every 50 ms while a request is outstanding, so the window can paint. It must
   // not use the archives itself: a request made from inside it fails at once.
   void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
+  // Called for every request that stops the reader, a crash tried again included.
+  void SetStopHook(std::function<void(const TReaderStopEvent&)> hook) { stopHook_ = std::move(hook); }
   void SetDeadlines(const TDeadlines& d) { deadlines_ = d; }
   const TDeadlines& Deadlines() const { return deadlines_; }
   // The reader program; by default <exeDir>/../libexec/velmora/velmora-mpq-reader, else the
-  // build tree's. Takes effect at the next start.
-  void SetProgram(std::string path) { program_ = std::move(path); }
+  // build tree's. Takes effect at the next start, and forgets a failed start.
+  void SetProgram(std::string path) {
+    program_ = std::move(path);
+    startProblem_.clear();
+  }
   static std::string DefaultProgram();
+  // Why the reader cannot be started ("the archive reader ... cannot run: ..."); empty while it
+  // can. A failed start is not tried again until Stop or SetProgram.
+  const std::string& StartProblem() const { return startProblem_; }
+  // Archives open in one reader process at a time; beyond, the one used longest ago is closed
+  // there (its handle stays valid and it opens again when a request needs it). By default what the
+  // descriptor limit leaves.
+  void SetMaxOpenArchives(std::size_t n) { maxOpen_ = n; }
 
   TArchiveOpen OpenArchive(const std::string& path);
   void CloseArchive(MpqHandle archive);
   // Why the archive was dropped: None while it is usable.
   TReaderStop ArchiveStop(MpqHandle archive) const;
+  // The reader's last lines when the archive was dropped, escaped; empty when it said nothing.
+  std::string ArchiveStopWords(MpqHandle archive) const;
+  // Drops an archive whose file list stopped the reader: later requests for it fail with `stop`,
+  // and it is not opened again under another name.
+  void SkipArchive(MpqHandle archive, TReaderStop stop, const std::string& words);
 
   TFileOpen OpenFile(MpqHandle archive, const std::string& name);
   // Positions at `offset`, then reads up to `length` bytes into `dst`.
@@ -104,17 +154,28 @@ public:
   std::size_t Restarts() const { return restarts_; }
   // CPU time and memory of the running process, for benchmarks.
   std::optional<TUsage> Usage() const;
+  // Archives open in the running reader process.
+  std::size_t OpenInReader() const { return openInReader_; }
+  // The peak resident memory of the last reader process that ended, in KiB.
+  long EndedPeakKiB() const { return endedPeakKiB_; }
 
 private:
+  struct TCulprit {
+    TReaderStop stop = TReaderStop::None;
+    std::string words;
+  };
   struct TArchive {
     std::string path;
     bool identified = false;  // dev and ino are known
     dev_t dev = 0;
     ino_t ino = 0;
+    std::uint64_t fileSize = 0;
     std::uint32_t id = 0;          // the reader's id in generation `generation`
     std::uint32_t generation = 0;
-    TReaderStop stop = TReaderStop::None;
-    bool lost = false;             // could not be opened again after a restart
+    std::uint64_t lastUse = 0;
+    TCulprit stop;
+    bool lost = false;             // could not be opened again in a later reader
+    std::map<std::string, TCulprit> badFiles;  // members that stopped the reader, by name
   };
   struct TFile {
     MpqHandle archive = 0;
@@ -122,6 +183,13 @@ private:
     std::uint32_t id = 0;
     std::uint32_t generation = 0;
     bool lost = false;
+  };
+  // One request's answer.
+  struct TAnswer {
+    reader::TReplyHeader reply{};
+    std::string text;
+    TReaderStop stop = TReaderStop::None;
+    std::string words;  // when it stopped
   };
   // The shared memory that read bytes arrive in: kept for every reader process to come, until
   // Stop.
@@ -141,35 +209,64 @@ private:
     const char* data_ = nullptr;
   };
 
+  // Starts the reader when none runs; false when it cannot be started (StartProblem says why).
+  bool EnsureRunning();
   bool Start();
   void Kill();
-  // One request and its reply. On a stop the process is gone and `culprit` dropped; the others
-  // are open again when this returns.
-  TReaderStop Call(MpqHandle culprit, const reader::TRequestHeader& rq, std::string_view name,
-                   reader::TReplyHeader& reply, std::chrono::milliseconds deadline);
-  TReaderStop Exchange(const reader::TRequestHeader& rq, std::string_view name, reader::TReplyHeader& reply,
-                       std::chrono::steady_clock::time_point deadline);
+  // One request and its checked answer. On a stop the process is gone; nothing is retried here.
+  TAnswer Exchange(const reader::TRequestHeader& rq, std::string_view name, std::chrono::milliseconds deadline);
+  // Counts a stop and tells the stop hook.
+  void Stopped(TReaderStop stop, const std::string& words);
+  // What of `answer` breaks a bound of the request `rq`; empty when nothing does.
+  std::string Breach(const reader::TRequestHeader& rq, const TAnswer& answer) const;
   bool Send(const void* p, std::size_t n, std::chrono::steady_clock::time_point deadline);
   bool Receive(void* p, std::size_t n, std::chrono::steady_clock::time_point deadline);
   bool Wait(short events, std::chrono::steady_clock::time_point deadline);
   TReaderStop DeathReason();
-  void Drop(MpqHandle culprit, TReaderStop stop);
-  // Opens every archive that is not current in this process's generation, in order.
-  void Reopen();
-  bool EnsureArchive(TArchive& a);
-  TFile* EnsureFile(MpqHandle file, TReaderStop& stop);
+  // The reader's stderr so far into its tail, and that tail's last lines, escaped.
+  void DrainStderr();
+  std::string TakeWords();
+  // Opens `a` in the running reader if it is not open there; false when it is dropped, lost, or
+  // the reader cannot start (`stop` set when the archive is dropped).
+  bool EnsureArchive(MpqHandle handle, TArchive& a, TCulprit& stop);
+  TFile* EnsureFile(MpqHandle file, TCulprit& stop);
+  // Closes the archive used longest ago in the reader when `maxOpen_` are open there.
+  void MakeRoom(MpqHandle keep);
+  // The open request of an archive in the running reader, once more in a fresh one after a crash.
+  TAnswer OpenInReader(const std::string& path, bool& ended);
+  std::size_t MaxOpen() const;
   std::chrono::milliseconds ReadDeadline(std::uint32_t length) const;
 
+  // What the next request is about, for the stop hook.
+  void About(TReaderStopEvent::TStage stage, const std::string& archive, const std::string& member = {}) {
+    aboutStage_ = stage;
+    aboutArchive_ = archive;
+    aboutMember_ = member;
+  }
+
   std::function<void()> waitHook_;
+  std::function<void(const TReaderStopEvent&)> stopHook_;
+  TReaderStopEvent::TStage aboutStage_ = TReaderStopEvent::TStage::OpenArchive;
+  std::string aboutArchive_;
+  std::string aboutMember_;
   std::chrono::steady_clock::time_point lastHook_{};
   TDeadlines deadlines_;
   std::string program_;
+  std::string startProblem_;
   TShared shared_;
   pid_t pid_ = 0;
   TFd socket_;
+  TFd stderr_;
+  std::string stderrTail_;
   std::uint32_t generation_ = 0;
   std::uint32_t sequence_ = 0;
+  std::uint32_t archiveOpensSent_ = 0;  // in this generation: bounds the ids the reader gives
+  std::uint32_t fileOpensSent_ = 0;
   std::size_t restarts_ = 0;
+  std::size_t openInReader_ = 0;
+  long endedPeakKiB_ = 0;
+  std::size_t maxOpen_ = 0;
+  std::uint64_t useClock_ = 0;
   bool busy_ = false;
   bool timedOut_ = false;
   MpqHandle nextArchive_ = 1;
@@ -177,7 +274,7 @@ private:
   std::map<MpqHandle, TArchive> archives_;  // ordered by handle: opening order
   std::map<MpqHandle, TFile> files_;
   // Archives that stopped the reader, by file identity, so another mention is not tried again.
-  std::map<std::pair<dev_t, ino_t>, TReaderStop> culprits_;
+  std::map<std::pair<dev_t, ino_t>, TCulprit> culprits_;
 };
 
 // Owners of the client's handles: each closes its handle when it goes.

@@ -2,26 +2,33 @@
 // safe on damaged archives (heap overflows, aborting assertions, gigabytes allocated, endless
 // decompression loops), so it runs here under an address-space limit, without core dumps, dying
 // with the viewer; the viewer puts a deadline on every request and restarts this process when it
-// crashes, runs out of memory or misses one. Messages: archive/ReaderProtocol.h.
+// crashes, runs out of memory or misses one. Before StormLib sees an archive its header is held to
+// the file's size (archive/MpqHeaderCheck.h), and while StormLib opens it the address space is
+// held to what the file can justify. Messages: archive/ReaderProtocol.h.
 //
 // Usage: velmora-mpq-reader <viewer pid> <address-space limit in bytes>; socket on descriptor 3,
-// shared memory on descriptor 4.
+// shared memory on descriptor 4, stderr to the viewer.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "archive/MpqHeaderCheck.h"
 #include "archive/ReaderProtocol.h"
 #include "archive/Storm.h"
 
@@ -43,6 +50,77 @@ using velmora::storm::TMpqFile;
 
 struct TOutOfMemory {};
 struct TPeerGone {};
+// A failed StormLib open ends the process once its reply is sent.
+struct TEndAfterReply {};
+
+// While StormLib opens an archive: the address space it already uses, and what the file can
+// justify on top, the file's size times this plus the margin, at most kOpenAllowanceCap. Tables
+// the header check lets through (up to kTableSlack past the end each, and the file table built
+// from them) fit within the margin; an allocation for a table that lies fails at once instead of
+// being touched for seconds.
+constexpr std::uint64_t kOpenSizeFactor = 4;
+constexpr std::uint64_t kOpenMargin = std::uint64_t{128} << 20;
+constexpr std::uint64_t kOpenAllowanceCap = std::uint64_t{1} << 30;
+
+// The process's address space now, from /proc/self/status (VmSize, in KiB); 0 when unknown.
+std::uint64_t AddressSpaceInUse() {
+  std::ifstream in("/proc/self/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmSize:", 0) == 0) return std::strtoull(line.c_str() + 7, nullptr, 10) << 10;
+  }
+  return 0;
+}
+
+// Lowers the soft address-space limit for the span of one open; the hard limit stays, so the soft
+// one goes back up when the open is over.
+class TOpenLimit {
+public:
+  explicit TOpenLimit(std::uint64_t fileSize) {
+    if (::getrlimit(RLIMIT_AS, &saved_) != 0) return;
+    const std::uint64_t allowance = std::min(kOpenAllowanceCap, fileSize * kOpenSizeFactor + kOpenMargin);
+    const std::uint64_t inUse = AddressSpaceInUse();
+    if (inUse == 0) return;
+    rlimit lowered = saved_;
+    lowered.rlim_cur = std::min<std::uint64_t>(saved_.rlim_cur, inUse + allowance);
+    active_ = ::setrlimit(RLIMIT_AS, &lowered) == 0;
+  }
+  ~TOpenLimit() {
+    if (active_) ::setrlimit(RLIMIT_AS, &saved_);
+  }
+  TOpenLimit(const TOpenLimit&) = delete;
+  TOpenLimit& operator=(const TOpenLimit&) = delete;
+
+private:
+  rlimit saved_{};
+  bool active_ = false;
+};
+
+// The header check on the archive's file; nullopt when it passes or the file cannot be read here
+// (StormLib then reports why).
+std::optional<std::string> HeaderProblem(const std::string& path, std::uint64_t& fileSize) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  std::optional<std::string> problem;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    fileSize = static_cast<std::uint64_t>(st.st_size);
+    problem = velmora::mpq::CheckMpqHeader(
+        [fd](std::uint64_t offset, void* dst, std::size_t size) {
+          std::size_t done = 0;
+          while (done < size) {
+            const ssize_t r = ::pread(fd, static_cast<char*>(dst) + done, size - done, static_cast<off_t>(offset + done));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            done += static_cast<std::size_t>(r);
+          }
+          return done;
+        },
+        fileSize, path);
+  }
+  ::close(fd);
+  return problem;
+}
 
 bool ReadAll(void* p, std::size_t n) {
   char* c = static_cast<char*>(p);
@@ -67,7 +145,12 @@ void WriteAll(const void* p, std::size_t n) {
   }
 }
 
-void SendReply(const TReplyHeader& reply) { WriteAll(&reply, sizeof reply); }
+void SendReply(TReplyHeader reply, const std::string& text) {
+  const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), kMaxReplyText));
+  if (reply.textSize == 0) reply.textSize = size;  // a test build's lie stays
+  WriteAll(&reply, sizeof reply);
+  WriteAll(text.data(), size);
+}
 
 // A failed StormLib call that failed for want of memory stops this process.
 void CheckMemory() {
@@ -78,9 +161,10 @@ class TServer {
 public:
   explicit TServer(char* shared) : shared_(shared) {}
 
-  void Handle(const TRequestHeader& rq, const std::string& name, TReplyHeader& reply) {
+  // Fills `reply` and `text`; throws TEndAfterReply when the process is to end once they are sent.
+  void Handle(const TRequestHeader& rq, const std::string& name, TReplyHeader& reply, std::string& text) {
     switch (rq.kind) {
-      case TRequestKind::OpenArchive: return OpenArchive(name, reply);
+      case TRequestKind::OpenArchive: return OpenArchive(name, reply, text);
       case TRequestKind::CloseArchive: return Close(archives_, rq.target);
       case TRequestKind::OpenFile: return OpenFile(rq.target, name, reply);
       case TRequestKind::ReadFile:
@@ -88,6 +172,7 @@ public:
       case TRequestKind::SeekFile: reply.value = Seek(rq.target, rq.offset); return;
       case TRequestKind::CloseFile:
         if (rq.target > 0 && rq.target <= names_.size()) names_[rq.target - 1].clear();
+        if (rq.target > 0 && rq.target <= fileArchives_.size()) fileArchives_[rq.target - 1].clear();
         return Close(files_, rq.target);
       case TRequestKind::FaultCrash:
       case TRequestKind::FaultMemory:
@@ -114,20 +199,32 @@ private:
     return static_cast<std::uint32_t>(table.size());
   }
 
-  void OpenArchive(const std::string& path, TReplyHeader& reply) {
-    FaultOnName(path);
+  void OpenArchive(const std::string& path, TReplyHeader& reply, std::string& text) {
+    FaultOnName(path, path + ".open-fault");
+    std::uint64_t fileSize = 0;
+    if (std::optional<std::string> problem = HeaderProblem(path, fileSize)) {
+      reply.status = TReplyStatus::Failed;
+      text = std::move(*problem);
+      return;
+    }
     HANDLE h = nullptr;
-    // Priority 0, flags 0, as the viewer always opened its archives.
-    HoldDescriptorZero();
-    const bool opened = SFileOpenArchive(path.c_str(), 0, 0, &h);
-    HoldDescriptorZero();
+    bool opened = false;
+    {
+      const TOpenLimit limit(fileSize);
+      // Priority 0, flags 0, as the viewer always opened its archives.
+      HoldDescriptorZero();
+      opened = SFileOpenArchive(path.c_str(), 0, 0, &h);
+      HoldDescriptorZero();
+    }
     if (!opened) {
       CheckMemory();
       reply.status = TReplyStatus::Failed;
       reply.error = GetLastError();
-      return;
+      throw TEndAfterReply{};
     }
     reply.value = Add(archives_, h);
+    archivePaths_.resize(archives_.size());
+    archivePaths_.back() = path;
   }
 
   void OpenFile(std::uint32_t archive, const std::string& name, TReplyHeader& reply) {
@@ -143,9 +240,15 @@ private:
     reply.value = Add(files_, h);
     names_.resize(files_.size());
     names_.back() = name;
+    fileArchives_.resize(files_.size());
+    fileArchives_.back() = archivePaths_[archive - 1];
     DWORD high = 0;
     const DWORD low = SFileGetFileSize(h, &high);
     reply.size = low == SFILE_INVALID_SIZE ? 0 : (static_cast<std::uint64_t>(high) << 32 | low);
+    // What the archive stores for it: the viewer holds the claimed size to a multiple of this.
+    DWORD stored = 0;
+    reply.stored = SFileGetFileInfo(h, SFileInfoCompressedSize, &stored, sizeof stored, nullptr) ? stored : 0;
+    LieOnName(name, TRequestKind::OpenFile, reply);
   }
 
   std::uint32_t Seek(std::uint32_t id, std::uint32_t offset) {
@@ -173,7 +276,7 @@ private:
       reply.status = TReplyStatus::Failed;
       return;
     }
-    FaultOnName(names_[rq.target - 1]);
+    FaultOnRead(rq.target);
     DWORD read = 0;
     // Straight into the shared memory. A short read at the end of the file reports failure but
     // still counts the bytes read.
@@ -181,26 +284,74 @@ private:
     if (!ok) CheckMemory();
     reply.size = std::min<DWORD>(read, rq.length);
     reply.status = ok && read == rq.length ? TReplyStatus::Ok : TReplyStatus::Failed;
+    LieOnName(names_[rq.target - 1], rq.kind, reply);
   }
 
   // Test builds: a file name (archive path or member, after its last separator) beginning with
   // "velmora-fault-crash", "-memory" or "-hang" makes this process fail the way damaged archives
-  // make StormLib fail.
-  static void FaultOnName([[maybe_unused]] const std::string& path) {
+  // make StormLib fail; "-once-crash" crashes only the first time, as a heap that an earlier
+  // archive damaged would (a file `marker` records that it did). The "(listfile)" of an archive
+  // named "velmora-fault-list-<fault>" fails as a member named "velmora-fault-<fault>".
+  static void FaultOnName([[maybe_unused]] const std::string& path, [[maybe_unused]] const std::string& marker) {
 #ifdef VELMORA_READER_FAULTS
     const std::string name = path.substr(path.find_last_of("/\\") + 1);
     const std::string prefix = "velmora-fault-";
     if (name.compare(0, prefix.size(), prefix) != 0) return;
     const std::string what = name.substr(prefix.size());
+    if (what.starts_with("once-crash") && ::access(marker.c_str(), F_OK) != 0) {
+      const int fd = ::open(marker.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd >= 0) ::close(fd);
+      Fault(TRequestKind::FaultCrash);
+    }
     if (what.starts_with("crash")) Fault(TRequestKind::FaultCrash);
     if (what.starts_with("memory")) Fault(TRequestKind::FaultMemory);
     if (what.starts_with("hang")) Fault(TRequestKind::FaultHang);
 #endif
   }
 
+  void FaultOnRead([[maybe_unused]] std::uint32_t file) const {
+#ifdef VELMORA_READER_FAULTS
+    const std::string& member = names_[file - 1];
+    const std::string& archive = fileArchives_[file - 1];
+    const std::string base = archive.substr(archive.find_last_of('/') + 1);
+    const std::string listPrefix = "velmora-fault-list-";
+    if (member == "(listfile)" && base.compare(0, listPrefix.size(), listPrefix) == 0) {
+      FaultOnName("velmora-fault-" + base.substr(listPrefix.size()), archive + ".list-fault");
+    } else {
+      FaultOnName(member, archive + ".read-fault");
+    }
+#endif
+  }
+
+  // Test builds: a member whose name begins with "velmora-fault-lie-" gets replies that break the
+  // bounds the viewer checks: "-lie-count" reads more bytes than asked for and than the shared
+  // memory holds, "-lie-position" a position past the one asked for, "-lie-id" a file id never
+  // given out, "-lie-size" a claimed size of 2 GiB, "-lie-text" more text than a reply carries,
+  // "-lie-sequence" another request's sequence number.
+  static void LieOnName([[maybe_unused]] const std::string& path, [[maybe_unused]] TRequestKind kind,
+                        [[maybe_unused]] TReplyHeader& reply) {
+#ifdef VELMORA_READER_FAULTS
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
+    const std::string prefix = "velmora-fault-lie-";
+    if (name.compare(0, prefix.size(), prefix) != 0) return;
+    const std::string what = name.substr(prefix.size());
+    const bool read = kind == TRequestKind::ReadFile || kind == TRequestKind::ReadOn;
+    if (read && what.starts_with("count")) reply.size = std::uint64_t{kSharedBytes} + 4096;
+    if (read && what.starts_with("position")) reply.value += 1000000;
+    if (kind == TRequestKind::OpenFile && what.starts_with("id")) reply.value = 0xFFFFFFF0u;
+    if (kind == TRequestKind::OpenFile && what.starts_with("size")) reply.size = std::uint64_t{2} << 30;
+    if (read && what.starts_with("text")) reply.textSize = 1u << 20;
+    if (read && what.starts_with("sequence")) reply.sequence += 1;
+#endif
+  }
+
   static void Fault([[maybe_unused]] TRequestKind kind) {
 #ifdef VELMORA_READER_FAULTS
-    if (kind == TRequestKind::FaultCrash) std::abort();
+    if (kind == TRequestKind::FaultCrash) {
+      // As glibc says when a damaged heap stops it.
+      std::fputs("velmora-fault: crash on request\n", stderr);
+      std::abort();
+    }
     if (kind == TRequestKind::FaultHang) {
       for (;;) ::pause();
     }
@@ -220,7 +371,10 @@ private:
 
   std::vector<TMpqArchive> archives_;
   std::vector<TMpqFile> files_;
-  std::vector<std::string> names_;  // per file id, for the test faults
+  // For the test faults: each archive's path, and each file's name and archive path.
+  std::vector<std::string> archivePaths_;
+  std::vector<std::string> names_;
+  std::vector<std::string> fileArchives_;
   char* shared_;
 };
 
@@ -235,7 +389,38 @@ void ApplyLimits(pid_t viewer, rlim_t addressSpace) {
   ::setrlimit(RLIMIT_CORE, &noCore);
   const rlimit space{addressSpace, addressSpace};
   ::setrlimit(RLIMIT_AS, &space);
+  // Each open archive holds a descriptor: as many as the system lets this user have.
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+// The version this reader announces; a test build takes another from VELMORA_FAULT_VERSION, as a
+// reader left from another build would.
+std::uint32_t AnnouncedVersion() {
+#ifdef VELMORA_READER_FAULTS
+  if (const char* v = std::getenv("VELMORA_FAULT_VERSION"); v != nullptr && *v != '\0') {
+    return static_cast<std::uint32_t>(std::strtoul(v, nullptr, 10));
+  }
+#endif
+  return kProtocolVersion;
+}
+
+// The first message each way. False when the viewer speaks another protocol; it has been told
+// this reader's version then.
+bool Greet() {
+  THello viewer{};
+  if (!ReadAll(&viewer, sizeof viewer)) return false;
+  const THello own{kProtocolMagic, AnnouncedVersion()};
+  try {
+    WriteAll(&own, sizeof own);
+  } catch (const TPeerGone&) {
+    return false;
+  }
+  return viewer.magic == kProtocolMagic && viewer.version == own.version;
 }
 
 }  // namespace
@@ -244,19 +429,28 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   ApplyLimits(static_cast<pid_t>(std::strtol(argv[1], nullptr, 10)), std::strtoull(argv[2], nullptr, 10));
 
+  if (!Greet()) return kExitVersion;
+
   void* shared = ::mmap(nullptr, kSharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, kReaderSharedFd, 0);
   if (shared == MAP_FAILED) return 2;
   TServer server(static_cast<char*>(shared));
   std::string name;
+  std::string text;
   TRequestHeader rq{};
   while (ReadAll(&rq, sizeof rq)) {
     if (rq.nameSize > kMaxNameSize) return 2;
-    TReplyHeader reply{rq.sequence, TReplyStatus::Ok, 0, 0, 0};
+    TReplyHeader reply{rq.sequence, TReplyStatus::Ok, 0, 0, 0, 0, 0, 0};
+    text.clear();
     try {
       name.resize(rq.nameSize);
       if (!ReadAll(name.data(), name.size())) return 0;
-      server.Handle(rq, name, reply);
-      SendReply(reply);
+      try {
+        server.Handle(rq, name, reply, text);
+      } catch (const TEndAfterReply&) {
+        SendReply(reply, text);
+        return 0;
+      }
+      SendReply(reply, text);
     } catch (const TPeerGone&) {
       return 0;
     } catch (const std::bad_alloc&) {
@@ -267,7 +461,7 @@ int main(int argc, char** argv) {
     if (reply.status == TReplyStatus::OutOfMemory) {
       // StormLib's state after a failed allocation is not to be trusted: report and go.
       try {
-        SendReply(reply);
+        SendReply(reply, {});
       } catch (...) {
       }
       return kExitOutOfMemory;

@@ -3,9 +3,15 @@
 // numbers travel in host byte order.
 //
 // Transport: one SOCK_STREAM Unix socket pair for the messages, the reader's end on descriptor
-// 3, and one shared memory file (memfd) of kSharedBytes for the bytes that files hold, on
-// descriptor 4, sealed at that size so that neither side can shrink it under the other. The
-// viewer sends one request and waits for its reply before it sends the next.
+// 3, one shared memory file (memfd) of kSharedBytes for the bytes that files hold, on descriptor
+// 4, sealed at that size so that neither side can shrink it under the other, and a pipe for the
+// reader's stderr on descriptor 2, which the viewer keeps the last lines of (glibc's and the
+// sanitizers' reports of a crash) for its log. The viewer sends one request and waits for its
+// reply before it sends the next.
+//
+// Hello: the first message each way is a THello, the viewer's first. A reader that does not know
+// the viewer's magic and version answers with its own and exits; a viewer that does not know the
+// reader's reports "archive reader version N, viewer expects M" and does not use it.
 //
 // Request: a 24-byte TRequestHeader, then `nameSize` bytes of name (no NUL).
 //   kind           sequence   target        offset   length   name
@@ -19,13 +25,18 @@
 //   CloseFile      n          file id       -        -        -
 //   Fault*         n          -             -        -        -       (test builds only)
 // Ids are the reader's own (table position + 1, never reused); the viewer maps its handles to
-// them and opens its archives again under new ids after a restart. A read asks for at most
-// kSharedBytes; the viewer reads more in pieces (ReadFile, then ReadOn). A listfile is read as
-// any member: OpenFile "(listfile)", reads of its size, CloseFile.
+// them and opens its archives again under new ids in a new reader process, when a request needs
+// them. A read asks for at most kSharedBytes; the viewer reads more in pieces (ReadFile, then
+// ReadOn). A listfile is read as any member: OpenFile "(listfile)", reads of its size, CloseFile.
 //
-// Reply: a 24-byte TReplyHeader.
-//   OpenArchive    status Ok: value = archive id; Failed: error = StormLib's error code
-//   OpenFile       status Ok: value = file id, size = file size (64 bits; 0 when unknown)
+// Reply: a 40-byte TReplyHeader, then `textSize` bytes of text (at most kMaxReplyText).
+//   OpenArchive    status Ok: value = archive id; Failed: error = StormLib's error code, or
+//                  0 with a text naming the header field that the archive's file cannot hold.
+//                  After a failed StormLib open the reader exits: StormLib may have damaged its
+//                  heap on the way (a one-entry hash table overrun), which would crash a later,
+//                  good archive.
+//   OpenFile       status Ok: value = file id, size = file size as the archive claims it
+//                  (64 bits; 0 when unknown), stored = the bytes the archive stores for it
 //   ReadFile       value = position after the seek, size = bytes read, which lie at the start
 //   ReadOn         of the shared memory; status Ok when all `length` bytes were read, Failed for
 //                  a short read
@@ -33,7 +44,9 @@
 //   Close*         status Ok, nothing else
 // Any request may be answered with status OutOfMemory instead: an allocation failed under the
 // reader's address-space limit (StormLib's ERROR_NOT_ENOUGH_MEMORY included). The reader exits
-// after sending it; the viewer counts it as the reader stopping for memory.
+// after sending it; the viewer counts it as the reader stopping for memory. The viewer checks
+// every reply against its request and the shared memory's size before it uses it; one that
+// breaks a bound counts as a crash of the reader.
 //
 // Why shared memory (bench/transfer): StormLib reads straight into it and the viewer copies once
 // into its own buffer, where the socket costs two more copies and a wake-up per socket buffer's
@@ -63,6 +76,16 @@ enum class TRequestKind : std::uint32_t {
 
 enum class TReplyStatus : std::uint32_t { Ok = 0, Failed = 1, OutOfMemory = 2 };
 
+// "VLMR"; the version changes with any message's layout or meaning.
+constexpr std::uint32_t kProtocolMagic = 0x524D4C56;
+constexpr std::uint32_t kProtocolVersion = 2;
+
+struct THello {
+  std::uint32_t magic;
+  std::uint32_t version;
+};
+static_assert(sizeof(THello) == 8);
+
 struct TRequestHeader {
   TRequestKind kind;
   std::uint32_t sequence;
@@ -79,8 +102,14 @@ struct TReplyHeader {
   std::uint32_t error;
   std::uint32_t value;
   std::uint64_t size;
+  std::uint64_t stored;
+  std::uint32_t textSize;
+  std::uint32_t reserved;
 };
-static_assert(sizeof(TReplyHeader) == 24);
+static_assert(sizeof(TReplyHeader) == 40);
+
+// The most text a reply carries.
+constexpr std::uint32_t kMaxReplyText = 1024;
 
 // Size of the shared memory, and the most one read asks for.
 constexpr std::uint32_t kSharedBytes = 8u << 20;
@@ -92,9 +121,12 @@ constexpr std::uint32_t kMaxNameSize = 1u << 20;
 // The reader's end of the socket pair, and the shared memory.
 constexpr int kReaderSocketFd = 3;
 constexpr int kReaderSharedFd = 4;
+constexpr int kReaderStderrFd = 2;
 
 // Exit status of a reader that stopped for memory outside a request (a failed allocation of its
 // own), so the viewer can tell it from a crash.
 constexpr int kExitOutOfMemory = 86;
+// Exit status of a reader that was started by a viewer of another protocol version.
+constexpr int kExitVersion = 87;
 
 }  // namespace velmora::reader

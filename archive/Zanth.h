@@ -13,8 +13,8 @@
 
 namespace velmora {
 
-// One file-index entry. The views point into listfile text owned by the index and stay valid
-// until the index is cleared.
+// One file-index entry. The views point into text owned by the index and stay valid until the
+// index is cleared.
 struct TFileMpqRec {
   MpqHandle mpqh = 0;           // the archive that supplies the file
   std::string_view dir;         // directory part of the key (kept, not read by the viewer)
@@ -22,8 +22,9 @@ struct TFileMpqRec {
 };
 
 // Upper-case archive path -> record. Open addressing over a table of record indices; records
-// live in fixed-size chunks (growing never copies them) and keys are views into upper-cased copies of the listfiles, so an insert
-// costs one probe and no allocation of its own.
+// live in fixed-size chunks (growing never copies them) and keys and names are views into text the
+// index owns (its own copies of the lines it keeps, or buffers handed to Keep), so an insert costs
+// one probe and no allocation of its own.
 class TFileIndex {
 public:
   TFileIndex();
@@ -42,6 +43,19 @@ public:
 
   // Takes ownership of a text buffer that keys and records point into.
   void Keep(std::unique_ptr<char[]> text);
+
+  // Copies `text` into storage of the index's own; the view stays valid until Clear.
+  std::string_view Own(std::string_view text);
+  // Store with the key copied into the index's storage when it is new; `fullName` must stay
+  // valid (Own gives such views). The record's directory is a view into the stored key.
+  bool StoreOwned(std::string_view key, MpqHandle mpqh, std::string_view fullName);
+  // Text owned so far, to go back to when what was owned since is not stored after all.
+  struct TMark {
+    std::size_t blocks = 0;
+    std::size_t used = 0;
+  };
+  TMark Mark() const { return {blocks_.size(), used_}; }
+  void Release(const TMark& mark);
 
   // Sizes the table for `count` keys in all, so that filling up to that many never rehashes.
   void Reserve(std::size_t count);
@@ -70,6 +84,9 @@ private:
   std::size_t mask_ = 0;
   unsigned shift_ = 64;  // 64 - log2(slots)
   std::vector<std::unique_ptr<char[]>> texts_;
+  // Own's storage: blocks filled in turn, the last `used_` bytes full.
+  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks_;  // block and its size
+  std::size_t used_ = 0;
   mutable std::uint64_t probes_ = 0;
 };
 
@@ -122,6 +139,9 @@ struct TMpqOpenResult {
   TReaderStop stop = TReaderStop::None;  // ReaderStopped: why
   TArchiveHandle archive;                // Opened: the new archive, for MpqList
   MpqHandle existing = 0;                // AlreadyOpen: the archive open under another mention
+  std::string reason;                    // CannotOpen, ReaderUnavailable: why, in words
+  int error = 0;                         // CannotOpen: the errno or StormLib code, when known
+  std::string words;                     // ReaderStopped: the reader's last lines, escaped
 };
 
 // SFileOpenArchive(path, priority 0, flags 0) in the archive reader. The caller appends the
@@ -135,9 +155,30 @@ TReaderStop MpqArchiveStop(MpqHandle mpqh);
 
 using TNewPathHook = std::function<void(std::string_view path)>;
 
+// The most of one archive's "(listfile)" that is read; a longer one is cut there.
+constexpr std::uint64_t kMaxListFileBytes = std::uint64_t{256} << 20;
+
+// What became of one "(listfile)" besides LoadListFile's result.
+struct TListFileReport {
+  TReaderStop stop = TReaderStop::None;  // the reader stopped under it: the archive is dropped
+  std::string words;                     // the reader's last lines then, escaped
+  std::string refusal;                   // its claimed size was refused: nothing was read
+  bool readFailed = false;               // the read ended short without a stop: nothing was taken
+  bool cut = false;                      // longer than kMaxListFileBytes: the rest was not read
+  std::uint64_t size = 0;                // as the archive claims it
+  std::uint64_t read = 0;                // bytes read
+  // What went wrong, in words after "<archive>: "; empty when nothing did or when the reader
+  // stopped (the caller says "skipped: the archive reader stopped (<reason>)").
+  std::string Problem() const;
+};
+
 // Ingests the "(listfile)" of one archive into FileIndex; onNewPath gets the trimmed path of
 // every line whose key was not indexed yet. False only when the archive has no "(listfile)".
+// The list is read in pieces and split as it comes; its lines are indexed only once all of it
+// has been read, so a read that fails or stops the reader contributes nothing.
 bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath);
+// The same, saying in `report` what went wrong.
+bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath, TListFileReport& report);
 
 // Reader over one file inside one archive. Every read positions the file pointer first.
 class TZanthFileHandler {
@@ -151,6 +192,11 @@ public:
   // Why the archive reader stopped under the last open, seek or read of this file; None when
   // it did not. The archive is dropped then, and later reads fail.
   TReaderStop LastStop() const { return FLastStop; }
+  // Why the open was refused (a claimed size beyond what the archive stores can give); empty when
+  // it was not. The handle is 0 then.
+  const std::string& Refusal() const { return FRefusal; }
+  // The reader's last lines when it stopped.
+  const std::string& StopWords() const { return FStopWords; }
   std::uint32_t SetOffset(std::uint32_t offset);
   std::uint32_t ResetOffset();
   // Reads len bytes from offset 0; true when all were read.
@@ -164,6 +210,17 @@ private:
   TArchiveFileHandle FHandle;
   std::uint64_t FSize = 0;
   TReaderStop FLastStop = TReaderStop::None;
+  std::string FRefusal;
+  std::string FStopWords;
+};
+
+// Why a file of the index has no handler, or stopped being readable.
+struct TFileTrouble {
+  TReaderStop stop = TReaderStop::None;  // the archive reader stopped under it
+  std::string refusal;                   // its claimed size was refused ("decompression bomb: ...")
+  std::string words;                     // the reader's last lines when it stopped
+  // "the archive reader stopped (crash)", or the refusal; empty when neither.
+  std::string Text() const;
 };
 
 // Base of every object loaded from an archive file: looks the name up in FileIndex and keeps
@@ -180,15 +237,21 @@ public:
   TZanthFileHandler* FileHandler() const { return FFileHandler.get(); }
   // Why the archive reader stopped while this object opened or read its file; None when it did
   // not ("reading <name> stopped the archive reader: <ReaderStopText>").
-  TReaderStop ReaderStop() const { return FFileHandler ? FFileHandler->LastStop() : FOpenStop; }
+  TReaderStop ReaderStop() const { return FFileHandler ? FFileHandler->LastStop() : FOpenTrouble.stop; }
+  // Why there is no file handler when the reader stopped or the file was refused.
+  const TFileTrouble& OpenTrouble() const { return FOpenTrouble; }
 
   static std::unique_ptr<TZanthFileHandler> OpenFileHandler(const std::string& fName);
   // The same, telling why the reader stopped when that is why there is no handler.
   static std::unique_ptr<TZanthFileHandler> OpenFileHandler(const std::string& fName, TReaderStop& stop);
+  // The same, telling why there is no handler when the reader stopped or the file was refused.
+  // The size of a handler returned counts up to kMaxExpansion times what the archive stores:
+  // every reader of archive files (the window, the export, thumbnails) bounds its memory by it.
+  static std::unique_ptr<TZanthFileHandler> OpenFileHandler(const std::string& fName, TFileTrouble& trouble);
 
 private:
   std::string FFname;
-  TReaderStop FOpenStop = TReaderStop::None;
+  TFileTrouble FOpenTrouble;
   std::unique_ptr<TZanthFileHandler> FFileHandler;
 };
 

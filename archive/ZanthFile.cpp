@@ -10,6 +10,8 @@ TZanthFileHandler::TZanthFileHandler(MpqHandle mpqFileHandle, const std::string&
   FHandle = TArchiveFileHandle(open.handle);
   FSize = open.size;
   FLastStop = open.stop;
+  FRefusal = open.refusal;
+  FStopWords = open.words;
 }
 
 TZanthFileHandler::~TZanthFileHandler() = default;
@@ -20,6 +22,7 @@ std::uint32_t TZanthFileHandler::SetOffset(std::uint32_t offset) {
   if (!FHandle) return 0xFFFFFFFFu;
   const TArchiveReader::TRead seek = TArchiveReader::Instance().Seek(FHandle.Get(), offset);
   FLastStop = seek.stop;
+  if (seek.stop != TReaderStop::None) FStopWords = seek.words;
   return seek.complete ? seek.position : 0xFFFFFFFFu;
 }
 
@@ -32,6 +35,7 @@ bool TZanthFileHandler::Read(std::uint32_t offset, void* p, std::uint32_t len) {
   // A short read at the end of the file is false, but the bytes read stay in the buffer.
   const TArchiveReader::TRead read = TArchiveReader::Instance().Read(FHandle.Get(), offset, len, p);
   FLastStop = read.stop;
+  if (read.stop != TReaderStop::None) FStopWords = read.words;
   return read.complete;
 }
 
@@ -47,8 +51,13 @@ bool TZanthFileHandler::GetDataByOffset(std::uint32_t offs, std::uint32_t datale
 
 std::uint64_t TZanthFileHandler::GetSize() const { return FSize; }
 
+std::string TFileTrouble::Text() const {
+  if (stop != TReaderStop::None) return "the archive reader stopped (" + std::string(ReaderStopText(stop)) + ")";
+  return refusal;
+}
+
 TZanthObject::TZanthObject(const std::string& fName)
-    : FFname(fName), FFileHandler(OpenFileHandler(fName, FOpenStop)) {}
+    : FFname(fName), FFileHandler(OpenFileHandler(fName, FOpenTrouble)) {}
 
 TZanthObject::~TZanthObject() = default;
 
@@ -58,13 +67,22 @@ std::unique_ptr<TZanthFileHandler> TZanthObject::OpenFileHandler(const std::stri
 }
 
 std::unique_ptr<TZanthFileHandler> TZanthObject::OpenFileHandler(const std::string& fName, TReaderStop& stop) {
-  stop = TReaderStop::None;
+  TFileTrouble trouble;
+  auto handler = OpenFileHandler(fName, trouble);
+  stop = trouble.stop;
+  return handler;
+}
+
+std::unique_ptr<TZanthFileHandler> TZanthObject::OpenFileHandler(const std::string& fName, TFileTrouble& trouble) {
+  trouble = {};
   if (!FileIndex) return nullptr;
   // Names are looked up upper-cased but not trimmed.
   const TFileMpqRec* rec = FileIndex->Find(UpperAscii(fName));
   if (rec == nullptr) return nullptr;
   auto handler = std::make_unique<TZanthFileHandler>(rec->mpqh, std::string(rec->full_name));
-  stop = handler->LastStop();
+  trouble.stop = handler->LastStop();
+  trouble.refusal = handler->Refusal();
+  trouble.words = handler->StopWords();
   if (handler->Handle() == 0 || handler->GetSize() == 0) return nullptr;
   return handler;
 }

@@ -314,8 +314,9 @@ bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reaso
   if (!item.diskPath.empty()) {
     return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
   }
-  std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
-  if (!file && empty) {
+  TFileTrouble trouble;
+  std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path, trouble);
+  if (!file && empty && trouble.Text().empty()) {
     // OpenFileHandler gives none for an empty file, which raw export writes all the same.
     if (const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr) {
       file = std::make_unique<TZanthFileHandler>(rec->mpqh, std::string(rec->full_name));
@@ -323,7 +324,7 @@ bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reaso
     }
   }
   if (!file) {
-    reason = "cannot be read from its archive (missing there, or empty)";
+    reason = trouble.Text().empty() ? "cannot be read from its archive (missing there, or empty)" : trouble.Text();
     return false;
   }
   const std::uint64_t size = file->GetSize();
@@ -333,7 +334,9 @@ bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reaso
   }
   job.bytes.assign(static_cast<std::size_t>(size), '\0');
   if (size > 0 && !file->GetDataByOffset(0, static_cast<std::uint32_t>(size), job.bytes.data())) {
-    reason = "reading " + std::to_string(size) + " bytes from its archive failed";
+    reason = file->LastStop() != TReaderStop::None
+                 ? TFileTrouble{file->LastStop(), {}, {}}.Text()
+                 : "reading " + std::to_string(size) + " bytes from its archive failed";
     return false;
   }
   return true;

@@ -115,6 +115,13 @@ bool PlanLines(const TLoadPlan& plan, std::vector<std::string>& lines, std::stri
   return true;
 }
 
+std::vector<std::string> ArchiveTroubleLines(const TStartupReport& report) {
+  std::vector<std::string> lines;
+  if (!report.readerProblem.empty()) lines.push_back(report.readerProblem);
+  for (const TArchiveTrouble& t : report.archiveTroubles) lines.push_back(t.line);
+  return lines;
+}
+
 void FinishStartupReport(TStartupReport& report, std::size_t opened, std::size_t textures) {
   report.archivesOpened = opened;
   if (report.problem != TStartupProblem::kNone || textures > 0) return;
@@ -148,7 +155,10 @@ std::string DescribeStartupProblem(const TStartupReport& r, const std::string& l
              "Copy the sample mpqToLoad.txt into the working folder, or start with --list FILE or --game DIR.";
       break;
     case TStartupProblem::kNoArchiveOpened:
-      if (r.fromCommandLine) {
+      if (!r.readerProblem.empty()) {
+        text = "No archive opened: the archive reader, the program that reads them, cannot run (see above).\n"
+               "Install the viewer whole (cmake --install), or run it from its build folder.";
+      } else if (r.fromCommandLine) {
         text = "No archive opened: none of the " + std::to_string(r.archivesNamed) +
                " archives named on the command line could be opened.";
       } else if (r.clientOrder) {

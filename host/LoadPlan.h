@@ -30,6 +30,15 @@ enum class TStartupProblem {
   kNoTextures,       // archives opened, and none lists a BLP file
 };
 
+// An archive that did not open, or whose file list was lost: what the log and the notice say
+// ("<archive> skipped: the archive reader stopped (crash)") and the same in two parts, for
+// "<archive>: <what>" on stderr.
+struct TArchiveTrouble {
+  std::string archive;  // the name the log gives the archive: its list line or its path
+  std::string what;     // "skipped: the archive reader stopped (crash)", "not opened: ...", ...
+  std::string line;     // the log's and the notice's line
+};
+
 struct TStartupReport {
   TStartupProblem problem = TStartupProblem::kNone;
   std::string hivePath;        // the system.reg that was read; empty with --game or files named
@@ -43,10 +52,16 @@ struct TStartupReport {
   std::string locale;            // the locale folder the client's order used
   std::size_t archivesNamed = 0;
   std::size_t archivesOpened = 0;
-  // "<path> skipped: the archive reader stopped (<reason>)" for each archive left out because
-  // it stopped the archive reader, at its open or while its file list was read.
-  std::vector<std::string> readerStops;
+  // Each archive left out because it stopped the archive reader (at its open or while its file
+  // list was read), could not be opened (for another reason than not being there), or whose file
+  // list was refused, cut or could not be read; in loading order.
+  std::vector<TArchiveTrouble> archiveTroubles;
+  // Why the archive reader cannot run, where it was looked for; empty when it can.
+  std::string readerProblem;
 };
+
+// The notice's lines about the archives: the reader that cannot run, then each trouble.
+std::vector<std::string> ArchiveTroubleLines(const TStartupReport& report);
 
 struct TLoadPlan {
   bool load = false;               // archives are to be opened

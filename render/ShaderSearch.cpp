@@ -64,7 +64,24 @@ std::string ShaderFolderOf(const TShaderInfo* list, const std::string& baseDir) 
 void UseShaderBaseDir(const TShaderInfo* list, const std::vector<std::string>& candidates) {
   const std::optional<std::string> found = FindShaderBaseDir(list, candidates);
   ShaderBaseDir = found.value_or("");
-  if (found && !found->empty()) WriteLog("Shaders from " + ShaderFolderOf(list, *found));
+  if (!found) return;
+  // A folder passed over for holding only some of the files says which it lacks.
+  for (const std::string& baseDir : candidates) {
+    if (baseDir == *found) break;
+    std::string missing;
+    bool any = false;
+    for (const TShaderInfo* entry = list; entry->stype != 0; ++entry) {
+      if (FileExists(Under(baseDir, entry->filename).string())) {
+        any = true;
+      } else {
+        missing += (missing.empty() ? "" : " and ") + Under(baseDir, entry->filename).filename().string();
+      }
+    }
+    if (any) {
+      WriteLog(ShaderFolderOf(list, baseDir) + ": " + missing + " missing, shaders from " + ShaderFolderOf(list, *found));
+    }
+  }
+  if (!found->empty()) WriteLog("Shaders from " + ShaderFolderOf(list, *found));
 }
 
 void SelectShaderBaseDir(const TShaderInfo* list) {

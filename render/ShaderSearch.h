@@ -31,8 +31,10 @@ std::optional<std::string> FindShaderBaseDir(const TShaderInfo* list, const std:
 std::string ShaderFolderOf(const TShaderInfo* list, const std::string& baseDir);
 
 // Sets ShaderBaseDir to the first of `candidates` that holds the files of `list`. When a place
-// other than the working directory is used, logs "Shaders from " + its folder; when none holds
-// the files, the working directory stays, so the loader reports the missing file as before.
+// other than the working directory is used, logs "Shaders from " + its folder; a place before it
+// that holds some of the files logs "<its folder>: fragment.glsl missing, shaders from <folder>"
+// first. When none holds the files, the working directory stays, so the loader reports the
+// missing file as before.
 void UseShaderBaseDir(const TShaderInfo* list, const std::vector<std::string>& candidates);
 
 // UseShaderBaseDir with the running executable's candidates and the places the build knows.

@@ -6,6 +6,7 @@
 
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
+#include "base/Escape.h"
 
 namespace velmora {
 
@@ -29,8 +30,9 @@ constexpr std::size_t kListedShortLevels = 3;
 std::string TextureNotice(const TBlpTexture& texture) {
   // A damaged archive can stop the archive reader at the open or at any read of the file.
   if (const TReaderStop stop = texture.ReaderStop(); stop != TReaderStop::None) {
-    return "reading " + texture.fname() + " stopped the archive reader: " + std::string(ReaderStopText(stop));
+    return "reading " + EscapeName(texture.fname()) + " stopped the archive reader: " + std::string(ReaderStopText(stop));
   }
+  if (!texture.OpenTrouble().refusal.empty()) return texture.OpenTrouble().refusal;
   if (!texture.HasSource()) return WhyNoFile(texture);
   if (texture.SourceSize() == 0) return "empty file (0 bytes)";
   if (const auto& problem = texture.HeaderProblem()) return problem->message;

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cerrno>
 #include <filesystem>
 #include <span>
 #include <unordered_map>
@@ -15,6 +16,7 @@
 
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
+#include "base/Escape.h"
 #include "base/FileRead.h"
 #include "blp/ZanthBLP.h"
 #include "host/FileKinds.h"
@@ -53,22 +55,76 @@ std::string AbsolutePath(const std::string& path) {
 
 }  // namespace
 
-MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& name, std::vector<std::string>* readerStops) {
+namespace {
+
+std::string StopWhat(TReaderStop stop) {
+  return "skipped: the archive reader stopped (" + std::string(ReaderStopText(stop)) + ")";
+}
+
+void AddTrouble(TStartupReport* report, const std::string& archive, const std::string& what, const std::string& line) {
+  if (report) report->archiveTroubles.push_back({archive, what, line});
+}
+
+// An archive skipped for stopping the reader, in the log and the report; how it stopped and what
+// the reader said went to the log as it happened (LogReaderStop).
+void ReportStop(TStartupReport* report, const std::string& name, TReaderStop stop) {
+  const std::string what = StopWhat(stop);
+  const std::string line = name + " " + what;
+  WriteLog(line);
+  AddTrouble(report, name, what, line);
+}
+
+}  // namespace
+
+void LogReaderStop(const TReaderStopEvent& event) { WriteLog(event.Text()); }
+
+MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& rawName, TStartupReport* report) {
   if (!MpqList) return 0;
+  const std::string name = EscapeName(rawName);
   TMpqOpenResult open = OpenMpqArchive(hostPath);
-  if (open.status == TArchiveOpenStatus::AlreadyOpen) WriteLog(name + " already open");
-  if (open.status == TArchiveOpenStatus::ReaderStopped) {
-    const std::string line = name + " skipped: the archive reader stopped (" + std::string(ReaderStopText(open.stop)) + ")";
-    WriteLog(line);
-    if (readerStops) readerStops->push_back(line);
+  switch (open.status) {
+    case TArchiveOpenStatus::Opened: break;
+    case TArchiveOpenStatus::AlreadyOpen: WriteLog(name + " already open"); return 0;
+    case TArchiveOpenStatus::ReaderStopped: ReportStop(report, name, open.stop); return 0;
+    case TArchiveOpenStatus::ReaderUnavailable: {
+      // One line for the reader, however many archives wait for it; none of them is at fault.
+      std::string problem = open.reason;
+      if (!problem.empty()) problem[0] = UpperAsciiChar(problem[0]);
+      if (report == nullptr || report->readerProblem.empty()) WriteLog(problem);
+      if (report) report->readerProblem = problem;
+      return 0;
+    }
+    case TArchiveOpenStatus::CannotOpen: {
+      // A list names archives an install may lack, and an empty line names the installation
+      // folder itself: those are skipped without a word, as the list's lines always were.
+      if (open.error == ENOENT || open.error == EISDIR) return 0;
+      const std::string path = EscapeName(hostPath);
+      const std::string what = "not opened: " + open.reason;
+      WriteLog(path + " " + what);
+      AddTrouble(report, path, what, path + " " + what);
+      return 0;
+    }
   }
-  if (open.status != TArchiveOpenStatus::Opened) return 0;
   const MpqHandle handle = open.archive.Get();
   MpqList->Append(std::move(open.archive));
   // "%s opened, handle %d": the handle's low 32 bits as a signed decimal.
   const auto shown = static_cast<std::int32_t>(static_cast<std::uint32_t>(handle));
   WriteLog(name + " opened, handle " + std::to_string(shown));
   return handle;
+}
+
+bool IngestListFile(MpqHandle archive, const std::string& rawName, const TNewPathHook& onNewPath,
+                    TStartupReport* report) {
+  TListFileReport list;
+  const bool result = LoadListFile(archive, onNewPath, list);
+  const std::string name = EscapeName(rawName);
+  if (list.stop != TReaderStop::None) {
+    ReportStop(report, name, list.stop);
+  } else if (const std::string problem = list.Problem(); !problem.empty()) {
+    WriteLog(name + ": " + problem);
+    AddTrouble(report, name, problem, name + ": " + problem);
+  }
+  return result;
 }
 
 std::string DiskFileTreePath(std::string_view diskPath) {
@@ -152,11 +208,11 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
       const std::string path = AbsolutePath(p);
       if (IsArchiveFileName(path)) {
         // A later archive overrides the files it shares with the open ones, as in the list.
-        const MpqHandle handle = OpenArchiveAt(path, path);
+        const MpqHandle handle = OpenArchiveAt(path, path, &FStartupReport);
         if (handle == 0) continue;
         FArchivePaths[handle] = path;
         FArchiveNames[handle] = path;
-        LoadListFile(handle, AddNode);
+        IngestListFile(handle, path, AddNode, &FStartupReport);
         archives << QFile::decodeName(QByteArray::fromStdString(path));
         any = true;
       } else if (IsTextureFileName(path) && FileExists(path)) {

@@ -15,6 +15,7 @@
 
 #include "archive/Zanth.h"
 #include "blp/BlpExport.h"
+#include "host/LoadPlan.h"
 
 namespace velmora {
 
@@ -25,11 +26,22 @@ struct TVirtualNode;
 
 // Opens the archive at `hostPath` as the start-up loading does for a line `name`: appends it to
 // MpqList and logs "<name> opened, handle <n>"; logs "<name> already open" for an archive open
-// under another mention and "<name> skipped: the archive reader stopped (<reason>)" for one that
-// stopped the reader, and adds that line to `readerStops` when given; silent when it cannot be
-// opened. Returns the new archive's handle, else 0.
-MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& name,
-                        std::vector<std::string>* readerStops = nullptr);
+// under another mention, "<name> skipped: the archive reader stopped (<reason>)" (and what the
+// reader said last) for one that stopped the reader, and "<hostPath> not opened: <reason>" for
+// one that cannot be opened (a path with no file, or a folder, is skipped silently, as lists name
+// archives an install may lack). Each of these, and a reader that cannot run (logged once), go
+// into `report` when given. Names are escaped. Returns the new archive's handle, else 0.
+MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& name, TStartupReport* report = nullptr);
+
+// LoadListFile for the archive opened as `name`, logging and adding to `report` (when given) a
+// file list that stopped the reader ("<name> skipped: the archive reader stopped (<reason>)") or
+// was refused, cut or not read ("<name>: (listfile) ..."). Returns LoadListFile's result.
+bool IngestListFile(MpqHandle archive, const std::string& name, const TNewPathHook& onNewPath,
+                    TStartupReport* report = nullptr);
+
+// Logs a request that stopped the archive reader, at any stage, with what the reader said last:
+// the archive reader's stop hook in the window and the headless export.
+void LogReaderStop(const TReaderStopEvent& event);
 
 // Where a BLP file on disk shows in the tree: "<directory name>\<file name>" ("/" for the root).
 std::string DiskFileTreePath(std::string_view diskPath);

@@ -36,7 +36,7 @@ std::string ShaderFilesProblem() {
 QString StartupNoticeText(const TStartupReport& report, bool treeEmpty, const std::string& shaderProblem,
                           const std::string& logFile) {
   std::string text;
-  for (const std::string& stop : report.readerStops) text += (text.empty() ? "" : "\n") + stop;
+  for (const std::string& line : ArchiveTroubleLines(report)) text += (text.empty() ? "" : "\n") + line;
   if (!shaderProblem.empty()) text += (text.empty() ? "" : "\n") + shaderProblem;
   const std::string loading = treeEmpty ? DescribeStartupProblem(report, logFile) : std::string();
   if (!loading.empty()) {

@@ -224,6 +224,7 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
   // While the archive reader works on a request (a damaged archive may take it seconds), the
   // window keeps painting; input waits, so that nothing asks the reader anew meanwhile.
   TArchiveReader::Instance().SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  TArchiveReader::Instance().SetStopHook(LogReaderStop);
 
   // The texture view: GL context on the panel, fixed state, shader program, quad buffers.
   // The clear colour is the window's background, so transparent texels show the window.
@@ -267,6 +268,7 @@ void TForm1::FormDestroy() {
     FArchiveIndexCreated = false;
   }
   TArchiveReader::Instance().SetWaitHook({});
+  TArchiveReader::Instance().SetStopHook({});
 
   // The drawing panel (its host takes the native window with it), then its scroll box.
   if (RenderPanel) {
@@ -390,13 +392,9 @@ void TForm1::LoadMpqs() {
     VirtualStringTree->BeginUpdate();
     try {
       for (MpqHandle h : *MpqList) {
-        // A damaged archive may stop the reader while its file list is read: it is left out.
-        if (!LoadListFile(h, AddNode) && MpqArchiveStop(h) != TReaderStop::None) {
-          const std::string line = FArchiveNames[h] + " skipped: the archive reader stopped (" +
-                                   std::string(ReaderStopText(MpqArchiveStop(h))) + ")";
-          WriteLog(line);
-          FStartupReport.readerStops.push_back(line);
-        }
+        // A damaged archive may stop the reader while its file list is read: it is left out, and
+        // said; so is a list refused, cut or not read whole.
+        IngestListFile(h, FArchiveNames[h], AddNode, &FStartupReport);
       }
     } catch (...) {
       VirtualStringTree->SortTree(0, Qt::AscendingOrder);
@@ -414,7 +412,7 @@ void TForm1::LoadMpqs() {
 
 void TForm1::OpenMpq(const std::string& line) {
   const std::string path = FInstallPath + line;
-  if (const MpqHandle handle = OpenArchiveAt(MapWindowsPath(path, FWinePrefix), line, &FStartupReport.readerStops)) {
+  if (const MpqHandle handle = OpenArchiveAt(MapWindowsPath(path, FWinePrefix), line, &FStartupReport)) {
     FArchivePaths[handle] = path;
     FArchiveNames[handle] = line;
   }

@@ -92,9 +92,10 @@ public:
   // The startup loading; runs once, from TimerOnCreateTimer.
   void LoadMpqs();
   // Opens the archive InstallPath + line (joined without a separator), appends it to MpqList
-  // and logs "<line> opened, handle <n>"; an archive that cannot be opened is skipped silently.
-  // An archive open already logs "<line> already open"; one that stopped the archive reader
-  // "<line> skipped: the archive reader stopped (<crash / memory / time-out>)".
+  // and logs "<line> opened, handle <n>". An archive open already logs "<line> already open"; one
+  // that stopped the archive reader "<line> skipped: the archive reader stopped (<crash / memory /
+  // time-out>)"; one that cannot be opened, other than a missing file, "<path> not opened:
+  // <reason>" (ui/NamedFiles.h), also named in the start-up notice.
   void OpenMpq(const std::string& line);
 
   // True once TimerOnCreateTimer has run (whether or not the loading succeeded).

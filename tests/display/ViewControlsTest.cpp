@@ -642,13 +642,14 @@ TEST(ViewControls, blp1_textures_show_their_levels_channels_and_format_like_blp2
     EXPECT_EQ(ViewBox->Notice().toStdString(), "");
     EXPECT_EQ(RenderPanelHost->size(), QSize(24, 16));
     EXPECT_TRUE(ViewShows({row.level(0)}, row.tolerance));
-    const QString readout = v.form().InfoPanel->text();
-    EXPECT_TRUE(readout.contains("mip 0/5 (24 x 16)") && readout.endsWith(QString(row.format) + " \u00B7 " + v.form().ArchivePathOf((*MpqList)[0])))
-        << readout.toStdString();
+    const QString readout = ViewBox->Strip()->Readout();
+    EXPECT_TRUE(readout.contains("mip 0/5 (24 x 16)") && readout.endsWith(QString(row.format))) << readout.toStdString();
+    EXPECT_TRUE(ViewBox->Strip()->Source().contains(v.form().ArchivePathOf((*MpqList)[0])))
+        << ViewBox->Strip()->Source().toStdString();
     v.Press(Qt::Key_BracketRight);
     EXPECT_EQ(RenderPanelHost->size(), QSize(12, 8));
     EXPECT_TRUE(ViewShows({row.level(1)}, row.tolerance));
-    EXPECT_TRUE(v.form().InfoPanel->text().contains("mip 1/5 (12 x 8)"));
+    EXPECT_TRUE(ViewBox->Strip()->Readout().contains("mip 1/5 (12 x 8)"));
     v.Press(Qt::Key_3);  // red alone, as grey
     EXPECT_TRUE(ViewShows({row.level(1), 1, TChannel::kRed}, row.tolerance));
     v.Press(Qt::Key_1);
@@ -686,7 +687,7 @@ TEST(ViewControls, the_minimap_of_a_real_w3x_dropped_on_the_window_shows_as_anot
   }
   EXPECT_EQ(RenderPanelHost->size(), QSize(256, 256));
   EXPECT_TRUE(ViewShows({ReferenceJpegLevel(bytes, 0, false)}, 2));
-  EXPECT_TRUE(v.form().InfoPanel->text().contains("BLP1, JPEG")) << v.form().InfoPanel->text().toStdString();
+  EXPECT_TRUE(ViewBox->Strip()->Readout().contains("BLP1, JPEG")) << ViewBox->Strip()->Readout().toStdString();
   EXPECT_EQ(ViewBox->Notice().toStdString(), "");
 }
 }  // namespace

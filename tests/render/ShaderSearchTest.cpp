@@ -1,8 +1,9 @@
 // The shader folder search on a real GL (Mesa, headless EGL): which of the working directory,
 // the installed data folder and the source tree is used, that the loader then reads from that
 // folder (every other folder holds sources that do not compile), the one log line naming a
-// folder other than the working directory, and the loader's own "File not found" line, as
-// before, when no folder holds both files.
+// folder other than the working directory (after a line naming the file that a working directory
+// holding only one of them lacks), and the loader's own "File not found" line, as before, when no
+// folder holds both files.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -31,6 +32,7 @@ struct SearchRow {
   bool runFromBuildFolder;  // the executable lies in the folder VelmoraGL is built into
   Place expected;
   const char* missingLogged;  // the loader's line when nothing is found
+  const char* passedOver = "";  // the working directory's lacking file, said when it is passed over
 };
 
 void PrintTo(const SearchRow& row, std::ostream* os) { *os << row.name; }
@@ -73,6 +75,11 @@ TEST_P(ShaderSearch, first_folder_with_both_files_is_used_and_named_in_the_log) 
   UseShaderBaseDir(ShaderList, ShaderBaseDirCandidates(exeDir.string(), "../share/velmora",
                                                        buildProgramDir.string(), source.string()));
   std::vector<std::string> expectedLog;
+  const fs::path chosenShaders = (row.expected == Place::Installed ? installed : source) / "shader";
+  if (*row.passedOver != '\0') {
+    expectedLog.push_back((cwd / "shader").string() + ": " + row.passedOver + " missing, shaders from " +
+                          chosenShaders.string());
+  }
   switch (row.expected) {
     case Place::Cwd:
     case Place::None:
@@ -109,9 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
         SearchRow{"working_directory_comes_first", "vf", "vf", "vf", true, Place::Cwd, ""},
         SearchRow{"installed_data_folder_when_the_working_directory_has_none", "", "vf", "vf", false,
                   Place::Installed, ""},
-        SearchRow{"working_directory_missing_a_file_is_passed_over", "v", "vf", "", false, Place::Installed, ""},
-        SearchRow{"directory_named_like_a_file_does_not_count", "vD", "vf", "", false, Place::Installed, ""},
-        SearchRow{"source_tree_when_run_from_the_build_folder", "f", "", "vf", true, Place::Source, ""},
+        SearchRow{"working_directory_missing_a_file_is_passed_over_and_says_which", "v", "vf", "", false,
+                  Place::Installed, "", "fragment.glsl"},
+        SearchRow{"directory_named_like_a_file_does_not_count", "vD", "vf", "", false, Place::Installed, "",
+                  "fragment.glsl"},
+        SearchRow{"source_tree_when_run_from_the_build_folder", "f", "", "vf", true, Place::Source, "", "vertex.glsl"},
         SearchRow{"source_tree_never_for_a_copy_installed_elsewhere", "", "v", "vf", false, Place::None,
                   "shader\\vertex.glsl"},
         SearchRow{"nowhere_keeps_the_loaders_missing_file_line", "v", "f", "", false, Place::None,

@@ -4,7 +4,8 @@
 // Header: "MPQ\x1A", header size 32, archive size, format 0, sector shift 3, hash table offset,
 // block table offset, hash entry count (a power of two), block entry count.
 // Hash entry (16 bytes): name hash 1, name hash 2, locale 0, platform 0, block index.
-// Block entry (16 bytes): offset, stored size, file size, flags (exists | single unit).
+// Block entry (16 bytes): offset, stored size, file size (claimed: a member may claim more than
+// it stores), flags (exists | single unit).
 #include "support/MpqWriter.h"
 
 #include <array>
@@ -97,7 +98,7 @@ void WriteMpq(const std::filesystem::path& path, const std::vector<MpqMember>& m
     const auto offset = static_cast<std::uint32_t>(kHeaderSize + body.size());
     body += m.data;
     const auto size = static_cast<std::uint32_t>(m.data.size());
-    blocks.insert(blocks.end(), {offset, size, size, kFileExists | kFileSingleUnit});
+    blocks.insert(blocks.end(), {offset, size, m.claimedSize != 0 ? m.claimedSize : size, kFileExists | kFileSingleUnit});
 
     std::uint32_t slot = HashMpqName(m.name, 0) & (hashCount - 1);
     while (hashes[slot * 4 + 3] != kEmpty) slot = (slot + 1) & (hashCount - 1);

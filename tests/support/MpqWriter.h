@@ -3,6 +3,7 @@
 // NUL bytes, byte-order marks, blanks) have to be stored byte for byte.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@ namespace velmora::test {
 struct MpqMember {
   std::string name;
   std::string data;
+  // The file size its block entry claims; 0: the size of `data`. A larger claim over the same
+  // stored bytes makes a decompression bomb.
+  std::uint32_t claimedSize = 0;
 };
 
 // Writes a format-1 MPQ archive: members stored as single units, uncompressed and not

@@ -22,6 +22,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -48,6 +54,8 @@
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
 #include "WindowWorld.h"
+
+extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -483,6 +491,194 @@ TEST(WindowExport, the_export_dialog_writes_what_the_filter_shows_the_selected_f
   ASSERT_NE(folderMenu.findChild<QAction*>("ExportFolderDialog"), nullptr);
   folderMenu.findChild<QAction*>("ExportFolderDialog")->trigger();
   EXPECT_TRUE(folderChosen) << "the folder's Export\u2026 did not offer that folder";
+}
+
+namespace reader_stops {
+
+struct TRun {
+  int status = -1;
+  std::string err;
+};
+
+// The program at `program`, in `cwd`, without a display; stderr kept.
+TRun Run(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd) {
+  std::vector<std::string> all{program.string()};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string(*e).rfind("DISPLAY=", 0) != 0) env.emplace_back(*e);
+  }
+  std::vector<char*> envp;
+  for (std::string& v : env) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  int errPipe[2];
+  EXPECT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(errPipe[1]);
+  TRun run;
+  EXPECT_EQ(rc, 0) << "cannot start " << program;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(errPipe[0], buf, sizeof buf)) > 0;) run.err.append(buf, static_cast<std::size_t>(n));
+  ::close(errPipe[0]);
+  int status = 0;
+  if (rc == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  return run;
+}
+
+}  // namespace reader_stops
+
+// The archive reader stopped by a crash, by memory or by a missed deadline, while an archive
+// opens, while its file list is read and while a file is read, through the test reader, in the
+// window and in the export without one. The archive (or the one file) is named with the reason in
+// the log, in the notice, on stderr with exit status 1 although every other matched file was
+// written; the reader's stderr goes to the log, not to the terminal; everything else loads.
+TEST(ReaderStops, every_stage_and_fault_is_said_and_costs_only_the_culprit_in_both_modes) {
+  struct Row {
+    const char* name;
+    const char* stage;  // "open", "list", "read"
+    const char* fault;  // the test reader's name for it
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"crash_at_open", "open", "crash", "crash"},    {"memory_at_open", "open", "memory", "memory"},
+      {"time_out_at_open", "open", "hang", "time-out"}, {"crash_at_list", "list", "crash", "crash"},
+      {"memory_at_list", "list", "memory", "memory"}, {"time_out_at_list", "list", "hang", "time-out"},
+      {"crash_at_read", "read", "crash", "crash"},    {"memory_at_read", "read", "memory", "memory"},
+      {"time_out_at_read", "read", "hang", "time-out"},
+  };
+  TWorld world;
+  auto archiveOf = [](const Row& row) {
+    return std::string(row.stage) == "open" ? std::string("velmora-fault-") + row.fault + ".MPQ"
+                                            : std::string("velmora-fault-list-") + row.fault + ".MPQ";
+  };
+  auto memberOf = [](const Row& row) { return std::string("Tex\\velmora-fault-") + row.fault + ".blp"; };
+  std::string list = "Data\\common.MPQ\r\n";
+  std::vector<MpqMember> culprit{{"Tex\\fine.blp", Blp(8)}};
+  for (const Row& row : rows) {
+    if (std::string(row.stage) == "read") {
+      culprit.push_back({memberOf(row), Blp(7)});
+      continue;
+    }
+    world.Archive("Data/" + archiveOf(row), {{std::string("Tex\\") + row.name + ".blp", Blp(7)}});
+    list += "Data\\" + archiveOf(row) + "\r\n";
+    // The same for the export: common.MPQ, the culprit, patch.MPQ.
+    world.List("Data\\common.MPQ\r\nData\\" + archiveOf(row) + "\r\nData\\patch.MPQ\r\n", std::string(row.name) + ".txt");
+  }
+  world.Archive("Data/culprit.MPQ", culprit);
+  world.List(list + "Data\\culprit.MPQ\r\nData\\patch.MPQ\r\n");
+  world.List("Data\\common.MPQ\r\nData\\culprit.MPQ\r\n", "read.txt");
+
+  TArchiveReader& reader = TArchiveReader::Instance();
+  reader.Stop();
+  reader.SetProgram(VELMORA_FAULT_READER);
+  reader.SetDeadlines({std::chrono::milliseconds(1500), std::chrono::milliseconds(1500), std::chrono::milliseconds(100)});
+  {
+    TWindow w;
+    const std::string notice = w.Notice();
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string("window: ") + row.name);
+      std::string log;
+      for (const std::string& line : world.Log()) log += line + "\n";
+      if (std::string(row.stage) != "read") {
+        const std::string skipped = "Data\\" + archiveOf(row) + " skipped: the archive reader stopped (" + row.reason + ")";
+        EXPECT_TRUE(Has(log, skipped + "\n")) << log;
+        EXPECT_TRUE(Has(notice, skipped)) << notice;
+        const std::string how = archiveOf(row) + ": the archive reader stopped (" + row.reason + ") while " +
+                                (std::string(row.stage) == "open" ? "opening it" : "reading (listfile)");
+        EXPECT_TRUE(Has(log, how)) << log;
+        if (std::string(row.fault) == "crash") {
+          EXPECT_TRUE(Has(log, how + "; it said: velmora-fault: crash on request")) << log;
+        }
+        EXPECT_FALSE(w.Node({"TEX", UpperAscii(std::string(row.name) + ".blp").c_str()}).isValid());
+        continue;
+      }
+      const QModelIndex node = w.Node({"TEX", QString::fromStdString(UpperAscii(memberOf(row).substr(4)))});
+      ASSERT_TRUE(node.isValid());
+      w.form.VirtualStringTreeView->setCurrentIndex(node);
+      EXPECT_TRUE(Has(ViewBox->Notice().toStdString(),
+                      "reading " + memberOf(row) + " stopped the archive reader: " + row.reason))
+          << ViewBox->Notice().toStdString();
+      log.clear();
+      for (const std::string& line : world.Log()) log += line + "\n";
+      EXPECT_TRUE(Has(log, "culprit.MPQ: the archive reader stopped (" + std::string(row.reason) + ") while reading " +
+                               memberOf(row)))
+          << log;
+      // The other files of that archive are read from it again.
+      w.form.VirtualStringTreeView->setCurrentIndex(w.Node({"TEX", "FINE.BLP"}));
+      ASSERT_TRUE(CurrentTexture);
+      EXPECT_EQ(CurrentTexture->width, 12);
+      EXPECT_EQ(ViewBox->Notice().toStdString(), "");
+    }
+    EXPECT_TRUE(w.Node({"TEXTURES", "MINIMAP", "MAP01.BLP"}).isValid());
+    EXPECT_TRUE(w.boxes.texts.isEmpty()) << w.boxes.texts.join("; ").toStdString();
+  }
+  reader.Stop();
+  reader.SetDeadlines({});
+  reader.SetProgram(TArchiveReader::DefaultProgram());
+
+  // The export without a window: a copy of the program with the test reader where it looks for
+  // the reader.
+  const fs::path program = world.root() / "bin/VelmoraGL";
+  fs::create_directories(world.root() / "bin");
+  fs::create_directories(world.root() / "libexec/velmora");
+  fs::copy_file(VELMORA_PROGRAM, program);
+  fs::copy_file(VELMORA_FAULT_READER, world.root() / "libexec/velmora/velmora-mpq-reader");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string("headless: ") + row.name);
+    const bool read = std::string(row.stage) == "read";
+    const std::string out = std::string("out-") + row.name;
+    const std::vector<std::string> args =
+        read ? std::vector<std::string>{"--list", "read.txt", "--export", "TEX\\" + memberOf(row).substr(4), "Tex\\fine.blp",
+                                        "--out", out}
+             : std::vector<std::string>{"--list", std::string(row.name) + ".txt", "--export", "Textures\\Minimap\\*", "--out", out};
+    const reader_stops::TRun run = reader_stops::Run(program, args, world.work());
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::string said = read ? "VelmoraGL: " + memberOf(row) + ": the archive reader stopped (" + row.reason + ")\n"
+                                  : "VelmoraGL: Data\\" + archiveOf(row) + ": skipped: the archive reader stopped (" +
+                                        row.reason + ")\n";
+    EXPECT_TRUE(Has(run.err, said)) << run.err;
+    EXPECT_FALSE(Has(run.err, "velmora-fault: crash on request")) << "the reader's stderr reached the terminal";
+    // Everything else matched was written.
+    for (const char* written : read ? std::vector<const char*>{"Tex/fine.png"}
+                                    : std::vector<const char*>{"Textures/Minimap/map01.png"}) {
+      EXPECT_TRUE(fs::exists(world.work() / out / written)) << written;
+    }
+  }
+}
+
+// A reader that cannot be started is one failure of its own: one log line and the notice say
+// where it was looked for and why it could not run, and no archive is logged as damaged for it.
+TEST(ReaderStops, a_reader_that_cannot_start_is_said_once_and_blames_no_archive) {
+  TWorld world;
+  world.List("Data\\common.MPQ\r\nData\\patch.MPQ\r\nData\\enUS\\locale-enUS.MPQ\r\n");
+  TArchiveReader& reader = TArchiveReader::Instance();
+  reader.Stop();
+  const fs::path missing = world.root() / "nowhere/velmora-mpq-reader";
+  reader.SetProgram(missing.string());
+  std::vector<std::string> log;
+  std::string notice;
+  {
+    TWindow w;
+    log = world.Log();
+    notice = w.Notice();
+  }
+  reader.Stop();
+  reader.SetProgram(TArchiveReader::DefaultProgram());
+  const std::string said = "The archive reader " + missing.string() + " cannot run: No such file or directory";
+  ASSERT_EQ(log.size(), 1u) << log.front();
+  EXPECT_EQ(log[0], said);
+  EXPECT_TRUE(Has(notice, said)) << notice;
+  EXPECT_TRUE(Has(notice, "No archive opened: the archive reader")) << notice;
+  EXPECT_FALSE(Has(notice, "skipped")) << notice;
 }
 
 }  // namespace

@@ -26,8 +26,6 @@
 #include "base/Escape.h"
 #include "base/Paths.h"
 
-extern char** environ;
-
 namespace velmora {
 
 namespace {
@@ -68,6 +66,25 @@ long StatusKiB(pid_t pid, std::string_view field) {
   return -1;
 }
 
+// A crash, and a call the sandbox killed the reader for, may be an earlier archive's doing (a heap
+// it damaged): the request is tried once more in a fresh reader before it is blamed.
+bool Retried(TReaderStop stop) { return stop == TReaderStop::Crash || stop == TReaderStop::Sandbox; }
+
+// The claimed size refused as a decompression bomb.
+std::string BombText(std::uint64_t size, std::uint64_t stored) {
+  return "decompression bomb: claims " + std::to_string(size) + " bytes, stores " + std::to_string(stored) +
+         " (at most " + std::to_string(kMaxExpansion) + " x " + std::to_string(stored) + " = " +
+         std::to_string(stored * kMaxExpansion) + ")";
+}
+
+// An absolute form of `path`, which the reader, running in /, opens as the viewer would.
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  std::error_code ec;
+  const std::filesystem::path p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
 // `fd` moved to a number of at least `min`, so that handing descriptors to the reader at fixed
 // numbers cannot overwrite one of them; close-on-exec.
 int Above(int fd, int min) {
@@ -84,6 +101,7 @@ std::string_view ReaderStopText(TReaderStop stop) {
     case TReaderStop::Crash: return "crash";
     case TReaderStop::Memory: return "memory";
     case TReaderStop::TimeOut: return "time-out";
+    case TReaderStop::Sandbox: return "sandbox violation";
     case TReaderStop::None: break;
   }
   return {};
@@ -96,6 +114,7 @@ std::string TReaderStopEvent::Text() const {
     case TStage::OpenFile: text += "opening " + EscapeName(member); break;
     case TStage::Read: text += "reading " + EscapeName(member); break;
     case TStage::Close: text += "closing " + (member.empty() ? std::string("it") : EscapeName(member)); break;
+    case TStage::ListNames: text += "listing its files"; break;
   }
   if (!words.empty()) text += "; it said: " + words;
   return text;
@@ -238,17 +257,23 @@ bool TArchiveReader::Start() {
   if (::pipe2(errPipe, O_CLOEXEC) != 0) return fail(std::strerror(errno));
   TFd errOurs(errPipe[0]);
   const TFd errChild(Above(errPipe[1], kReaderSharedFd + 1));
+  // Nothing of the viewer's to take along: its terminal or pipes on 0 and 1, its working folder,
+  // its environment (the display, the session bus, the home folder).
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   ::posix_spawn_file_actions_adddup2(&actions, child.get(), kReaderSocketFd);
   ::posix_spawn_file_actions_adddup2(&actions, shared_.Fd(), kReaderSharedFd);
   ::posix_spawn_file_actions_adddup2(&actions, errChild.get(), kReaderStderrFd);
+  ::posix_spawn_file_actions_addchdir_np(&actions, "/");
   const std::string parent = std::to_string(::getpid());
   const std::string limit = std::to_string(AddressLimit());
   std::string name = "velmora-mpq-reader";
   char* argv[] = {name.data(), const_cast<char*>(parent.c_str()), const_cast<char*>(limit.c_str()), nullptr};
+  char* noEnvironment[] = {nullptr};
   pid_t pid = 0;
-  const int error = ::posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv, environ);
+  const int error = ::posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv, noEnvironment);
   ::posix_spawn_file_actions_destroy(&actions);
   if (error != 0) return fail(std::strerror(error));
   ::fcntl(ours.get(), F_SETFL, ::fcntl(ours.get(), F_GETFL) | O_NONBLOCK);
@@ -275,6 +300,7 @@ bool TArchiveReader::Start() {
     return fail("archive reader version " + std::to_string(answer.version) + ", viewer expects " +
                 std::to_string(kProtocolVersion));
   }
+  if (const std::string problem = Confine(deadline); !problem.empty()) return fail(problem);
   ++generation_;
   archiveOpensSent_ = 0;
   fileOpensSent_ = 0;
@@ -314,6 +340,8 @@ TReaderStop TArchiveReader::DeathReason() {
       pid_ = 0;
       endedPeakKiB_ = usage.ru_maxrss;
       if (WIFEXITED(status) && WEXITSTATUS(status) == kExitOutOfMemory) return TReaderStop::Memory;
+      // The seccomp filter kills with SIGSYS.
+      if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS) return TReaderStop::Sandbox;
       return TReaderStop::Crash;
     }
     if (r < 0 && errno != EINTR) break;
@@ -381,7 +409,9 @@ bool TArchiveReader::Receive(void* p, std::size_t n, Clock::time_point deadline)
 
 std::string TArchiveReader::Breach(const TRequestHeader& rq, const TAnswer& answer) const {
   const TReplyHeader& r = answer.reply;
-  if (r.status != TReplyStatus::Ok && r.status != TReplyStatus::Failed && r.status != TReplyStatus::OutOfMemory) {
+  const bool declined = r.status == TReplyStatus::Declined && rq.kind == TRequestKind::ReadWhole;
+  if (r.status != TReplyStatus::Ok && r.status != TReplyStatus::Failed && r.status != TReplyStatus::OutOfMemory &&
+      !declined) {
     return "status " + std::to_string(static_cast<std::uint32_t>(r.status));
   }
   if (r.status != TReplyStatus::Ok) return {};
@@ -484,7 +514,7 @@ TArchiveReader::TAnswer TArchiveReader::OpenInReader(const std::string& path, bo
     const TRequestHeader rq{TRequestKind::OpenArchive, ++sequence_, 0, 0, 0, static_cast<std::uint32_t>(path.size())};
     answer = Exchange(rq, path, deadlines_.open);
     // A crash may be an earlier archive's doing: once more, in a fresh reader.
-    if (answer.stop != TReaderStop::Crash) break;
+    if (!Retried(answer.stop)) break;
   }
   if (answer.stop == TReaderStop::None && answer.reply.status == TReplyStatus::Failed && answer.text.empty()) {
     // StormLib failed to open it and the reader ends: its heap may be damaged.
@@ -544,6 +574,7 @@ TArchiveReader::TArchiveOpen TArchiveReader::OpenArchive(const std::string& path
   // What the viewer can tell itself costs no reader.
   TArchive entry;
   entry.path = path;
+  entry.readerPath = AbsolutePath(path);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return cannot(std::strerror(errno), errno);
   if (!S_ISREG(st.st_mode)) {
@@ -578,9 +609,11 @@ TArchiveReader::TArchiveOpen TArchiveReader::OpenArchive(const std::string& path
     if (nextArchive_ == handle + 1) nextArchive_ = handle;
   };
   TArchive& a = archives_.emplace(handle, std::move(entry)).first->second;
+  // A reader may read only the files it was started for: one that covers this file takes over.
+  if (pid_ > 0 && granted_.count({st.st_dev, st.st_ino}) == 0) Kill();
   if (pid_ > 0) MakeRoom(handle);
   bool ended = false;
-  const TAnswer answer = OpenInReader(path, ended);
+  const TAnswer answer = OpenInReader(a.readerPath, ended);
   if (ended) {
     forget();
     result.status = TArchiveOpenStatus::ReaderUnavailable;
@@ -622,7 +655,7 @@ bool TArchiveReader::EnsureArchive(MpqHandle handle, TArchive& a, TCulprit& stop
   // Opened in an earlier reader process, or closed there to make room: open it again in this one.
   MakeRoom(handle);
   bool ended = false;
-  const TAnswer answer = OpenInReader(a.path, ended);
+  const TAnswer answer = OpenInReader(a.readerPath, ended);
   if (ended) return false;
   if (answer.stop != TReaderStop::None) {
     a.stop = {answer.stop, answer.words};
@@ -699,7 +732,7 @@ TArchiveReader::TFile* TArchiveReader::EnsureFile(MpqHandle file, TCulprit& stop
   const TAnswer answer = Exchange(rq, f->second.name, deadlines_.open);
   if (answer.stop != TReaderStop::None) {
     // Crashes are tried again by the caller's request as a whole.
-    if (answer.stop != TReaderStop::Crash) a->second.badFiles[f->second.name] = {answer.stop, answer.words};
+    if (!Retried(answer.stop)) a->second.badFiles[f->second.name] = {answer.stop, answer.words};
     stop = {answer.stop, answer.words};
     return nullptr;
   }
@@ -735,7 +768,7 @@ TArchiveReader::TFileOpen TArchiveReader::OpenFile(MpqHandle archive, const std:
     About(TReaderStopEvent::TStage::OpenFile, a.path, name);
     const TRequestHeader rq{TRequestKind::OpenFile, ++sequence_, a.id, 0, 0, static_cast<std::uint32_t>(name.size())};
     answer = Exchange(rq, name, deadlines_.open);
-    if (answer.stop != TReaderStop::Crash) break;
+    if (!Retried(answer.stop)) break;
   }
   if (answer.stop != TReaderStop::None) {
     a.badFiles[name] = {answer.stop, answer.words};
@@ -749,9 +782,7 @@ TArchiveReader::TFileOpen TArchiveReader::OpenFile(MpqHandle archive, const std:
   // file stores more than its archive's file holds.
   const std::uint64_t stored = std::min(answer.reply.stored, a.fileSize);
   if (answer.reply.size > stored * kMaxExpansion) {
-    result.refusal = "decompression bomb: claims " + std::to_string(answer.reply.size) + " bytes, stores " +
-                     std::to_string(stored) + " (at most " + std::to_string(kMaxExpansion) + " x " +
-                     std::to_string(stored) + " = " + std::to_string(stored * kMaxExpansion) + ")";
+    result.refusal = BombText(answer.reply.size, stored);
     About(TReaderStopEvent::TStage::Close, a.path, name);
     const TRequestHeader close{TRequestKind::CloseFile, ++sequence_, id, 0, 0, 0};
     Exchange(close, {}, deadlines_.open);
@@ -783,7 +814,7 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
     TCulprit stop;
     TFile* f = EnsureFile(file, stop);
     if (f == nullptr) {
-      if (stop.stop == TReaderStop::Crash && attempt == 0) continue;
+      if (Retried(stop.stop) && attempt == 0) continue;
       if (stop.stop != TReaderStop::None) blame(stop);
       result.stop = stop.stop;
       result.words = stop.words;
@@ -826,7 +857,7 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
       result.complete = true;
       return result;
     }
-    if (answer.stop == TReaderStop::Crash && attempt == 0) continue;
+    if (Retried(answer.stop) && attempt == 0) continue;
     // Only this file is blamed: the others of its archive are read from the archive opened again.
     blame({answer.stop, answer.words});
     result.stop = answer.stop;
@@ -848,7 +879,7 @@ TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset)
     TCulprit stop;
     TFile* f = EnsureFile(file, stop);
     if (f == nullptr) {
-      if (stop.stop == TReaderStop::Crash && attempt == 0) continue;
+      if (Retried(stop.stop) && attempt == 0) continue;
       if (stop.stop != TReaderStop::None) blame(stop);
       result.stop = stop.stop;
       result.words = stop.words;
@@ -873,7 +904,7 @@ TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset)
       result.stop = answer.stop;
       result.words = answer.words;
     }
-    if (result.stop == TReaderStop::Crash && attempt == 0) continue;
+    if (Retried(result.stop) && attempt == 0) continue;
     blame({result.stop, result.words});
     return result;
   }
@@ -891,6 +922,221 @@ void TArchiveReader::CloseFile(MpqHandle file) {
     Exchange(rq, {}, deadlines_.open);
   }
   files_.erase(file);
+}
+
+void TArchiveReader::ExpectArchives(const std::vector<std::string>& paths) {
+  expected_.clear();
+  for (const std::string& p : paths) expected_.push_back(AbsolutePath(p));
+}
+
+std::vector<std::string> TArchiveReader::GrantPaths() {
+  std::vector<std::string> paths;
+  granted_.clear();
+  std::uint64_t bytes = 0;
+  auto add = [&](const std::string& path, dev_t dev, ino_t ino) {
+    if (bytes + path.size() + 1 > kMaxSandboxPathBytes) return;
+    bytes += path.size() + 1;
+    paths.push_back(path);
+    granted_.insert({dev, ino});
+  };
+  // Newest first: the archive being opened is the newest, and must not be the one left out.
+  for (auto it = archives_.rbegin(); it != archives_.rend(); ++it) {
+    const TArchive& a = it->second;
+    if (a.identified && a.stop.stop == TReaderStop::None && !a.lost) add(a.readerPath, a.dev, a.ino);
+  }
+  for (const std::string& path : expected_) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) add(path, st.st_dev, st.st_ino);
+  }
+  return paths;
+}
+
+std::string TArchiveReader::Confine(Clock::time_point deadline) {
+  const std::vector<std::string> paths = GrantPaths();
+  std::string names;
+  for (const std::string& p : paths) names.append(p).push_back('\0');
+  const TRequestHeader rq{TRequestKind::Sandbox, ++sequence_, static_cast<std::uint32_t>(paths.size()), 0, 0,
+                          static_cast<std::uint32_t>(names.size())};
+  TReplyHeader reply{};
+  timedOut_ = false;
+  std::string text;
+  bool ok = Send(&rq, sizeof rq, deadline) && Send(names.data(), names.size(), deadline) &&
+            Receive(&reply, sizeof reply, deadline);
+  if (ok && (reply.sequence != rq.sequence || reply.status != TReplyStatus::Ok || reply.textSize > kMaxReplyText ||
+             reply.value > (kProtectFiles | kProtectCalls))) {
+    return "it answered the sandbox message out of bounds";
+  }
+  if (ok) {
+    text.resize(reply.textSize);
+    ok = Receive(text.data(), text.size(), deadline);
+  }
+  if (!ok) {
+    const bool late = timedOut_;
+    const TReaderStop death = late ? TReaderStop::TimeOut : DeathReason();
+    const std::string words = TakeWords();
+    return std::string(late ? "it did not confine itself within the deadline" : "it ended while it confined itself") +
+           (death == TReaderStop::Sandbox ? " (sandbox violation)" : "") + (words.empty() ? "" : ": " + words);
+  }
+  sandbox_.known = true;
+  sandbox_.state.landlockAbi = (reply.value & kProtectFiles) != 0 ? reply.error : 0;
+  sandbox_.state.seccomp = (reply.value & kProtectCalls) != 0;
+  sandbox_.missing.clear();
+  for (std::size_t begin = 0; begin < text.size();) {
+    const std::size_t end = std::min(text.find('\n', begin), text.size());
+    if (end > begin) sandbox_.missing.push_back(EscapeName(std::string_view(text).substr(begin, end - begin)));
+    begin = end + 1;
+  }
+  std::vector<std::string> lines{DescribeSandbox(sandbox_.state)};
+  lines.insert(lines.end(), sandbox_.missing.begin(), sandbox_.missing.end());
+  for (const std::string& line : lines) {
+    if (std::find(sandboxSaid_.begin(), sandboxSaid_.end(), line) != sandboxSaid_.end()) continue;
+    sandboxSaid_.push_back(line);
+    if (sandboxHook_) sandboxHook_(line);
+  }
+  return {};
+}
+
+void TArchiveReader::Breached(TAnswer& answer, const std::string& breach) {
+  Kill();
+  answer.stop = TReaderStop::Crash;
+  answer.words = "reply out of bounds: " + breach;
+  Stopped(answer.stop, answer.words);
+}
+
+TArchiveReader::TNames TArchiveReader::ListNames(MpqHandle archive) {
+  TNames result;
+  const TBusy busy(busy_);
+  if (!busy.Entered()) return result;
+  const auto it = archives_.find(archive);
+  if (it == archives_.end()) return result;
+  TArchive& a = it->second;
+  TAnswer answer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    TCulprit stop;
+    if (!EnsureArchive(archive, a, stop)) {
+      result.stop = stop.stop;
+      result.words = stop.words;
+      return result;
+    }
+    About(TReaderStopEvent::TStage::ListNames, a.path);
+    const TRequestHeader rq{TRequestKind::ListNames, ++sequence_, a.id, 0, 0, 0};
+    answer = Exchange(rq, {}, deadlines_.open);
+    if (!Retried(answer.stop)) break;
+  }
+  if (answer.stop == TReaderStop::None && answer.reply.status == TReplyStatus::Ok) {
+    // The names lie at the start of the shared memory, each ended by a NUL, as many as said, none
+    // empty or longer than StormLib's names can be.
+    const TReplyHeader& reply = answer.reply;
+    std::string breach;
+    if (reply.size > kSharedBytes) breach = std::to_string(reply.size) + " bytes of names (limit " + std::to_string(kSharedBytes) + ")";
+    if (breach.empty() && reply.stored > 0xFFFFFFFFu) breach = std::to_string(reply.stored) + " unnamed members";
+    const std::string_view names(shared_.Data(), breach.empty() ? static_cast<std::size_t>(reply.size) : 0);
+    std::vector<std::string> found;
+    for (std::size_t begin = 0; breach.empty() && begin < names.size();) {
+      const std::size_t end = names.find('\0', begin);
+      if (end == std::string_view::npos || end == begin || end - begin > kMaxListedName) {
+        breach = "a name at byte " + std::to_string(begin) + " unended, empty or too long";
+      } else {
+        found.emplace_back(names.substr(begin, end - begin));
+        begin = end + 1;
+      }
+    }
+    if (breach.empty() && found.size() != reply.value) {
+      breach = std::to_string(reply.value) + " names said, " + std::to_string(found.size()) + " there";
+    }
+    if (!breach.empty()) {
+      Breached(answer, breach);
+    } else {
+      result.complete = true;
+      result.names = std::move(found);
+      result.unnamed = static_cast<std::uint32_t>(reply.stored);
+      result.leftOut = reply.error;
+      return result;
+    }
+  }
+  if (answer.stop != TReaderStop::None) {
+    result.stop = answer.stop;
+    result.words = answer.words;
+  }
+  return result;
+}
+
+TArchiveReader::TWhole TArchiveReader::ReadWhole(MpqHandle archive, const std::string& name, std::uint32_t maxBytes,
+                                                 std::string& out) {
+  using TStatus = TWhole::TStatus;
+  TWhole result;
+  const TBusy busy(busy_);
+  if (!busy.Entered() || name.size() > kMaxNameSize) return result;
+  const auto it = archives_.find(archive);
+  if (it == archives_.end()) return result;
+  TArchive& a = it->second;
+  if (const auto bad = a.badFiles.find(name); bad != a.badFiles.end()) {
+    result.status = TStatus::Stopped;
+    result.stop = bad->second.stop;
+    result.words = bad->second.words;
+    return result;
+  }
+  maxBytes = std::min(maxBytes, kSharedBytes);
+  TAnswer answer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    TCulprit stop;
+    if (!EnsureArchive(archive, a, stop)) {
+      result.status = stop.stop == TReaderStop::None ? TStatus::NotOpened : TStatus::Stopped;
+      result.stop = stop.stop;
+      result.words = stop.words;
+      return result;
+    }
+    About(TReaderStopEvent::TStage::Read, a.path, name);
+    const TRequestHeader rq{TRequestKind::ReadWhole, ++sequence_, a.id, 0, maxBytes, static_cast<std::uint32_t>(name.size())};
+    answer = Exchange(rq, name, deadlines_.open + ReadDeadline(maxBytes));
+    if (!Retried(answer.stop)) break;
+  }
+  if (answer.stop == TReaderStop::None) {
+    // What was read lies at the start of the shared memory: all of the size when Ok, none when
+    // declined, at most what was asked for when short.
+    const TReplyHeader& reply = answer.reply;
+    std::string breach;
+    if (reply.status == TReplyStatus::Ok && (reply.size > maxBytes || reply.value != reply.size)) {
+      breach = std::to_string(reply.value) + " bytes read of " + std::to_string(reply.size) + " (at most " +
+               std::to_string(maxBytes) + " asked for)";
+    } else if (reply.status == TReplyStatus::Declined && reply.value != 0) {
+      breach = std::to_string(reply.value) + " bytes read of a file declined";
+    } else if (reply.status == TReplyStatus::Failed && reply.value > std::min<std::uint64_t>(reply.size, maxBytes)) {
+      breach = std::to_string(reply.value) + " bytes read of " + std::to_string(reply.size) + " (at most " +
+               std::to_string(maxBytes) + " asked for)";
+    }
+    if (!breach.empty()) Breached(answer, breach);
+  }
+  if (answer.stop != TReaderStop::None) {
+    a.badFiles[name] = {answer.stop, answer.words};
+    result.status = TStatus::Stopped;
+    result.stop = answer.stop;
+    result.words = answer.words;
+    return result;
+  }
+  const TReplyHeader& reply = answer.reply;
+  if (reply.status == TReplyStatus::Failed && reply.size == 0) return result;  // not opened
+  result.size = reply.size;
+  // The size is the archive's claim, held as OpenFile holds it.
+  result.stored = std::min(reply.stored, a.fileSize);
+  if (reply.size > result.stored * kMaxExpansion) {
+    result.status = TStatus::Refused;
+    result.refusal = BombText(reply.size, result.stored);
+    return result;
+  }
+  if (reply.status == TReplyStatus::Declined) {
+    result.status = TStatus::TooLarge;
+    return result;
+  }
+  if (reply.status != TReplyStatus::Ok) {
+    result.status = TStatus::ReadFailed;
+    result.read = reply.value;
+    return result;
+  }
+  out.assign(shared_.Data(), static_cast<std::size_t>(reply.size));
+  result.status = TStatus::Read;
+  result.read = reply.value;
+  return result;
 }
 
 std::optional<TArchiveReader::TUsage> TArchiveReader::Usage() const {

@@ -10,6 +10,11 @@
 //
 // One TArchiveReader talks to one reader process; Instance() is the one the archive layer uses.
 // Another may be made and used apart from it (a worker thread's own, one thread at a time).
+//
+// Each reader process is confined to the archive files of its TArchiveReader: those open, and
+// those announced with ExpectArchives. Opening an archive outside that set ends the running
+// process (its archives open again in the next one when a request needs them, as after a crash)
+// and starts one whose set covers it; announcing a batch first costs one process for all of it.
 #pragma once
 
 #include <sys/types.h>
@@ -19,11 +24,13 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive/ReaderProtocol.h"
+#include "archive/SandboxSupport.h"
 #include "base/UniqueFd.h"
 
 namespace velmora {
@@ -31,15 +38,17 @@ namespace velmora {
 // An archive or archive-file handle of the viewer; 0 means none.
 using MpqHandle = std::uintptr_t;
 
-// Why the reader process stopped under a request.
-enum class TReaderStop : std::uint8_t { None, Crash, Memory, TimeOut };
+// Why the reader process stopped under a request. Sandbox: it made a system call its sandbox
+// forbids (what an exploit of a damaged archive would do), and was killed for it; handled as a
+// crash.
+enum class TReaderStop : std::uint8_t { None, Crash, Memory, TimeOut, Sandbox };
 
-// "crash", "memory" or "time-out"; empty for None.
+// "crash", "memory", "time-out" or "sandbox violation"; empty for None.
 std::string_view ReaderStopText(TReaderStop stop);
 
 // A request that stopped the reader, for the log: what was being done, to which archive and file.
 struct TReaderStopEvent {
-  enum class TStage : std::uint8_t { OpenArchive, OpenFile, Read, Close };
+  enum class TStage : std::uint8_t { OpenArchive, OpenFile, Read, Close, ListNames };
   TStage stage = TStage::OpenArchive;
   std::string archive;  // the archive's path, as opened
   std::string member;   // the file of it, for OpenFile and Read
@@ -60,7 +69,7 @@ enum class TArchiveOpenStatus : std::uint8_t {
 
 // A file's claimed size counts up to this many times the bytes its archive stores for it; beyond,
 // the file is refused as a decompression bomb.
-constexpr std::uint64_t kMaxExpansion = 256;
+constexpr std::uint64_t kMaxExpansion = reader::kMaxClaimFactor;
 
 class TArchiveReader {
 public:
@@ -91,6 +100,39 @@ public:
     bool complete = false;       // all asked for were read
     TReaderStop stop = TReaderStop::None;
     std::string words;
+  };
+  // The names StormLib knows by itself for an archive's members (ListNames).
+  struct TNames {
+    bool complete = false;            // the reader answered; `names` is what it knows
+    std::vector<std::string> names;   // as StormLib spells them, each a member's own name
+    std::uint32_t unnamed = 0;        // members StormLib cannot name: left out
+    std::uint32_t leftOut = 0;        // names that did not fit one reply: left out
+    TReaderStop stop = TReaderStop::None;
+    std::string words;
+  };
+  // A member read whole in one trip (ReadWhole).
+  struct TWhole {
+    enum class TStatus : std::uint8_t {
+      Read,        // `out` holds all `size` bytes
+      NotOpened,   // the archive has no such member, or the archive is dropped (`stop`)
+      TooLarge,    // more than was asked for in one trip: nothing read, read it in pieces
+      Refused,     // a decompression bomb: `refusal` says why
+      ReadFailed,  // opened, but the read ended short
+      Stopped,     // the reader stopped under it: `stop`, `words`
+    };
+    TStatus status = TStatus::NotOpened;
+    std::uint64_t size = 0;    // as the archive claims it
+    std::uint64_t stored = 0;  // bytes the archive stores for it
+    std::uint32_t read = 0;    // ReadFailed: bytes that arrived
+    TReaderStop stop = TReaderStop::None;
+    std::string refusal;
+    std::string words;
+  };
+  // What a reader process put in place to confine itself.
+  struct TSandbox {
+    bool known = false;            // a reader has started and said
+    TSandboxState state;
+    std::vector<std::string> missing;  // a log line for each protection not in place, with why
   };
   struct TUsage {
     pid_t pid = 0;
@@ -124,6 +166,14 @@ public:
   // Why the reader cannot be started ("the archive reader ... cannot run: ..."); empty while it
   // can. A failed start is not tried again until Stop or SetProgram.
   const std::string& StartProblem() const { return startProblem_; }
+  // Called at the first start of a reader process with DescribeSandbox's line for what it put in
+  // place, and with each line saying a protection that it could not; each line once.
+  void SetSandboxHook(std::function<void(const std::string&)> hook) { sandboxHook_ = std::move(hook); }
+  // What the last reader process started put in place; `known` is false before the first.
+  const TSandbox& Sandbox() const { return sandbox_; }
+  // Archives about to be opened, one after the other: the next reader process may read them too,
+  // so that opening them needs no new process each. Replaces the last such list.
+  void ExpectArchives(const std::vector<std::string>& paths);
   // Archives open in one reader process at a time; beyond, the one used longest ago is closed
   // there (its handle stays valid and it opens again when a request needs it). By default what the
   // descriptor limit leaves.
@@ -140,6 +190,12 @@ public:
   void SkipArchive(MpqHandle archive, TReaderStop stop, const std::string& words);
 
   TFileOpen OpenFile(MpqHandle archive, const std::string& name);
+  // The names StormLib knows for the archive's members by itself, without a "(listfile)" of the
+  // viewer's reading; the names it makes up for members it cannot name are left out.
+  TNames ListNames(MpqHandle archive);
+  // Opens, reads and closes a member in one trip when it claims at most `maxBytes` (at most
+  // kSharedBytes); its claimed size is held to kMaxExpansion x stored as OpenFile holds it.
+  TWhole ReadWhole(MpqHandle archive, const std::string& name, std::uint32_t maxBytes, std::string& out);
   // Positions at `offset`, then reads up to `length` bytes into `dst`.
   TRead Read(MpqHandle file, std::uint32_t offset, std::uint32_t length, void* dst);
   TRead Seek(MpqHandle file, std::uint32_t offset);
@@ -165,7 +221,8 @@ private:
     std::string words;
   };
   struct TArchive {
-    std::string path;
+    std::string path;        // as given: for messages
+    std::string readerPath;  // absolute, since the reader runs in /
     bool identified = false;  // dev and ino are known
     dev_t dev = 0;
     ino_t ino = 0;
@@ -212,6 +269,13 @@ private:
   // Starts the reader when none runs; false when it cannot be started (StartProblem says why).
   bool EnsureRunning();
   bool Start();
+  // The files a new reader process may read: the archives held (newest first), then those
+  // expected; their identities go to granted_.
+  std::vector<std::string> GrantPaths();
+  // Sends the sandbox message; the problem, or empty.
+  std::string Confine(std::chrono::steady_clock::time_point deadline);
+  // The reply's bounds broken, as a crash: the process is ended and the stop reported.
+  void Breached(TAnswer& answer, const std::string& breach);
   void Kill();
   // One request and its checked answer. On a stop the process is gone; nothing is retried here.
   TAnswer Exchange(const reader::TRequestHeader& rq, std::string_view name, std::chrono::milliseconds deadline);
@@ -246,6 +310,12 @@ private:
 
   std::function<void()> waitHook_;
   std::function<void(const TReaderStopEvent&)> stopHook_;
+  std::function<void(const std::string&)> sandboxHook_;
+  TSandbox sandbox_;
+  std::vector<std::string> sandboxSaid_;
+  std::vector<std::string> expected_;  // absolute
+  // The files (device, inode) the running reader may read.
+  std::set<std::pair<dev_t, ino_t>> granted_;
   TReaderStopEvent::TStage aboutStage_ = TReaderStopEvent::TStage::OpenArchive;
   std::string aboutArchive_;
   std::string aboutMember_;

@@ -2,9 +2,13 @@
 // safe on damaged archives (heap overflows, aborting assertions, gigabytes allocated, endless
 // decompression loops), so it runs here under an address-space limit, without core dumps, dying
 // with the viewer; the viewer puts a deadline on every request and restarts this process when it
-// crashes, runs out of memory or misses one. Before StormLib sees an archive its header is held to
-// the file's size (archive/MpqHeaderCheck.h), and while StormLib opens it the address space is
-// held to what the file can justify. Messages: archive/ReaderProtocol.h.
+// crashes, runs out of memory or misses one. Archive bytes are exactly what an exploit of those bugs
+// is made of, so before it reads any, the reader confines itself (archive/ReaderSandbox.h): it can
+// read the archive files the viewer named and nothing else, and make only the system calls its
+// work needs. The viewer starts it with an empty environment, in /, with only its socket, its
+// shared memory and stderr open (0 and 1 on /dev/null). Before StormLib sees an archive its header
+// is held to the file's size (archive/MpqHeaderCheck.h), and while StormLib opens it the address
+// space is held to what the file can justify. Messages: archive/ReaderProtocol.h.
 //
 // Usage: velmora-mpq-reader <viewer pid> <address-space limit in bytes>; socket on descriptor 3,
 // shared memory on descriptor 4, stderr to the viewer.
@@ -18,19 +22,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/MpqHeaderCheck.h"
 #include "archive/ReaderProtocol.h"
+#include "archive/ReaderSandbox.h"
 #include "archive/Storm.h"
+#include "base/UniqueFd.h"
+
+#ifdef VELMORA_READER_FAULTS
+#include <sys/ptrace.h>
+#endif
 
 namespace {
 
@@ -47,6 +58,7 @@ void HoldDescriptorZero() {
 using namespace velmora::reader;
 using velmora::storm::TMpqArchive;
 using velmora::storm::TMpqFile;
+using velmora::TFd;
 
 struct TOutOfMemory {};
 struct TPeerGone {};
@@ -62,24 +74,32 @@ constexpr std::uint64_t kOpenSizeFactor = 4;
 constexpr std::uint64_t kOpenMargin = std::uint64_t{128} << 20;
 constexpr std::uint64_t kOpenAllowanceCap = std::uint64_t{1} << 30;
 
-// The process's address space now, from /proc/self/status (VmSize, in KiB); 0 when unknown.
-std::uint64_t AddressSpaceInUse() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmSize:", 0) == 0) return std::strtoull(line.c_str() + 7, nullptr, 10) << 10;
+// The process's address space now, from its /proc/self/status (VmSize, in KiB), opened before
+// the sandbox closed the file system; 0 when unknown. The file is made anew at every read from
+// its start.
+std::uint64_t AddressSpaceInUse(int statusFd) {
+  char buf[8192];
+  std::size_t used = 0;
+  for (;;) {
+    const ssize_t r = ::pread(statusFd, buf + used, sizeof buf - 1 - used, static_cast<off_t>(used));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    used += static_cast<std::size_t>(r);
+    if (used == sizeof buf - 1) break;
   }
-  return 0;
+  buf[used] = '\0';
+  const char* field = std::strstr(buf, "\nVmSize:");
+  return field == nullptr ? 0 : std::strtoull(field + 8, nullptr, 10) << 10;
 }
 
 // Lowers the soft address-space limit for the span of one open; the hard limit stays, so the soft
 // one goes back up when the open is over.
 class TOpenLimit {
 public:
-  explicit TOpenLimit(std::uint64_t fileSize) {
+  TOpenLimit(std::uint64_t fileSize, int statusFd) {
     if (::getrlimit(RLIMIT_AS, &saved_) != 0) return;
     const std::uint64_t allowance = std::min(kOpenAllowanceCap, fileSize * kOpenSizeFactor + kOpenMargin);
-    const std::uint64_t inUse = AddressSpaceInUse();
+    const std::uint64_t inUse = AddressSpaceInUse(statusFd);
     if (inUse == 0) return;
     rlimit lowered = saved_;
     lowered.rlim_cur = std::min<std::uint64_t>(saved_.rlim_cur, inUse + allowance);
@@ -157,9 +177,25 @@ void CheckMemory() {
   if (GetLastError() == ERROR_NOT_ENOUGH_MEMORY) throw TOutOfMemory{};
 }
 
+// A name StormLib made up for a member it cannot name: "File%08u.<ext>" with the member's block
+// index, the extension guessed from its first bytes ("xxx" when none fits). Such a name is not
+// the member's, and no listfile or lookup knows it.
+bool IsMadeUpName(const SFILE_FIND_DATA& data) {
+  const std::string_view name(data.cFileName, ::strnlen(data.cFileName, sizeof data.cFileName));
+  if (name.size() < 14 || name.substr(0, 4) != "File") return false;
+  std::size_t i = 4;
+  std::uint64_t number = 0;
+  while (i < name.size() && name[i] >= '0' && name[i] <= '9' && number <= 0xFFFFFFFFu) number = number * 10 + static_cast<unsigned>(name[i++] - '0');
+  if (i < 12 || i >= name.size() || name[i] != '.' || number != data.dwBlockIndex) return false;
+  for (++i; i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
 class TServer {
 public:
-  explicit TServer(char* shared) : shared_(shared) {}
+  TServer(char* shared, int statusFd, pid_t viewer) : shared_(shared), statusFd_(statusFd), viewer_(viewer) {}
 
   // Fills `reply` and `text`; throws TEndAfterReply when the process is to end once they are sent.
   void Handle(const TRequestHeader& rq, const std::string& name, TReplyHeader& reply, std::string& text) {
@@ -174,6 +210,9 @@ public:
         if (rq.target > 0 && rq.target <= names_.size()) names_[rq.target - 1].clear();
         if (rq.target > 0 && rq.target <= fileArchives_.size()) fileArchives_[rq.target - 1].clear();
         return Close(files_, rq.target);
+      case TRequestKind::ListNames: return ListNames(rq.target, reply);
+      case TRequestKind::ReadWhole: return ReadWhole(rq, name, reply);
+      case TRequestKind::Sandbox: break;  // only as the second message
       case TRequestKind::FaultCrash:
       case TRequestKind::FaultMemory:
       case TRequestKind::FaultHang: return Fault(rq.kind);
@@ -210,10 +249,11 @@ private:
     HANDLE h = nullptr;
     bool opened = false;
     {
-      const TOpenLimit limit(fileSize);
-      // Priority 0, flags 0, as the viewer always opened its archives.
+      const TOpenLimit limit(fileSize, statusFd_);
+      // Priority 0. Read only: with flags 0 StormLib opens the file for writing too, which the
+      // sandbox refuses, as do archives the user may only read.
       HoldDescriptorZero();
-      opened = SFileOpenArchive(path.c_str(), 0, 0, &h);
+      opened = SFileOpenArchive(path.c_str(), 0, MPQ_OPEN_READ_ONLY, &h);
       HoldDescriptorZero();
     }
     if (!opened) {
@@ -230,6 +270,7 @@ private:
   void OpenFile(std::uint32_t archive, const std::string& name, TReplyHeader& reply) {
     HANDLE h = nullptr;
     void* mpq = Find(archives_, archive);
+    if (mpq != nullptr) ProbeOnName(name, archivePaths_[archive - 1]);
     // Search scope 0: the archive itself.
     if (mpq == nullptr || !SFileOpenFileEx(mpq, name.c_str(), 0, &h)) {
       CheckMemory();
@@ -242,13 +283,84 @@ private:
     names_.back() = name;
     fileArchives_.resize(files_.size());
     fileArchives_.back() = archivePaths_[archive - 1];
-    DWORD high = 0;
-    const DWORD low = SFileGetFileSize(h, &high);
-    reply.size = low == SFILE_INVALID_SIZE ? 0 : (static_cast<std::uint64_t>(high) << 32 | low);
-    // What the archive stores for it: the viewer holds the claimed size to a multiple of this.
-    DWORD stored = 0;
-    reply.stored = SFileGetFileInfo(h, SFileInfoCompressedSize, &stored, sizeof stored, nullptr) ? stored : 0;
+    Sizes(h, reply);
     LieOnName(name, TRequestKind::OpenFile, reply);
+  }
+
+  // The size a member claims (64 bits; 0 when unknown) and the bytes its archive stores for it:
+  // the viewer holds the one to a multiple of the other.
+  static void Sizes(HANDLE file, TReplyHeader& reply) {
+    DWORD high = 0;
+    const DWORD low = SFileGetFileSize(file, &high);
+    reply.size = low == SFILE_INVALID_SIZE ? 0 : (static_cast<std::uint64_t>(high) << 32 | low);
+    DWORD stored = 0;
+    reply.stored = SFileGetFileInfo(file, SFileInfoCompressedSize, &stored, sizeof stored, nullptr) ? stored : 0;
+  }
+
+  void ListNames(std::uint32_t archive, TReplyHeader& reply) {
+    void* mpq = Find(archives_, archive);
+    SFILE_FIND_DATA data{};
+    HANDLE find = mpq == nullptr ? nullptr : SFileFindFirstFile(mpq, "*", &data, nullptr);
+    if (find == nullptr) {
+      CheckMemory();
+      // An archive without members has nothing to list.
+      if (mpq == nullptr || GetLastError() != ERROR_NO_MORE_FILES) {
+        reply.status = TReplyStatus::Failed;
+        reply.error = GetLastError();
+      }
+      return;
+    }
+    std::size_t used = 0;
+    std::uint32_t listed = 0, unnamed = 0, leftOut = 0;
+    do {
+      const std::size_t length = ::strnlen(data.cFileName, sizeof data.cFileName);
+      if (length == 0 || length > kMaxListedName || IsMadeUpName(data)) {
+        ++unnamed;
+      } else if (used + length + 1 > kSharedBytes) {
+        ++leftOut;
+      } else {
+        std::memcpy(shared_ + used, data.cFileName, length);
+        shared_[used + length] = '\0';
+        used += length + 1;
+        ++listed;
+      }
+    } while (SFileFindNextFile(find, &data));
+    SFileFindClose(find);
+    CheckMemory();
+    reply.value = listed;
+    reply.size = used;
+    reply.stored = unnamed;
+    reply.error = leftOut;
+    LieOnName(archivePaths_[archive - 1], TRequestKind::ListNames, reply);
+  }
+
+  void ReadWhole(const TRequestHeader& rq, const std::string& name, TReplyHeader& reply) {
+    HANDLE h = nullptr;
+    void* mpq = Find(archives_, rq.target);
+    if (mpq != nullptr) ProbeOnName(name, archivePaths_[rq.target - 1]);
+    if (mpq == nullptr || !SFileOpenFileEx(mpq, name.c_str(), 0, &h)) {
+      CheckMemory();
+      reply.status = TReplyStatus::Failed;
+      reply.error = GetLastError();
+      return;
+    }
+    const TMpqFile file(h);
+    Sizes(h, reply);
+    // Too large for one trip, or a claim its stored bytes cannot give: the viewer reads it in
+    // pieces or refuses it.
+    if (rq.length > kSharedBytes || reply.size > rq.length || reply.size > reply.stored * kMaxClaimFactor) {
+      reply.status = TReplyStatus::Declined;
+      LieOnName(name, TRequestKind::ReadWhole, reply);
+      return;
+    }
+    FaultOnRead(name, archivePaths_[rq.target - 1]);
+    DWORD read = 0;
+    const auto size = static_cast<DWORD>(reply.size);
+    const bool ok = size == 0 || SFileReadFile(h, shared_, size, &read, nullptr);
+    if (!ok) CheckMemory();
+    reply.value = std::min(read, size);
+    reply.status = ok && read == size ? TReplyStatus::Ok : TReplyStatus::Failed;
+    LieOnName(name, TRequestKind::ReadWhole, reply);
   }
 
   std::uint32_t Seek(std::uint32_t id, std::uint32_t offset) {
@@ -276,7 +388,7 @@ private:
       reply.status = TReplyStatus::Failed;
       return;
     }
-    FaultOnRead(rq.target);
+    FaultOnRead(names_[rq.target - 1], fileArchives_[rq.target - 1]);
     DWORD read = 0;
     // Straight into the shared memory. A short read at the end of the file reports failure but
     // still counts the bytes read.
@@ -289,30 +401,91 @@ private:
 
   // Test builds: a file name (archive path or member, after its last separator) beginning with
   // "velmora-fault-crash", "-memory" or "-hang" makes this process fail the way damaged archives
-  // make StormLib fail; "-once-crash" crashes only the first time, as a heap that an earlier
-  // archive damaged would (a file `marker` records that it did). The "(listfile)" of an archive
-  // named "velmora-fault-list-<fault>" fails as a member named "velmora-fault-<fault>".
-  static void FaultOnName([[maybe_unused]] const std::string& path, [[maybe_unused]] const std::string& marker) {
+  // make StormLib fail, "-sandbox" makes it try a call the sandbox forbids (it crashes when that
+  // goes through); "-once-crash" crashes only the first time, as a heap that an earlier archive
+  // damaged would (`marker` records that it did). The "(listfile)" of an archive named
+  // "velmora-fault-list-<fault>" fails as a member named "velmora-fault-<fault>".
+  void FaultOnName([[maybe_unused]] const std::string& path, [[maybe_unused]] const std::string& marker) {
 #ifdef VELMORA_READER_FAULTS
     const std::string name = path.substr(path.find_last_of("/\\") + 1);
     const std::string prefix = "velmora-fault-";
     if (name.compare(0, prefix.size(), prefix) != 0) return;
     const std::string what = name.substr(prefix.size());
-    if (what.starts_with("once-crash") && ::access(marker.c_str(), F_OK) != 0) {
-      const int fd = ::open(marker.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-      if (fd >= 0) ::close(fd);
-      Fault(TRequestKind::FaultCrash);
-    }
+    if (what.starts_with("once-crash") && MarkOnce(marker)) Fault(TRequestKind::FaultCrash);
     if (what.starts_with("crash")) Fault(TRequestKind::FaultCrash);
     if (what.starts_with("memory")) Fault(TRequestKind::FaultMemory);
     if (what.starts_with("hang")) Fault(TRequestKind::FaultHang);
+    if (what.starts_with("sandbox")) {
+      ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      Fault(TRequestKind::FaultCrash);
+    }
 #endif
   }
 
-  void FaultOnRead([[maybe_unused]] std::uint32_t file) const {
 #ifdef VELMORA_READER_FAULTS
-    const std::string& member = names_[file - 1];
-    const std::string& archive = fileArchives_[file - 1];
+  // True the first time `marker` is seen by any reader of this viewer. The marks live in the last
+  // page of the shared memory, which outlives reader processes (the sandbox leaves no file to
+  // write them to) and is new for each Stop of the viewer's side; test reads stay far below it.
+  bool MarkOnce(const std::string& marker) {
+    std::uint64_t hash = 1469598103934665603u;  // FNV-1a
+    for (const char c : marker) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    hash |= 1;  // 0 is a free slot
+    constexpr std::size_t kSlots = 4096 / sizeof(std::uint64_t);
+    char* const table = shared_ + kSharedBytes - 4096;
+    for (std::size_t i = 0; i < kSlots; ++i) {
+      std::uint64_t slot = 0;
+      std::memcpy(&slot, table + i * sizeof slot, sizeof slot);
+      if (slot == hash) return false;
+      if (slot == 0) {
+        std::memcpy(table + i * sizeof slot, &hash, sizeof hash);
+        return true;
+      }
+    }
+    return false;
+  }
+#endif
+
+  // Test builds: a member whose name begins with "velmora-probe-" makes this process try what the
+  // sandbox must stop, after it is up: "read=<path>" and "create=<path>" open a file for reading
+  // or create one, "tcp" and "unix" open a socket, "ptrace" attaches to the viewer, "exec" runs
+  // /bin/sh, and "read-archive" reads the archive's own file, which is allowed. An attempt that
+  // goes through ends the process with a crash and says so; one that fails leaves the member to
+  // open as any other.
+  void ProbeOnName([[maybe_unused]] const std::string& member, [[maybe_unused]] const std::string& archive) const {
+#ifdef VELMORA_READER_FAULTS
+    const std::string prefix = "velmora-probe-";
+    if (member.compare(0, prefix.size(), prefix) != 0) return;
+    const std::string what = member.substr(prefix.size());
+    const std::size_t eq = what.find('=');
+    const std::string path = eq == std::string::npos ? std::string() : what.substr(eq + 1);
+    bool done = false;
+    if (what.starts_with("read=") || what == "read-archive") {
+      const TFd fd(::open(what == "read-archive" ? archive.c_str() : path.c_str(), O_RDONLY | O_CLOEXEC));
+      char c = 0;
+      done = fd.valid() && ::read(fd.get(), &c, 1) >= 0;
+    } else if (what.starts_with("create=")) {
+      done = TFd(::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600)).valid();
+    } else if (what == "tcp") {
+      done = TFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)).valid();
+    } else if (what == "unix") {
+      done = TFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)).valid();
+    } else if (what == "ptrace") {
+      done = ::ptrace(PTRACE_ATTACH, viewer_, nullptr, nullptr) == 0;
+    } else if (what == "exec") {
+      char sh[] = "sh";
+      char* argv[] = {sh, nullptr};
+      char* envp[] = {nullptr};
+      ::execve("/bin/sh", argv, envp);
+    }
+    if (done) {
+      std::fprintf(stderr, "velmora-probe: %s went through\n", what.c_str());
+      std::abort();
+    }
+#endif
+  }
+
+  void FaultOnRead([[maybe_unused]] const std::string& member, [[maybe_unused]] const std::string& archive) {
+#ifdef VELMORA_READER_FAULTS
     const std::string base = archive.substr(archive.find_last_of('/') + 1);
     const std::string listPrefix = "velmora-fault-list-";
     if (member == "(listfile)" && base.compare(0, listPrefix.size(), listPrefix) == 0) {
@@ -342,6 +515,9 @@ private:
     if (kind == TRequestKind::OpenFile && what.starts_with("size")) reply.size = std::uint64_t{2} << 30;
     if (read && what.starts_with("text")) reply.textSize = 1u << 20;
     if (read && what.starts_with("sequence")) reply.sequence += 1;
+    if (kind == TRequestKind::ReadWhole && what.starts_with("whole-count")) reply.value = kSharedBytes + 4096;
+    if (kind == TRequestKind::ListNames && what.starts_with("names-size")) reply.size = std::uint64_t{kSharedBytes} + 1;
+    if (kind == TRequestKind::ListNames && what.starts_with("names-count")) reply.value += 1;
 #endif
   }
 
@@ -353,7 +529,9 @@ private:
       std::abort();
     }
     if (kind == TRequestKind::FaultHang) {
-      for (;;) ::pause();
+      // As StormLib's endless decompression loops: busy, and without a system call.
+      for (volatile bool forever = true; forever;) {
+      }
     }
     if (kind == TRequestKind::FaultMemory) {
       // Address space without touching it: the limit counts reservations, not resident pages.
@@ -376,6 +554,8 @@ private:
   std::vector<std::string> names_;
   std::vector<std::string> fileArchives_;
   char* shared_;
+  int statusFd_;
+  pid_t viewer_;
 };
 
 void ApplyLimits(pid_t viewer, rlim_t addressSpace) {
@@ -423,17 +603,59 @@ bool Greet() {
   return viewer.magic == kProtocolMagic && viewer.version == own.version;
 }
 
+// The second message: the archive files this reader may open. The sandbox is up before anything
+// else is read, and the viewer is told what it could put in place. False when the message is not
+// that or the viewer is gone.
+bool ConfineTo() {
+  TRequestHeader rq{};
+  if (!ReadAll(&rq, sizeof rq) || rq.kind != TRequestKind::Sandbox || rq.nameSize > kMaxSandboxPathBytes) return false;
+  std::string names(rq.nameSize, '\0');
+  if (!ReadAll(names.data(), names.size())) return false;
+  std::vector<std::string> archives;
+  for (std::size_t begin = 0; begin < names.size();) {
+    const std::size_t end = std::min(names.find('\0', begin), names.size());
+    archives.emplace_back(names, begin, end - begin);
+    begin = end + 1;
+  }
+  const TSandboxOutcome sandbox = EnterSandbox(archives, kReaderSocketFd);
+  TReplyHeader reply{rq.sequence, TReplyStatus::Ok, sandbox.state.landlockAbi, 0, 0, 0, 0, 0};
+  reply.value = (sandbox.state.landlockAbi > 0 ? kProtectFiles : 0) | (sandbox.state.seccomp ? kProtectCalls : 0);
+  std::string text;
+  for (const std::string& line : sandbox.missing) text += line + "\n";
+  try {
+    SendReply(reply, text);
+  } catch (const TPeerGone&) {
+    return false;
+  }
+  return true;
+}
+
+
 }  // namespace
+
+#ifdef VELMORA_READER_UBSAN
+// The sanitizer build's reader: its environment is empty, so the runtime's options come from
+// here. Deadly signals are left to the kernel, as in the product, since the runtime's own report
+// of one symbolizes through calls the sandbox refuses; a report of undefined behaviour goes to
+// stderr uncoloured (no terminal query) and ends the process.
+extern "C" const char* __ubsan_default_options() {
+  return "halt_on_error=1:print_stacktrace=0:symbolize=0:color=never:handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
+         "handle_abort=0:handle_sigill=0";
+}
+#endif
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
-  ApplyLimits(static_cast<pid_t>(std::strtol(argv[1], nullptr, 10)), std::strtoull(argv[2], nullptr, 10));
+  const auto viewer = static_cast<pid_t>(std::strtol(argv[1], nullptr, 10));
+  ApplyLimits(viewer, std::strtoull(argv[2], nullptr, 10));
 
   if (!Greet()) return kExitVersion;
 
   void* shared = ::mmap(nullptr, kSharedBytes, PROT_READ | PROT_WRITE, MAP_SHARED, kReaderSharedFd, 0);
   if (shared == MAP_FAILED) return 2;
-  TServer server(static_cast<char*>(shared));
+  const TFd status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  if (!ConfineTo()) return 2;
+  TServer server(static_cast<char*>(shared), status.get(), viewer);
   std::string name;
   std::string text;
   TRequestHeader rq{};

@@ -13,6 +13,12 @@
 // the viewer's magic and version answers with its own and exits; a viewer that does not know the
 // reader's reports "archive reader version N, viewer expects M" and does not use it.
 //
+// Sandbox: the viewer's second message, always, names the archive files this reader may open;
+// the reader confines itself to reading those (Landlock) and to the system calls its work needs
+// (seccomp) before it reads anything else, and answers with what it could put in place. A call
+// outside that list kills it with SIGSYS, which the viewer reports as a sandbox violation. A
+// reader is never given more files later: an archive outside the list needs a new reader.
+//
 // Request: a 24-byte TRequestHeader, then `nameSize` bytes of name (no NUL).
 //   kind           sequence   target        offset   length   name
 //   OpenArchive    n          -             -        -        archive path (UTF-8)
@@ -23,6 +29,9 @@
 //                                                                       last read ended)
 //   SeekFile       n          file id       offset   -        -
 //   CloseFile      n          file id       -        -        -
+//   Sandbox        n          path count    -        -        archive paths, each ended by a NUL
+//   ListNames      n          archive id    -        -        -
+//   ReadWhole      n          archive id    -        length   member name as listed
 //   Fault*         n          -             -        -        -       (test builds only)
 // Ids are the reader's own (table position + 1, never reused); the viewer maps its handles to
 // them and opens its archives again under new ids in a new reader process, when a request needs
@@ -42,6 +51,18 @@
 //                  a short read
 //   SeekFile       value = the new position (0xFFFFFFFF when StormLib refused it)
 //   Close*         status Ok, nothing else
+//   Sandbox        status Ok: value = the protections in place (kProtect*), error = the Landlock
+//                  ABI used (0: none), text = what is missing and why, one line each
+//   ListNames      the names StormLib knows by itself for the archive's members (its own files
+//                  such as "(attributes)", and what a "(listfile)" gave it), never the names it
+//                  makes up for members it cannot name: in the shared memory from its start,
+//                  each ended by a NUL, `size` bytes in all; value = names there, stored = members
+//                  without a known name, error = names left out for want of room
+//   ReadWhole      opens the member, reads it whole into the shared memory and closes it, in one
+//                  trip. status Ok: value = bytes read = size; Declined: opened, but it claims
+//                  more than `length` or more than kMaxClaimFactor x what is stored, so nothing
+//                  was read (size and stored say what it claims and stores); Failed: not opened
+//                  (error = StormLib's code, size 0), or opened and read short (value = bytes read)
 // Any request may be answered with status OutOfMemory instead: an allocation failed under the
 // reader's address-space limit (StormLib's ERROR_NOT_ENOUGH_MEMORY included). The reader exits
 // after sending it; the viewer counts it as the reader stopping for memory. The viewer checks
@@ -68,17 +89,20 @@ enum class TRequestKind : std::uint32_t {
   ReadOn = 5,
   SeekFile = 6,
   CloseFile = 7,
+  Sandbox = 8,
+  ListNames = 9,
+  ReadWhole = 10,
   // Test builds of the reader only: misbehave as damaged archives make StormLib misbehave.
   FaultCrash = 100,
   FaultMemory = 101,
   FaultHang = 102,
 };
 
-enum class TReplyStatus : std::uint32_t { Ok = 0, Failed = 1, OutOfMemory = 2 };
+enum class TReplyStatus : std::uint32_t { Ok = 0, Failed = 1, OutOfMemory = 2, Declined = 3 };
 
 // "VLMR"; the version changes with any message's layout or meaning.
 constexpr std::uint32_t kProtocolMagic = 0x524D4C56;
-constexpr std::uint32_t kProtocolVersion = 2;
+constexpr std::uint32_t kProtocolVersion = 3;
 
 struct THello {
   std::uint32_t magic;
@@ -117,6 +141,19 @@ constexpr std::uint32_t kSharedBytes = 8u << 20;
 // Names longer than this are refused by the viewer before they are sent; StormLib refuses far
 // shorter ones anyway.
 constexpr std::uint32_t kMaxNameSize = 1u << 20;
+
+// The Sandbox message's paths, at most, in bytes.
+constexpr std::uint32_t kMaxSandboxPathBytes = 16u << 20;
+// A name that ListNames gives is at most this long (StormLib's MAX_PATH, less its NUL).
+constexpr std::uint32_t kMaxListedName = 259;
+
+// The protections a reader put in place (Sandbox reply value).
+constexpr std::uint32_t kProtectFiles = 1;  // Landlock: reads its archives, nothing else
+constexpr std::uint32_t kProtectCalls = 2;  // seccomp: the system calls its work needs
+
+// A member claiming more than this many times the bytes its archive stores for it is a
+// decompression bomb; ReadWhole does not read it.
+constexpr std::uint64_t kMaxClaimFactor = 256;
 
 // The reader's end of the socket pair, and the shared memory.
 constexpr int kReaderSocketFd = 3;

@@ -136,6 +136,10 @@ protected:
     const std::size_t restarts = TArchiveReader::Instance().Restarts();
     FreeArchiveIndex();
     CreateArchiveIndex();
+    // Announced, as the window announces the archives it loads: they open in one reader, in
+    // this order.
+    TArchiveReader::Instance().ExpectArchives(
+        {(Dir() / "before.mpq").string(), damaged.string(), (Dir() / "after.mpq").string()});
     const MpqHandle good1 = AddArchiveFile(Dir() / "before.mpq");
     TMpqOpenResult open = OpenMpqArchive(damaged.string());
     const MpqHandle bad = open.archive.Get();
@@ -301,9 +305,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(KnownDamageRow{"assertion_at_open_refused_by_the_header_check", "zlib.mpq", 105,
                                      TReaderStop::None, true, "hi-block table offset: 734439407616", 0},
                       // Its read overran StormLib's heap once the open had loaded more than the
-                      // file justifies; opened under the address-space limit, it reads.
+                      // file justifies; opened under the address-space limit, it reads. Where
+                      // the overrun lands depends on the heap's layout: in the confined reader it
+                      // breaks the next request, which a fresh reader then answers.
                       KnownDamageRow{"read_that_crashed_after_an_unlimited_open", "tbc-standard.mpq", 138,
-                                     TReaderStop::None, false, "", 0},
+                                     TReaderStop::None, false, "", 1},
                       KnownDamageRow{"gigabytes_at_open_refused_by_the_header_check", "vanilla-standard.mpq", 214,
                                      TReaderStop::None, true, "block table: 452984839 entries", 0},
                       KnownDamageRow{"time_out_at_read_bzip2", "bzip2.mpq", 350, TReaderStop::TimeOut, false, "", 1}),

@@ -43,7 +43,6 @@ protected:
     reader.SetDeadlines({1500ms, 1500ms, 100ms});
   }
   void TearDown() override {
-    ::unsetenv("VELMORA_FAULT_VERSION");
     ArchiveIndexTest::TearDown();
     TArchiveReader& reader = TArchiveReader::Instance();
     reader.SetStopHook({});
@@ -119,12 +118,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LyingReaderTest, ReaderOfAnotherVersionIsReportedAndNoArchiveIsBlamed) {
   const auto path = Dir() / "a.mpq";
   WriteMpq(path, {{"a.bin", "a"}}, ListFileOf({{"a.bin", "a"}}));
-  ::setenv("VELMORA_FAULT_VERSION", "1", 1);
+  // The reader starts with an empty environment: the version to announce comes through a script.
+  const auto older = Dir() / "older-reader";
+  std::ofstream(older) << "#!/bin/sh\nVELMORA_FAULT_VERSION=1 exec '" VELMORA_FAULT_READER "' \"$@\"\n";
+  std::filesystem::permissions(older, std::filesystem::perms::owner_all);
+  TArchiveReader::Instance().SetProgram(older.string());
   const TMpqOpenResult open = OpenMpqArchive(path.string());
   EXPECT_EQ(open.status, TArchiveOpenStatus::ReaderUnavailable);
-  EXPECT_TRUE(Has(open.reason, "archive reader version 1, viewer expects 2")) << open.reason;
-  ::unsetenv("VELMORA_FAULT_VERSION");
+  EXPECT_TRUE(Has(open.reason, "archive reader version 1, viewer expects " + std::to_string(reader::kProtocolVersion)))
+      << open.reason;
   TArchiveReader::Instance().Stop();
+  TArchiveReader::Instance().SetProgram(VELMORA_FAULT_READER);
   EXPECT_NE(AddArchiveFile(path), 0u);
 }
 
@@ -188,10 +192,17 @@ std::size_t DescriptorsOf(pid_t pid) {
 TEST_F(LyingReaderTest, ReaderKeepsOpenOnlyTheArchivesItNeeds) {
   TArchiveReader& reader = TArchiveReader::Instance();
   reader.SetMaxOpenArchives(4);
-  std::vector<MpqHandle> handles;
+  // Written first and announced, as the window announces what it loads: one reader for all.
+  std::vector<std::string> paths;
   for (int i = 0; i < 12; ++i) {
     const std::string name = "n" + std::to_string(i) + "\\file.bin";
-    handles.push_back(AddArchive({{name, "contents of " + name}}, ListFileOf({{name, ""}})));
+    paths.push_back((Dir() / ("n" + std::to_string(i) + ".mpq")).string());
+    WriteMpq(paths.back(), {{name, "contents of " + name}}, ListFileOf({{name, ""}}));
+  }
+  reader.ExpectArchives(paths);
+  std::vector<MpqHandle> handles;
+  for (const std::string& path : paths) {
+    handles.push_back(AddArchiveFile(path));
     ASSERT_NE(handles.back(), 0u);
   }
   const std::size_t fds = DescriptorsOf(reader.Usage()->pid);

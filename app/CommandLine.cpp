@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "archive/SandboxSupport.h"
 #include "base/Ascii.h"
 #include "host/FileKinds.h"
 
@@ -148,7 +149,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   }
   if (parser.isSet(version)) {
     c.action = TCommandLine::TAction::kVersion;
-    c.text = std::string(kProgram) + " " + VELMORA_VERSION + "\n";
+    // The version, then which protections an archive reader started now would have.
+    std::string sandbox = DescribeSandbox(ProbeSandbox());
+    sandbox[0] = UpperAsciiChar(sandbox[0]);
+    c.text = std::string(kProgram) + " " + VELMORA_VERSION + "\n" + sandbox + "\n";
     return c;
   }
 

@@ -22,7 +22,7 @@ namespace velmora {
 struct TCommandLine {
   enum class TAction { kWindow, kExport, kHelp, kVersion, kUsageError };
   TAction action = TAction::kWindow;
-  // kHelp: the usage text; kVersion: the version line; kUsageError: what is wrong. Each ends in a
+  // kHelp: the usage text; kVersion: the version line and the archive reader's protections; kUsageError: what is wrong. Each ends in a
   // line break.
   std::string text;
   TStartupOptions startup;

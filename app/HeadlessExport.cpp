@@ -75,9 +75,13 @@ std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& rep
   if (!PlanLines(plan, lines, error)) throw std::runtime_error("cannot read " + plan.listFile + ": " + error);
   if (!plan.listFile.empty()) report.archivesNamed = lines.size();
   std::map<MpqHandle, std::string> names;
-  for (const std::string& line : lines) {
-    const MpqHandle h = OpenArchiveAt(MapWindowsPath(plan.installPath + line, plan.winePrefix), line, &report);
-    if (h != 0) names[h] = line;
+  // One archive reader for all of them: its sandbox covers the whole list.
+  std::vector<std::string> hostPaths;
+  for (const std::string& line : lines) hostPaths.push_back(MapWindowsPath(plan.installPath + line, plan.winePrefix));
+  TArchiveReader::Instance().ExpectArchives(hostPaths);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const MpqHandle h = OpenArchiveAt(hostPaths[i], lines[i], &report);
+    if (h != 0) names[h] = lines[i];
   }
   std::vector<std::string> paths;
   for (MpqHandle h : *MpqList) {
@@ -97,10 +101,16 @@ bool PrintArchiveTroubles(const TStartupReport& report) {
   return !report.readerProblem.empty() || !report.archiveTroubles.empty();
 }
 
-// The archive reader logs its stops while the export runs.
+// The archive reader logs its stops while the export runs, and its protections.
 struct TStopLog {
-  TStopLog() { TArchiveReader::Instance().SetStopHook(LogReaderStop); }
-  ~TStopLog() { TArchiveReader::Instance().SetStopHook({}); }
+  TStopLog() {
+    TArchiveReader::Instance().SetStopHook(LogReaderStop);
+    TArchiveReader::Instance().SetSandboxHook([](const std::string& line) { WriteLog(line); });
+  }
+  ~TStopLog() {
+    TArchiveReader::Instance().SetStopHook({});
+    TArchiveReader::Instance().SetSandboxHook({});
+  }
   TStopLog(const TStopLog&) = delete;
   TStopLog& operator=(const TStopLog&) = delete;
 };

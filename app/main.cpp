@@ -1,7 +1,10 @@
-// The program main: the command line first (help, version and usage errors need nothing else),
+// The program main: the viewer made non-dumpable, then the command line (help, version and usage
+// errors need nothing else),
 // then the log writer; then either the export without a window, or the window and the event
 // loop. The log lock is destroyed last, after the window.
 #include <QApplication>
+
+#include <sys/prctl.h>
 
 #include <cstdio>
 
@@ -11,6 +14,10 @@
 #include "ui/UnitMain.h"
 
 int main(int argc, char** argv) {
+  // No process of the same user may attach to the viewer or read its memory: not a program of
+  // theirs, and not the archive reader, should a crafted archive take it over. (Core dumps go
+  // with it; a debugger that starts the program still works.)
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   const velmora::TCommandLine cmd = velmora::ParseCommandLine(velmora::ProgramArguments(argc, argv));
   switch (cmd.action) {
     case velmora::TCommandLine::TAction::kHelp:

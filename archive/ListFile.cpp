@@ -78,6 +78,50 @@ std::string TListFileReport::Problem() const {
   return {};
 }
 
+std::string TKnownNamesReport::Problem() const {
+  if (stop != TReaderStop::None) return {};
+  if (!answered) return "no (listfile), and the names of its files could not be had: none is listed";
+  std::string text;
+  if (unnamed > 0) {
+    text = "no (listfile): " + std::to_string(unnamed) + (unnamed == 1 ? " file has" : " files have") +
+           " no known name and " + (unnamed == 1 ? "is" : "are") + " not listed";
+  }
+  if (leftOut > 0) {
+    text += (text.empty() ? "no (listfile): " : "; ") + std::to_string(leftOut) + " names did not fit and are not listed";
+  }
+  return text;
+}
+
+void LoadKnownNames(MpqHandle mpqh, const TNewPathHook& onNewPath, TKnownNamesReport& report) {
+  report = {};
+  TArchiveReader& reader = TArchiveReader::Instance();
+  TArchiveReader::TNames known = reader.ListNames(mpqh);
+  if (known.stop != TReaderStop::None) {
+    report.stop = known.stop;
+    report.words = known.words;
+    reader.SkipArchive(mpqh, known.stop, known.words);
+    return;
+  }
+  if (!known.complete || !FileIndex) return;
+  report.answered = true;
+  report.unnamed = known.unnamed;
+  report.leftOut = known.leftOut;
+  // StormLib gives them in its hash table's order; byte order keeps the outcome of names that
+  // differ only in case the same from run to run.
+  std::sort(known.names.begin(), known.names.end());
+  TFileIndex& index = *FileIndex;
+  index.Reserve(index.Count() + known.names.size());
+  std::string key;
+  for (const std::string& name : known.names) {
+    const std::string_view line = index.Own(name);
+    const std::string_view trimmed = TrimBlanks(line);
+    key.assign(trimmed);
+    for (char& c : key) c = UpperAsciiChar(c);
+    ++report.names;
+    if (index.StoreOwned(key, mpqh, line) && onNewPath) onNewPath(trimmed);
+  }
+}
+
 bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath) {
   TListFileReport report;
   return LoadListFile(mpqh, onNewPath, report);

@@ -208,6 +208,9 @@ public:
   std::size_t OpenArchiveCount() const { return archives_.size(); }
   std::size_t OpenFileCount() const { return files_.size(); }
   std::size_t Restarts() const { return restarts_; }
+  // Requests sent so far, each a round trip to a reader process (the sandbox message of each
+  // start included): what tests and benchmarks count trips by.
+  std::uint32_t Requests() const { return sequence_; }
   // CPU time and memory of the running process, for benchmarks.
   std::optional<TUsage> Usage() const;
   // Archives open in the running reader process.

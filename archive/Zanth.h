@@ -180,6 +180,25 @@ bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath);
 // The same, saying in `report` what went wrong.
 bool LoadListFile(MpqHandle mpqh, const TNewPathHook& onNewPath, TListFileReport& report);
 
+// What became of the names of an archive that has no "(listfile)".
+struct TKnownNamesReport {
+  TReaderStop stop = TReaderStop::None;  // the reader stopped under it: the archive is dropped
+  std::string words;                     // the reader's last lines then, escaped
+  bool answered = false;                 // the reader said what it knows
+  std::size_t names = 0;                 // names indexed
+  std::uint32_t unnamed = 0;             // members without a known name: not listed
+  std::uint32_t leftOut = 0;             // names beyond one reply: not listed
+  // What the archive's tree lacks, in words after "<archive>: " ("no (listfile): 19 files have
+  // no known name and are not listed"); empty when it lacks nothing or when the reader stopped.
+  std::string Problem() const;
+};
+
+// For an archive without "(listfile)" (LoadListFile false), which many maps lack: indexes the
+// names StormLib knows for its members by itself (its own files such as "(attributes)", and any a
+// listfile it read gave it), in byte order, as a listfile's lines are indexed; onNewPath as there.
+// Members StormLib cannot name are counted, never listed under a made-up name.
+void LoadKnownNames(MpqHandle mpqh, const TNewPathHook& onNewPath, TKnownNamesReport& report);
+
 // Reader over one file inside one archive. Every read positions the file pointer first.
 class TZanthFileHandler {
 public:
@@ -222,6 +241,25 @@ struct TFileTrouble {
   // "the archive reader stopped (crash)", or the refusal; empty when neither.
   std::string Text() const;
 };
+
+// A file of the index read whole (ReadIndexedFile).
+struct TWholeFile {
+  enum class TStatus : std::uint8_t {
+    Read,      // the bytes hold all of it
+    Missing,   // the index or its archive lacks it (or it is empty and empty files do not count)
+    TooLarge,  // it claims more than the limit: `size`
+    Failed,    // the reader stopped, the claim was refused (`trouble`), or the read ended short
+  };
+  TStatus status = TStatus::Missing;
+  std::uint64_t size = 0;  // as the archive claims it
+  TFileTrouble trouble;
+};
+
+// Reads a file of the index whole into `bytes`, for readers that need all of it (the export).
+// One that fits the reader's shared memory comes in one trip (open, read and close at once);
+// a larger one through a TZanthFileHandler, in pieces. `limit`: larger files are not read.
+// `takeEmpty`: an empty file counts as read, where TZanthObject counts it as missing.
+TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool takeEmpty, std::string& bytes);
 
 // Base of every object loaded from an archive file: looks the name up in FileIndex and keeps
 // the open file for its own lifetime.

@@ -1,4 +1,6 @@
-// Reading one file inside an archive, and the base of archive-backed objects.
+// Reading one file inside an archive, in pieces or whole, and the base of archive-backed objects.
+#include <algorithm>
+
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
 
@@ -54,6 +56,59 @@ std::uint64_t TZanthFileHandler::GetSize() const { return FSize; }
 std::string TFileTrouble::Text() const {
   if (stop != TReaderStop::None) return "the archive reader stopped (" + std::string(ReaderStopText(stop)) + ")";
   return refusal;
+}
+
+TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool takeEmpty, std::string& bytes) {
+  using TStatus = TWholeFile::TStatus;
+  using TWhole = TArchiveReader::TWhole;
+  TWholeFile out;
+  const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(fName)) : nullptr;
+  if (rec == nullptr) return out;
+  const std::string member(rec->full_name);
+  const auto oneTrip = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, reader::kSharedBytes));
+  const TWhole whole = TArchiveReader::Instance().ReadWhole(rec->mpqh, member, oneTrip, bytes);
+  out.size = whole.size;
+  switch (whole.status) {
+    case TWhole::TStatus::Read:
+      if (whole.size > 0 || takeEmpty) out.status = TStatus::Read;
+      return out;
+    case TWhole::TStatus::NotOpened: return out;
+    case TWhole::TStatus::Stopped:
+      out.status = TStatus::Failed;
+      out.trouble.stop = whole.stop;
+      out.trouble.words = whole.words;
+      return out;
+    case TWhole::TStatus::Refused:
+      out.status = TStatus::Failed;
+      out.trouble.refusal = whole.refusal;
+      return out;
+    case TWhole::TStatus::ReadFailed: out.status = TStatus::Failed; return out;
+    case TWhole::TStatus::TooLarge: break;
+  }
+  if (whole.size > limit) {
+    out.status = TStatus::TooLarge;
+    return out;
+  }
+  // More than one trip takes: in pieces of the shared memory's size.
+  TZanthFileHandler file(rec->mpqh, member);
+  out.trouble = {file.LastStop(), file.Refusal(), file.StopWords()};
+  if (file.Handle() == 0) {
+    out.status = out.trouble.Text().empty() ? TStatus::Missing : TStatus::Failed;
+    return out;
+  }
+  out.size = file.GetSize();
+  if (out.size > limit) {
+    out.status = TStatus::TooLarge;
+    return out;
+  }
+  bytes.assign(static_cast<std::size_t>(out.size), '\0');
+  if (out.size > 0 && !file.GetDataByOffset(0, static_cast<std::uint32_t>(out.size), bytes.data())) {
+    out.status = TStatus::Failed;
+    out.trouble = {file.LastStop(), {}, file.StopWords()};
+    return out;
+  }
+  out.status = TStatus::Read;
+  return out;
 }
 
 TZanthObject::TZanthObject(const std::string& fName)

@@ -314,32 +314,24 @@ bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reaso
   if (!item.diskPath.empty()) {
     return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
   }
-  TFileTrouble trouble;
-  std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path, trouble);
-  if (!file && empty && trouble.Text().empty()) {
-    // OpenFileHandler gives none for an empty file, which raw export writes all the same.
-    if (const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr) {
-      file = std::make_unique<TZanthFileHandler>(rec->mpqh, std::string(rec->full_name));
-      if (file->Handle() == 0) file.reset();
-    }
+  // Most files take one trip to the archive reader (open, read, close at once); that is what
+  // makes DDS and raw export of small textures fast, as they decode nothing.
+  const TWholeFile file = ReadIndexedFile(item.path, kExportMaxFileBytes, empty, job.bytes);
+  switch (file.status) {
+    case TWholeFile::TStatus::Read: return true;
+    case TWholeFile::TStatus::Missing:
+      reason = "cannot be read from its archive (missing there, or empty)";
+      break;
+    case TWholeFile::TStatus::TooLarge:
+      reason = "file of " + std::to_string(file.size) + " bytes (limit " + std::to_string(kExportMaxFileBytes) + ")";
+      break;
+    case TWholeFile::TStatus::Failed:
+      reason = !file.trouble.Text().empty() ? file.trouble.Text()
+                                            : "reading " + std::to_string(file.size) + " bytes from its archive failed";
+      break;
   }
-  if (!file) {
-    reason = trouble.Text().empty() ? "cannot be read from its archive (missing there, or empty)" : trouble.Text();
-    return false;
-  }
-  const std::uint64_t size = file->GetSize();
-  if (size > kExportMaxFileBytes) {
-    reason = "file of " + std::to_string(size) + " bytes (limit " + std::to_string(kExportMaxFileBytes) + ")";
-    return false;
-  }
-  job.bytes.assign(static_cast<std::size_t>(size), '\0');
-  if (size > 0 && !file->GetDataByOffset(0, static_cast<std::uint32_t>(size), job.bytes.data())) {
-    reason = file->LastStop() != TReaderStop::None
-                 ? TFileTrouble{file->LastStop(), {}, {}}.Text()
-                 : "reading " + std::to_string(size) + " bytes from its archive failed";
-    return false;
-  }
-  return true;
+  job.bytes.clear();
+  return false;
 }
 
 // The levels an item's header lists up to the first without an offset or a size, as the export

@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/ReaderClient.h"
+#include "archive/SandboxSupport.h"
+#include "base/Ascii.h"
 #include "ui/ErrorHandler.h"
 #include "ui/ExportActions.h"
 #include "ui/FileTree.h"
@@ -146,15 +149,20 @@ void TMainMenu::BuildHelp() {
   FHelp->addAction(FAbout);
 }
 
-void TMainMenu::ShowAbout() {
-  QMessageBox::about(&FForm, QStringLiteral("About VelmoraGL"),
-                     QStringLiteral("VelmoraGL " VELMORA_VERSION "\n\n"
-                                    "Shows the BLP textures inside the MPQ archives of a game installation where "
-                                    "they lie, one screen pixel per texel.\n"
-                                    "DXT images are decoded by the Dexaro library when the graphics driver takes no "
-                                    "compressed textures.\n\n"
-                                    "See man VelmoraGL, and F1 for the keys."));
+QString TMainMenu::AboutText() {
+  // The protections of the running archive reader; before one ran, what one would have.
+  const TArchiveReader& reader = TArchiveReader::Instance();
+  std::string sandbox = DescribeSandbox(reader.Sandbox().known ? reader.Sandbox().state : ProbeSandbox());
+  sandbox[0] = UpperAsciiChar(sandbox[0]);
+  return QStringLiteral("VelmoraGL " VELMORA_VERSION "\n\n"
+                        "Shows the BLP textures inside the MPQ archives of a game installation where "
+                        "they lie, one screen pixel per texel.\n"
+                        "DXT images are decoded by the Dexaro library when the graphics driver takes no "
+                        "compressed textures.\n\n") +
+         QString::fromStdString(sandbox) + QStringLiteral(".\n\nSee man VelmoraGL, and F1 for the keys.");
 }
+
+void TMainMenu::ShowAbout() { QMessageBox::about(&FForm, QStringLiteral("About VelmoraGL"), AboutText()); }
 
 void TMainMenu::FillRecentMenu() {
   FRecentMenu->clear();

@@ -62,6 +62,10 @@ public:
   // file selected there; null when there is none.
   TVirtualNode* FolderToExport() const;
 
+  // The About box's text: the version, what the program does, and which protections the archive
+  // reader has.
+  static QString AboutText();
+
   // What the File entries do once their dialog has answered.
   void ChooseGameFolder();
   void OpenArchives();

@@ -124,6 +124,17 @@ bool IngestListFile(MpqHandle archive, const std::string& rawName, const TNewPat
     WriteLog(name + ": " + problem);
     AddTrouble(report, name, problem, name + ": " + problem);
   }
+  if (!result) {
+    // No "(listfile)", as many maps have none: what StormLib can name is listed all the same, and
+    // the log says how many files it cannot name. That is how such archives are, not a loss.
+    TKnownNamesReport known;
+    LoadKnownNames(archive, onNewPath, known);
+    if (known.stop != TReaderStop::None) {
+      ReportStop(report, name, known.stop);
+    } else if (const std::string problem = known.Problem(); !problem.empty()) {
+      WriteLog(name + ": " + problem);
+    }
+  }
   return result;
 }
 
@@ -204,6 +215,12 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
     expansion.Restore(*VirtualStringTree, *VirtualStringTreeView);
   };
   try {
+    // The archive reader is started once for all the archives dropped or chosen together.
+    std::vector<std::string> archivePaths;
+    for (const std::string& p : paths) {
+      if (IsArchiveFileName(p)) archivePaths.push_back(AbsolutePath(p));
+    }
+    TArchiveReader::Instance().ExpectArchives(archivePaths);
     for (const std::string& p : paths) {
       const std::string path = AbsolutePath(p);
       if (IsArchiveFileName(path)) {

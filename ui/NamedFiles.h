@@ -35,7 +35,9 @@ MpqHandle OpenArchiveAt(const std::string& hostPath, const std::string& name, TS
 
 // LoadListFile for the archive opened as `name`, logging and adding to `report` (when given) a
 // file list that stopped the reader ("<name> skipped: the archive reader stopped (<reason>)") or
-// was refused, cut or not read ("<name>: (listfile) ..."). Returns LoadListFile's result.
+// was refused, cut or not read ("<name>: (listfile) ..."). An archive without one gets the names
+// StormLib knows (LoadKnownNames), and the log says how many files it cannot name. Returns
+// LoadListFile's result.
 bool IngestListFile(MpqHandle archive, const std::string& name, const TNewPathHook& onNewPath,
                     TStartupReport* report = nullptr);
 

@@ -225,6 +225,8 @@ void TForm1::FormCreate(const TViewSetup& viewSetup) {
   // window keeps painting; input waits, so that nothing asks the reader anew meanwhile.
   TArchiveReader::Instance().SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   TArchiveReader::Instance().SetStopHook(LogReaderStop);
+  // Which protections the archive reader has, once, and each it lacks.
+  TArchiveReader::Instance().SetSandboxHook([](const std::string& line) { WriteLog(line); });
 
   // The texture view: GL context on the panel, fixed state, shader program, quad buffers.
   // The clear colour is the window's background, so transparent texels show the window.
@@ -269,6 +271,7 @@ void TForm1::FormDestroy() {
   }
   TArchiveReader::Instance().SetWaitHook({});
   TArchiveReader::Instance().SetStopHook({});
+  TArchiveReader::Instance().SetSandboxHook({});
 
   // The drawing panel (its host takes the native window with it), then its scroll box.
   if (RenderPanel) {
@@ -376,6 +379,10 @@ void TForm1::LoadMpqs() {
       throw std::runtime_error("Cannot open file \"" + plan.listFile + "\". " + error);
     }
     FStartupReport.archivesNamed = lines.size();
+    // One archive reader for all of them: its sandbox covers the whole list.
+    std::vector<std::string> hostPaths;
+    for (const std::string& line : lines) hostPaths.push_back(MapWindowsPath(FInstallPath + line, FWinePrefix));
+    TArchiveReader::Instance().ExpectArchives(hostPaths);
     for (const std::string& line : lines) {
       SetStatusText(1, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
       ProcessPendingEvents();

@@ -73,11 +73,17 @@ int main(int argc, char** argv) {
   text << in.rdbuf();
 
   CreateArchiveIndex();
+  // Announced as the window and the export announce their list: one archive reader for all.
+  std::vector<std::string> archivePaths;
   for (std::string line : DecodeMpqToLoad(text.str())) {
     for (char& c : line)
       if (c == '\\') c = '/';
+    archivePaths.push_back((install / line).string());
+  }
+  TArchiveReader::Instance().ExpectArchives(archivePaths);
+  for (const std::string& path : archivePaths) {
     TArchiveHandle h;
-    if (OpenMpqArchive((install / line).string(), h)) MpqList->Append(std::move(h));
+    if (OpenMpqArchive(path, h)) MpqList->Append(std::move(h));
   }
   std::vector<blp::TExportItem> items;
   for (MpqHandle h : *MpqList) {

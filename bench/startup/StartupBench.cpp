@@ -85,6 +85,10 @@ T InChild(Fn fn) {
 
 void OpenArchives(const std::vector<std::filesystem::path>& paths) {
   velmora::CreateArchiveIndex();
+  // Announced as the window announces its list: one archive reader, confined to all of them.
+  std::vector<std::string> announced;
+  for (const auto& p : paths) announced.push_back(p.string());
+  velmora::TArchiveReader::Instance().ExpectArchives(announced);
   for (const auto& p : paths) {
     velmora::TArchiveHandle archive;
     if (!velmora::OpenMpqArchive(p.string(), archive)) {

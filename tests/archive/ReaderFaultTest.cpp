@@ -1,5 +1,5 @@
 // The archive reader process stopping under a request: a crash, memory running out, a missed
-// deadline, each while an archive opens and while a file is read. A test build of the reader
+// deadline, a call its sandbox forbids, each while an archive opens and while a file is read. A test build of the reader
 // fails that way on names that begin with "velmora-fault-"; everything else is the product's.
 // Afterwards the archive that was in use is skipped and every other one still opens and reads.
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ArchiveFixture.h"
+#include "archive/SandboxSupport.h"
 #include "archive/Zanth.h"
 
 namespace velmora::test {
@@ -62,7 +63,7 @@ struct FaultRow {
   friend void PrintTo(const FaultRow& row, std::ostream* os) { *os << row.fault; }
   const char* fault;
   Stage stage;
-  const char* trigger;  // the fault's name: "crash", "memory", "hang", "once-crash"
+  const char* trigger;  // the fault's name: "crash", "memory", "hang", "sandbox", "once-crash"
   TReaderStop stop;     // None: a crash tried again in a fresh reader goes through
   std::size_t restarts;
 };
@@ -74,6 +75,7 @@ class FaultRows : public FaultReaderTest, public ::testing::WithParamInterface<F
 // twice, and every other archive and file still opens and reads.
 TEST_P(FaultRows, OnlyTheCulpritIsSkippedAndTheRestGoesOn) {
   const FaultRow& row = GetParam();
+  if (row.stop == TReaderStop::Sandbox && !ProbeSandbox().seccomp) GTEST_SKIP() << "the kernel offers no seccomp filter";
   TArchiveReader& reader = TArchiveReader::Instance();
   const std::string trigger = std::string("velmora-fault-") + row.trigger;
   const MpqHandle a = AddArchive(Members("a\\one.bin"), ListFileOf(Members("a\\one.bin")));
@@ -192,6 +194,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultRow{"time_out_at_open", Stage::Open, "hang", TReaderStop::TimeOut, 1},
                       FaultRow{"time_out_at_list", Stage::List, "hang", TReaderStop::TimeOut, 1},
                       FaultRow{"time_out_at_read", Stage::Read, "hang", TReaderStop::TimeOut, 1},
+                      // A call the sandbox forbids, as an exploit would make: handled as a crash.
+                      FaultRow{"sandbox_violation_at_open", Stage::Open, "sandbox", TReaderStop::Sandbox, 2},
+                      FaultRow{"sandbox_violation_at_list", Stage::List, "sandbox", TReaderStop::Sandbox, 2},
+                      FaultRow{"sandbox_violation_at_read", Stage::Read, "sandbox", TReaderStop::Sandbox, 2},
                       FaultRow{"crash_once_at_open_costs_nothing", Stage::Open, "once-crash", TReaderStop::None, 1},
                       FaultRow{"crash_once_at_list_costs_nothing", Stage::List, "once-crash", TReaderStop::None, 1},
                       FaultRow{"crash_once_at_read_costs_nothing", Stage::Read, "once-crash", TReaderStop::None, 1}),

@@ -19,7 +19,7 @@ namespace {
 // The environment without a display and with the given WINEPREFIX, and argv, as the strings
 // that the pointer arrays point into.
 struct TCommand {
-  TCommand(const std::vector<std::string>& args, const std::string& winePrefix) {
+  TCommand(const std::vector<std::string>& args, const std::string& winePrefix, const std::string& program = VELMORA_PROGRAM) {
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string v = *e;
       if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("WINEPREFIX=", 0) == 0) continue;
@@ -28,7 +28,7 @@ struct TCommand {
     env.push_back("WINEPREFIX=" + winePrefix);
     for (std::string& v : env) envp.push_back(v.data());
     envp.push_back(nullptr);
-    all.push_back(VELMORA_PROGRAM);
+    all.push_back(program);
     all.insert(all.end(), args.begin(), args.end());
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -49,11 +49,7 @@ bool OpenTerminal(int& master, int& slave) {
   return ::tcsetattr(slave, TCSANOW, &t) == 0;
 }
 
-}  // namespace
-
-TRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd, const std::string& winePrefix,
-                bool terminal) {
-  TCommand command(args, winePrefix);
+TRun Run(const TCommand& command, const std::filesystem::path& cwd, bool terminal) {
   int outPipe[2], errPipe[2];
   EXPECT_EQ(::pipe2(outPipe, O_CLOEXEC), 0);
   if (terminal) {
@@ -72,7 +68,7 @@ TRun RunProgram(const std::vector<std::string>& args, const std::filesystem::pat
   ::close(outPipe[1]);
   ::close(errPipe[1]);
   TRun run;
-  EXPECT_EQ(rc, 0) << "cannot start " << VELMORA_PROGRAM;
+  EXPECT_EQ(rc, 0) << "cannot start " << command.argv[0];
   // Both drained together, so that neither fills up and stalls the program. A terminal's master
   // reads EIO once the program has closed its end.
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
@@ -95,6 +91,18 @@ TRun RunProgram(const std::vector<std::string>& args, const std::filesystem::pat
   int status = 0;
   if (rc == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
   return run;
+}
+
+}  // namespace
+
+TRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd, const std::string& winePrefix,
+                bool terminal) {
+  return Run(TCommand(args, winePrefix), cwd, terminal);
+}
+
+TRun RunProgramAt(const std::filesystem::path& program, const std::vector<std::string>& args,
+                  const std::filesystem::path& cwd, const std::string& winePrefix) {
+  return Run(TCommand(args, winePrefix, program.string()), cwd, false);
 }
 
 pid_t StartProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd,

@@ -20,6 +20,10 @@ struct TRun {
 TRun RunProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd, const std::string& winePrefix,
                 bool terminal = false);
 
+// The same with another copy of the program (one with a reader and a log folder of its own).
+TRun RunProgramAt(const std::filesystem::path& program, const std::vector<std::string>& args,
+                  const std::filesystem::path& cwd, const std::string& winePrefix);
+
 // Starts the program the same way with stdout and stderr going nowhere; its process id, or -1.
 pid_t StartProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd,
                    const std::string& winePrefix);

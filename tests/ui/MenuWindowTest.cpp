@@ -25,7 +25,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/SandboxSupport.h"
 #include "archive/Zanth.h"
+#include "base/Ascii.h"
 #include "render/View.h"
 #include "support/BlpWriter.h"
 #include "ui/ExportActions.h"
@@ -210,6 +212,11 @@ TEST(MenuBar, every_entry_is_in_its_menu_disabled_with_nothing_to_act_on_and_doe
     EXPECT_NE(row.effect(), before) << "the menu entry did nothing";
   }
   EXPECT_TRUE(w.boxes.texts.back().contains("VelmoraGL")) << w.boxes.texts.back().toStdString();
+  // The About box says the running archive reader's protections.
+  ASSERT_TRUE(TArchiveReader::Instance().Sandbox().known);
+  std::string sandbox = DescribeSandbox(TArchiveReader::Instance().Sandbox().state);
+  sandbox[0] = UpperAsciiChar(sandbox[0]);
+  EXPECT_TRUE(w.boxes.texts.back().contains(QString::fromStdString(sandbox))) << w.boxes.texts.back().toStdString();
   // Export folder takes the folder of the current file.
   EXPECT_EQ(menu.FolderToExport(), TTreeModel::NodeOf(w.Node({"TEXTURES", "MINIMAP"})));
   // Ctrl+Q closes the window.

@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -37,6 +38,7 @@
 #include <sstream>
 
 #include "BlpReference.h"
+#include "archive/SandboxSupport.h"
 #include "archive/Zanth.h"
 #include "base/Ascii.h"
 #include "blp/LevelPixels.h"
@@ -536,9 +538,9 @@ TRun Run(const fs::path& program, const std::vector<std::string>& args, const fs
 
 }  // namespace reader_stops
 
-// The archive reader stopped by a crash, by memory or by a missed deadline, while an archive
-// opens, while its file list is read and while a file is read, through the test reader, in the
-// window and in the export without one. The archive (or the one file) is named with the reason in
+// The archive reader stopped by a crash, by memory, by a missed deadline or by its sandbox for a
+// forbidden call, while an archive opens, while its file list is read and while a file is read,
+// through the test reader, in the window and in the export without one. The archive (or the one file) is named with the reason in
 // the log, in the notice, on stderr with exit status 1 although every other matched file was
 // written; the reader's stderr goes to the log, not to the terminal; everything else loads.
 TEST(ReaderStops, every_stage_and_fault_is_said_and_costs_only_the_culprit_in_both_modes) {
@@ -548,13 +550,21 @@ TEST(ReaderStops, every_stage_and_fault_is_said_and_costs_only_the_culprit_in_bo
     const char* fault;  // the test reader's name for it
     const char* reason;
   };
-  const Row rows[] = {
+  std::vector<Row> rows = {
       {"crash_at_open", "open", "crash", "crash"},    {"memory_at_open", "open", "memory", "memory"},
       {"time_out_at_open", "open", "hang", "time-out"}, {"crash_at_list", "list", "crash", "crash"},
       {"memory_at_list", "list", "memory", "memory"}, {"time_out_at_list", "list", "hang", "time-out"},
       {"crash_at_read", "read", "crash", "crash"},    {"memory_at_read", "read", "memory", "memory"},
       {"time_out_at_read", "read", "hang", "time-out"},
   };
+  // A call the reader's sandbox forbids, as an exploit would make, where the kernel filters calls.
+  if (ProbeSandbox().seccomp) {
+    rows.push_back({"sandbox_violation_at_open", "open", "sandbox", "sandbox violation"});
+    rows.push_back({"sandbox_violation_at_list", "list", "sandbox", "sandbox violation"});
+    rows.push_back({"sandbox_violation_at_read", "read", "sandbox", "sandbox violation"});
+  } else {
+    std::printf("sandbox violation rows skipped: the kernel offers no seccomp filter\n");
+  }
   TWorld world;
   auto archiveOf = [](const Row& row) {
     return std::string(row.stage) == "open" ? std::string("velmora-fault-") + row.fault + ".MPQ"

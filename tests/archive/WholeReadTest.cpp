@@ -1,0 +1,121 @@
+// Whole files in one trip to the archive reader (open, read and close at once), as the export
+// reads them: the bytes exact, one request for a small file, pieces for one larger than the
+// shared memory, empty and missing files, a claimed size held to what is stored, the limit; a
+// lying reply is a crash, and a crash under it is tried once more.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ArchiveFixture.h"
+#include "archive/Zanth.h"
+
+namespace velmora::test {
+namespace {
+
+using namespace std::chrono_literals;
+using TStatus = TWholeFile::TStatus;
+
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+struct WholeRow {
+  friend void PrintTo(const WholeRow& row, std::ostream* os) { *os << row.fault; }
+  const char* fault;
+  const char* name;       // the file asked for
+  std::uint64_t limit;
+  bool takeEmpty;
+  TStatus status;
+  std::uint32_t requests;  // round trips to the reader, the archive being open already
+  const char* trouble;     // in the trouble's text
+};
+
+// The archive: small.bin (3000 bytes), large.bin (the shared memory's size and 1000 bytes more),
+// empty.bin, bomb.bin (claims 64 MiB over 7000 stored bytes).
+class WholeRows : public ArchiveIndexTest, public ::testing::WithParamInterface<WholeRow> {};
+
+TEST_P(WholeRows, ReadsWholeFilesInOneTripWhereTheyFit) {
+  const WholeRow& row = GetParam();
+  const std::vector<MpqMember> members{{"small.bin", Pattern(3000)},
+                                       {"large.bin", Pattern(reader::kSharedBytes + 1000)},
+                                       {"empty.bin", ""},
+                                       {"bomb.bin", Pattern(7000), 64u << 20}};
+  ASSERT_NE(AddArchive(members, ListFileOf(members)), 0u);
+  ASSERT_TRUE(LoadListFile(*MpqList->begin(), nullptr));
+  TArchiveReader& reader = TArchiveReader::Instance();
+  const std::uint32_t before = reader.Requests();
+  std::string bytes;
+  const TWholeFile file = ReadIndexedFile(row.name, row.limit, row.takeEmpty, bytes);
+  EXPECT_EQ(static_cast<int>(file.status), static_cast<int>(row.status));
+  EXPECT_EQ(reader.Requests() - before, row.requests);
+  EXPECT_NE(file.trouble.Text().find(row.trouble), std::string::npos) << file.trouble.Text();
+  if (row.status == TStatus::Read) {
+    const auto it = std::find_if(members.begin(), members.end(), [&](const MpqMember& m) { return m.name == row.name; });
+    ASSERT_NE(it, members.end());
+    EXPECT_TRUE(bytes == it->data) << row.name << ": " << bytes.size() << " bytes read, " << it->data.size() << " stored";
+  }
+  EXPECT_EQ(reader.Restarts(), 0u);
+}
+
+constexpr std::uint64_t kLimit = std::uint64_t{64} << 20;
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, WholeRows,
+    ::testing::Values(WholeRow{"small_file_in_one_trip", "small.bin", kLimit, false, TStatus::Read, 1, ""},
+                      // Declined in one trip, then opened, read in two pieces and closed.
+                      WholeRow{"file_larger_than_the_shared_memory_in_pieces", "large.bin", kLimit, false, TStatus::Read,
+                               5, ""},
+                      WholeRow{"empty_file_read_when_taken", "empty.bin", kLimit, true, TStatus::Read, 1, ""},
+                      WholeRow{"empty_file_missing_otherwise", "empty.bin", kLimit, false, TStatus::Missing, 1, ""},
+                      WholeRow{"file_not_indexed_asks_nothing", "absent.bin", kLimit, false, TStatus::Missing, 0, ""},
+                      WholeRow{"claim_beyond_what_is_stored_refused", "bomb.bin", kLimit, false, TStatus::Failed, 1,
+                               "decompression bomb: claims 67108864 bytes, stores 7000"},
+                      WholeRow{"file_beyond_the_limit_not_read", "small.bin", 2999, false, TStatus::TooLarge, 1, ""}),
+    [](const auto& info) { return std::string(info.param.fault); });
+
+// The test reader: a reply that says more bytes were read than asked for is a crash, tried once
+// more and then blamed on that file alone; a crash that happens once costs nothing.
+class WholeFaults : public ArchiveIndexTest {
+protected:
+  void SetUp() override {
+    ArchiveIndexTest::SetUp();
+    TArchiveReader::Instance().Stop();
+    TArchiveReader::Instance().SetProgram(VELMORA_FAULT_READER);
+    TArchiveReader::Instance().SetDeadlines({1500ms, 1500ms, 100ms});
+  }
+  void TearDown() override {
+    ArchiveIndexTest::TearDown();
+    TArchiveReader::Instance().SetDeadlines({});
+    TArchiveReader::Instance().Stop();
+    TArchiveReader::Instance().SetProgram(TArchiveReader::DefaultProgram());
+  }
+};
+
+TEST_F(WholeFaults, LiesAndCrashesCostOnlyTheFile) {
+  const std::vector<MpqMember> members{{"x\\velmora-fault-lie-whole-count", "sixteen bytes..."},
+                                       {"x\\velmora-fault-once-crash", "read on the second try"},
+                                       {"x\\good.bin", "good"}};
+  ASSERT_NE(AddArchive(members, ListFileOf(members)), 0u);
+  ASSERT_TRUE(LoadListFile(*MpqList->begin(), nullptr));
+  TArchiveReader& reader = TArchiveReader::Instance();
+  std::string bytes;
+  const TWholeFile lie = ReadIndexedFile("x\\velmora-fault-lie-whole-count", 1 << 20, false, bytes);
+  EXPECT_EQ(static_cast<int>(lie.status), static_cast<int>(TStatus::Failed));
+  EXPECT_EQ(lie.trouble.stop, TReaderStop::Crash);
+  EXPECT_NE(lie.trouble.words.find("reply out of bounds"), std::string::npos) << lie.trouble.words;
+  EXPECT_EQ(reader.Restarts(), 2u);
+  const TWholeFile once = ReadIndexedFile("x\\velmora-fault-once-crash", 1 << 20, false, bytes);
+  EXPECT_EQ(static_cast<int>(once.status), static_cast<int>(TStatus::Read));
+  EXPECT_EQ(bytes, "read on the second try");
+  EXPECT_EQ(reader.Restarts(), 3u);
+  const TWholeFile good = ReadIndexedFile("x\\good.bin", 1 << 20, false, bytes);
+  EXPECT_EQ(static_cast<int>(good.status), static_cast<int>(TStatus::Read));
+  EXPECT_EQ(bytes, "good");
+  EXPECT_EQ(MpqArchiveStop(*MpqList->begin()), TReaderStop::None);
+}
+
+}  // namespace
+}  // namespace velmora::test

@@ -57,7 +57,18 @@ std::string TFileTrouble::Text() const {
 }
 
 TZanthObject::TZanthObject(const std::string& fName)
-    : FFname(fName), FFileHandler(OpenFileHandler(fName, FOpenTrouble)) {}
+    : FFname(fName), FFileHandler(OpenFileHandler(fName, FOpenTrouble)) {
+  if (const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(fName)) : nullptr) {
+    FArchive = rec->mpqh;
+    FMember = std::string(rec->full_name);
+  }
+}
+
+TZanthObject::TZanthObject(const std::string& fName, MpqHandle archive, const std::string& memberName)
+    : FFname(fName),
+      FArchive(archive),
+      FMember(memberName),
+      FFileHandler(OpenFileHandlerIn(archive, memberName, FOpenTrouble)) {}
 
 TZanthObject::~TZanthObject() = default;
 
@@ -79,7 +90,14 @@ std::unique_ptr<TZanthFileHandler> TZanthObject::OpenFileHandler(const std::stri
   // Names are looked up upper-cased but not trimmed.
   const TFileMpqRec* rec = FileIndex->Find(UpperAscii(fName));
   if (rec == nullptr) return nullptr;
-  auto handler = std::make_unique<TZanthFileHandler>(rec->mpqh, std::string(rec->full_name));
+  return OpenFileHandlerIn(rec->mpqh, std::string(rec->full_name), trouble);
+}
+
+std::unique_ptr<TZanthFileHandler> TZanthObject::OpenFileHandlerIn(MpqHandle archive, const std::string& memberName,
+                                                                   TFileTrouble& trouble) {
+  trouble = {};
+  if (archive == 0) return nullptr;
+  auto handler = std::make_unique<TZanthFileHandler>(archive, memberName);
   trouble.stop = handler->LastStop();
   trouble.refusal = handler->Refusal();
   trouble.words = handler->StopWords();

@@ -24,7 +24,9 @@
 #include "render/View.h"
 #include "ui/ErrorHandler.h"
 #include "ui/ExportDialog.h"
+#include "ui/FileVersions.h"
 #include "ui/FilterLine.h"
+#include "ui/InfoPanel.h"
 #include "ui/NamedFiles.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
@@ -182,6 +184,15 @@ TExportActions::TExportActions(TForm1& form) : QObject(&form), form_(form), last
   });
 }
 
+MpqHandle TExportActions::ShownVersionArchive(const blp::TExportItem& item) const {
+  // The file shown in another archive's version is saved in that version.
+  const TInfoPanel* panel = form_.InfoPanel();
+  if (panel == nullptr || !item.diskPath.empty()) return 0;
+  const TFileVersions& versions = panel->Versions();
+  if (!versions.HasFile() || versions.OnDisk() || versions.Path() != item.path || versions.Shown() < 0) return 0;
+  return versions.Sources()[static_cast<std::size_t>(versions.Shown())].archive;
+}
+
 std::size_t TExportActions::ShownLevel() const {
   const TViewControls* controls = form_.ViewControls();
   return controls != nullptr ? static_cast<std::size_t>(controls->State().level) : 0;
@@ -277,6 +288,7 @@ void TExportActions::FillTreeMenu(QMenu& menu, TVirtualNode* node) {
 void TExportActions::SaveFileAs(TVirtualNode* file, blp::TExportFormat format) {
   const TTreeModel& model = *form_.VirtualStringTree;
   blp::TExportItem item = ExportItemOf(model, file);
+  item.archive = ShownVersionArchive(item);
   const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName(std::string(file->data.fullName), format)));
   if (path.isEmpty()) return;
   const QFileInfo info(path);

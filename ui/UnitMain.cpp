@@ -35,6 +35,7 @@
 #include "ui/ExportActions.h"
 #include "ui/FileTree.h"
 #include "ui/FilterLine.h"
+#include "ui/InfoPanel.h"
 #include "ui/MainMenu.h"
 #include "ui/NamedFiles.h"
 #include "ui/ScreenPlace.h"
@@ -185,6 +186,9 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     // Save and copy act on the level shown; their enabled state follows it.
     connect(FViewControls.get(), &TViewControls::Changed, FExportActions, &TExportActions::UpdateEnabled);
   }
+  // The shown file's information and its versions, right of the view (Ctrl+I); its entries go
+  // below the view's in the View menu.
+  FInfoPanel = new TInfoPanel(*this);
   FMainMenu->UpdateActions();
 }
 
@@ -451,6 +455,18 @@ void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
   // Level 0 again, the notice for a file that cannot be shown whole, the readout.
   FViewControls->TextureChanged();
   // 0 x 0 when the load stopped before the header was accepted.
+  SetPanelSize(CurrentTexture->width, CurrentTexture->height);
+  FView->SetViewport();
+  FView->RedrawTexture();
+}
+
+void TForm1::ShowOtherTexture(const std::function<std::unique_ptr<TBlpTexture>()>& make) {
+  if (!FView->Ready()) return;
+  // As a selection: only one texture is ever held, and one that raises leaves none shown.
+  CurrentTexture.reset();
+  CurrentTexture = make();
+  SetStatusText(0, HeaderStatusFor(*CurrentTexture));
+  FViewControls->TextureChanged();
   SetPanelSize(CurrentTexture->width, CurrentTexture->height);
   FView->SetViewport();
   FView->RedrawTexture();

@@ -31,6 +31,7 @@ namespace velmora {
 
 class TExportActions;
 class TFilterLine;
+class TInfoPanel;
 class TMainMenu;
 class TGlView;
 class TRenderPanel;
@@ -113,6 +114,14 @@ public:
   // The path an archive was opened under (installation directory and the line of
   // "mpqToLoad.txt"), by its handle; empty for a handle the window did not open.
   QString ArchivePathOf(std::uintptr_t handle) const;
+
+  // Shows another texture of the selected file in place of the shown one, as a selection does
+  // (status panel 0, level 0, the panel's size, a redraw) and without touching the tree: the old
+  // texture goes first, then `make` makes the new one. Another archive's version of the file, or
+  // the difference of two (ui/FileVersions.h). Errors reach the caller as the selection's do.
+  void ShowOtherTexture(const std::function<std::unique_ptr<TBlpTexture>()>& make);
+  // The information about the shown file and its versions beside the view (ui/InfoPanel.h).
+  TInfoPanel* InfoPanel() const { return FInfoPanel; }
 
   // A node added to the tree's selection: a file node becomes the shown texture (the old one
   // is destroyed first), its header goes to status panel 0, the panel takes its size and the
@@ -201,6 +210,7 @@ private:
   TFilterLine* FFilterLine = nullptr;
   TExportActions* FExportActions = nullptr;  // a child of the window
   TMainMenu* FMainMenu = nullptr;            // a child of the window
+  TInfoPanel* FInfoPanel = nullptr;          // a child of the splitter
 };
 
 }  // namespace velmora

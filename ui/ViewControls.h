@@ -51,6 +51,10 @@ public:
   // --- hooks of the window ---
   // A new CurrentTexture: level 0 again, the notice for it (or none), the readout.
   void TextureChanged();
+  // What the strip names as the shown texture's archive, and `note` in place of its encoding in
+  // the readout (the difference of two versions says what it is; empty: the encoding). Both hold
+  // until the next TextureChanged.
+  void SetShownSource(const QString& archive, const QString& note);
   // Level 0's size as the plain view gives it to the panel; places canvas and panel. No GL.
   void SetTextureSize(int width, int height);
   // Mouse movement over the drawing panel, relative to it (fractions on a scaled desktop).
@@ -121,6 +125,8 @@ private:
   bool HandleWheel(QWheelEvent& event, QPointF inViewport);
   void ShowMenuAt(QPoint global);
   void UpdateReadout();
+  // The strip's path and archive line for CurrentTexture.
+  void ShowSource();
   QPointF VisibleCentre() const;
 
   TForm1& FForm;
@@ -138,6 +144,7 @@ private:
 
   std::optional<QPoint> FPointerTexel;  // the texel under the pointer, if any
   QString FArchiveText;                 // the archive that supplies the shown file, as opened
+  QString FShownNote;                   // said in place of the encoding (SetShownSource)
 
   QAction* FZoomIn = nullptr;
   QAction* FZoomOut = nullptr;

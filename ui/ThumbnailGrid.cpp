@@ -112,6 +112,14 @@ void TThumbnailGrid::SetReaderProgram(const std::string& readerProgram) {
   RequestSoon();
 }
 
+void TThumbnailGrid::ClearCache() {
+  FCache.Clear();
+  FResolved.clear();
+  FRows.clear();
+  viewport()->update();
+  RequestSoon();
+}
+
 void TThumbnailGrid::SetFiles(std::vector<TVirtualNode*> files) {
   FResolved.clear();
   FRows.clear();

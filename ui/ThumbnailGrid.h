@@ -88,6 +88,9 @@ public:
   void SetReaderProgram(const std::string& readerProgram);
   TThumbnailLoader& Loader() const { return *FLoader; }
   TThumbnailCache& Cache() { return FCache; }
+  // Forgets every picture made (another set of archives may hold other files under the same
+  // names) and asks again for those visible.
+  void ClearCache();
 
   // The rows at least partly in view, top row first.
   std::vector<int> VisibleRows() const;

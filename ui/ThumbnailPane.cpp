@@ -37,6 +37,9 @@ namespace {
 
 const QString kSideKey = QStringLiteral("Thumbnails/side");
 
+// The window's settings file (~/.config/VelmoraGL/VelmoraGL.conf).
+QSettings UserSettings() { return QSettings(QStringLiteral("VelmoraGL"), QStringLiteral("VelmoraGL")); }
+
 QString FromUtf8(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // Level 0 of a file as RGBA, read on this thread through the archive layer (or from the disk);
@@ -86,7 +89,7 @@ TThumbnailPane::TThumbnailPane(TForm1& form, QStackedWidget& stack) : QObject(&f
     const std::size_t cut = path.find_last_of(IsDiskFile(tree, &file) ? '/' : '\\');
     return FromUtf8(cut == std::string_view::npos ? path : path.substr(cut + 1));
   };
-  FGrid->SetSide(QSettings().value(kSideKey, TThumbnailGrid::kDefaultSide).toInt());
+  FGrid->SetSide(UserSettings().value(kSideKey, TThumbnailGrid::kDefaultSide).toInt());
 
   auto action = [this](const char* name, const QString& text, const QList<QKeySequence>& keys) {
     auto* a = new QAction(text, &FForm);
@@ -150,7 +153,7 @@ TThumbnailPane::TThumbnailPane(TForm1& form, QStackedWidget& stack) : QObject(&f
   connect(&tree, &QAbstractItemModel::modelReset, this, [this] { RunEventHandler(&FForm, [this] { RowsReset(); }); });
   connect(FGrid, &TThumbnailGrid::Opened, this, [this](TVirtualNode* file) { RunEventHandler(&FForm, [&] { Open(file); }); });
   connect(FGrid, &TThumbnailGrid::SideChanged, this, [this](int side) {
-    QSettings().setValue(kSideKey, side);
+    UserSettings().setValue(kSideKey, side);
     UpdateActions();
   });
   if (QItemSelectionModel* selection = FGrid->selectionModel()) {
@@ -220,7 +223,7 @@ void TThumbnailPane::ShowGrid(TMode mode, std::vector<TVirtualNode*> files) {
   const TTreeModel& tree = *FForm.VirtualStringTree;
   if (FGeneration != tree.Generation()) {
     // Another set of archives: what the cache holds may name other files now.
-    FGrid->Cache().Clear();
+    FGrid->ClearCache();
     FGeneration = tree.Generation();
   }
   FMode = mode;

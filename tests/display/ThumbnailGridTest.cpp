@@ -54,7 +54,9 @@ std::string Solid(std::uint8_t compression, std::uint32_t w, std::uint32_t h, bo
       for (std::uint32_t b = 0; b < ((lw + 3) / 4) * ((lh + 3) / 4); ++b) level += block;
     }
     if (compression == 3) {
-      for (std::uint32_t p = 0; p < lw * lh; ++p) level += {static_cast<char>(c[2]), static_cast<char>(c[1]), static_cast<char>(c[0]), static_cast<char>(c[3])};
+      const std::string bgra = {static_cast<char>(c[2]), static_cast<char>(c[1]), static_cast<char>(c[0]),
+                                static_cast<char>(c[3])};
+      for (std::uint32_t p = 0; p < lw * lh; ++p) level += bgra;
     }
     file.levels.push_back(level);
   }
@@ -177,7 +179,9 @@ TEST(ThumbnailGrid, a_folder_shows_each_colour_its_damaged_files_marked_and_ente
         << grid.ToolTipOf(row).toStdString();
   }
   bool logged = false;
-  for (const std::string& line : world.LogMessages()) logged |= line.find("while reading Textures\\Solid\\velmora-fault-crash.blp") != std::string::npos;
+  for (const std::string& line : world.LogMessages()) {
+    logged |= line.find("while reading Textures\\Solid\\velmora-fault-crash.blp") != std::string::npos;
+  }
   EXPECT_TRUE(logged) << "the stop of the grid's reader is not in the log";
 
   // Alpha as grey: the half-transparent picture shows its alpha, the opaque ones white.

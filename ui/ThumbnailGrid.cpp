@@ -223,10 +223,9 @@ std::vector<int> TThumbnailGrid::VisibleRows() const {
   return rows;
 }
 
-bool TThumbnailGrid::VisibleComplete() const {
-  auto* self = const_cast<TThumbnailGrid*>(this);
+bool TThumbnailGrid::VisibleComplete() {
   for (int row : VisibleRows()) {
-    if (!self->FCache.Contains(self->Resolve(row).key)) return false;
+    if (!FCache.Contains(Resolve(row).key)) return false;
   }
   return true;
 }

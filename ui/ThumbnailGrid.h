@@ -95,7 +95,7 @@ public:
   // The rows at least partly in view, top row first.
   std::vector<int> VisibleRows() const;
   // True when every visible row has its thumbnail (a picture or a broken mark).
-  bool VisibleComplete() const;
+  bool VisibleComplete();
   // The thumbnail of `row` as made for the current size; null while it is not.
   const TThumbnail* ThumbnailOf(int row);
   // Where the picture of `row` lies, in viewport coordinates (screen pixels); empty without one.

@@ -2,8 +2,12 @@
 // each colour in the grid (its subfolder's files left out), drawn with the view's channel; a file
 // that is no texture and one that stops the grid's archive reader show the broken mark and say why
 // while the others show; Enter opens the chosen file in the view; the folder shown again costs no
-// new decoding; Ctrl+= makes the thumbnails larger; the filter's matches show as a grid.
+// new decoding; Ctrl+= makes the thumbnails larger and Ctrl+C copies the chosen file, with the
+// keyboard in the tree; the filter's matches show as a grid.
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTreeView>
@@ -227,6 +231,14 @@ TEST(ThumbnailGrid, a_folder_shows_each_colour_its_damaged_files_marked_and_ente
   const QRect larger = grid.PictureRect(RowOf(grid, "red.blp"));
   EXPECT_EQ(larger.size(), QSize(160, 160));
   EXPECT_TRUE(ScreenShows(QRect(grid.viewport()->mapToGlobal(larger.topLeft()), larger.size()), QColor(255, 0, 0)));
+
+  // Ctrl+C copies the current thumbnail's file, not the level the hidden view shows.
+  grid.SetCurrentFile(grid.Files()[static_cast<std::size_t>(RowOf(grid, "blue.blp"))]);
+  QTest::keyClick(form.VirtualStringTreeView, Qt::Key_C, Qt::ControlModifier);
+  const QImage copied = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGBA8888);
+  EXPECT_EQ(copied.size(), QSize(300, 200));
+  EXPECT_EQ(copied.pixelColor(0, 0), QColor(20, 40, 220));
+  EXPECT_EQ(copied.pixelColor(299, 199), QColor(20, 40, 220));
 
   // The filter's matches as a grid: every file it lets through, the subfolder's included.
   form.FilterLine()->Open();

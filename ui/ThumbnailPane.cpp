@@ -63,12 +63,16 @@ blp::TRgbaPixels FileImage(const TTreeModel& tree, const TVirtualNode& file, std
     source = std::make_unique<blp::TArchiveSource>(*handler);
   }
   blp::TBlpLevels levels;
-  if (blp::ReadBlpHeader(*source).sign == blp::kBlp1Magic) {
+  const TBLP2Header hdr = blp::ReadBlpHeader(*source);
+  if (hdr.sign == blp::kBlp1Magic) {
     if (!blp::DecodeBlp1ForExport(*source, blp::kExportMaxTextureSize, 1, levels, why)) return {};
+  } else if (const auto problem = blp::CheckBlpHeader(hdr, source->Size(), blp::kExportMaxTextureSize)) {
+    why = problem->message;
+    return {};
   } else {
-    levels = blp::DecodeBlp(*source, blp::kExportMaxTextureSize, {.dxtAsBlocks = true, .maxLevels = 1});
+    levels = blp::DecodeBlpLevels(*source, hdr, {.dxtAsBlocks = true, .maxLevels = 1});
     if (levels.levels.empty()) {
-      why = "it has no level 0 to copy";
+      why = "the file lists no level 0";
       return {};
     }
   }
@@ -100,7 +104,6 @@ TThumbnailPane::TThumbnailPane(TForm1& form, QStackedWidget& stack) : QObject(&f
     FForm.addAction(a);
     return a;
   };
-  auto handled = [this](auto what) { return [this, what] { RunEventHandler(&FForm, what); }; };
   FMatches = action("ShowMatchesAsGrid", QStringLiteral("Show matches as grid"), {});
   FMatches->setCheckable(true);
   FMatches->setToolTip(QStringLiteral("With the filter on, show every file it lets through as thumbnails"));
@@ -123,7 +126,7 @@ TThumbnailPane::TThumbnailPane(TForm1& form, QStackedWidget& stack) : QObject(&f
   });
   connect(FLarger, &QAction::triggered, this, [this] { FGrid->Larger(); });
   connect(FSmaller, &QAction::triggered, this, [this] { FGrid->Smaller(); });
-  connect(FCopy, &QAction::triggered, this, handled([this] { CopyCurrentFile(); }));
+  connect(FCopy, &QAction::triggered, this, [this] { RunEventHandler(&FForm, [this] { CopyCurrentFile(); }); });
 
   if (TMainMenu* menu = form.MainMenu()) {
     menu->AddViewPanelAction(FMatches);

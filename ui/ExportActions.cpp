@@ -201,9 +201,12 @@ std::size_t TExportActions::ShownLevel() const {
 void TExportActions::UpdateEnabled() {
   const bool shown = HasLevelPixels(ShownLevel());
   const bool first = HasLevelPixels(0);
+  // While another pane covers the view, Ctrl+C is that pane's.
+  const bool covered = form_.ViewControls() != nullptr && form_.ViewControls()->Covered();
   for (QAction* action : actions_) {
     const QString name = action->objectName();
-    if (name == QLatin1String("SaveLevel") || name == QLatin1String("CopyLevel")) action->setEnabled(shown);
+    if (name == QLatin1String("SaveLevel")) action->setEnabled(shown);
+    if (name == QLatin1String("CopyLevel")) action->setEnabled(shown && !covered);
     if (name == QLatin1String("SaveEveryLevel")) action->setEnabled(first);
   }
 }

@@ -240,7 +240,13 @@ void TViewControls::FillLevelMenu(QMenu* menu) {
 QString TViewControls::ModeText() const { return FromUtf8(ModeWords(FState, LevelCount())); }
 
 bool TViewControls::HasPicture() const {
-  return CurrentTexture && LevelCount() > 0 && FTextureSize.width() > 0 && FTextureSize.height() > 0;
+  return !FCovered && CurrentTexture && LevelCount() > 0 && FTextureSize.width() > 0 && FTextureSize.height() > 0;
+}
+
+void TViewControls::SetCovered(bool covered) {
+  if (covered == FCovered) return;
+  FCovered = covered;
+  UpdateChecks();
 }
 
 double TViewControls::Ratio() const {

@@ -97,8 +97,13 @@ public:
   void FillViewMenu(QMenu& menu);
   // The view's modes in words (render/ViewReadout.h ModeWords); empty at the defaults.
   QString ModeText() const;
-  // Whether a texture with pixels is shown (what zoom, levels and saving act on).
+  // Whether a texture with pixels is shown (what zoom, levels and saving act on): none while
+  // another pane covers the view.
   bool HasPicture() const;
+  // Another pane (the thumbnail grid) takes the view's place, or gives it back: zooming and
+  // copying the level wait until the view shows again, so that their keys serve that pane.
+  void SetCovered(bool covered);
+  bool Covered() const { return FCovered; }
   // The device pixels per panel pixel of the drawing panel.
   double Ratio() const;
 
@@ -136,6 +141,7 @@ private:
   bool FWholeLevel = true;       // the panel covers the whole canvas
   bool FRelayingOut = false;
   bool FGeometryRestored = false;
+  bool FCovered = false;
   double FWheelZoomSteps = 0;    // wheel angle not yet turned into a zoom step
 
   bool FDragging = false;

@@ -22,7 +22,7 @@ constexpr const char* kProgram = "VelmoraGL";
 const char* const kHelp =
     "Usage: VelmoraGL [--game DIR] [--list FILE] [FILE.mpq|FILE.blp...]\n"
     "  or:  VelmoraGL [--game DIR] [--list FILE] [FILE...] --export PATTERN... --out DIR\n"
-    "                 [--format png|dds|raw] [--mips] [--overwrite]\n"
+    "                 [--format png|dds|raw] [--mips] [--overwrite] [--from ARCHIVE]\n"
     "Show the BLP2 textures inside the MPQ archives of a World of Warcraft installation, or\n"
     "write them as PNG images, DDS files or the files themselves without a window.\n"
     "\n"
@@ -43,6 +43,9 @@ const char* const kHelp =
     "                       PATTERN matches, not only BLP files\n"
     "  --mips               with png, also write each mip level N >= 1 as NAME.mipN.png\n"
     "  --overwrite          replace files already there (else they are skipped)\n"
+    "  --from ARCHIVE       export each file's version in ARCHIVE instead of the one that\n"
+    "                       overrides it; ARCHIVE is an archive's path as the list or the\n"
+    "                       command line names it, or its file name\n"
     "  -h, --help           print this help and exit\n"
     "  -v, --version        print the version and exit\n"
     "\n"
@@ -128,7 +131,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   const QCommandLineOption mips("mips", "mips");
   const QCommandLineOption format("format", "format", "FORMAT");
   const QCommandLineOption overwrite("overwrite", "overwrite");
-  for (const auto* o : {&help, &version, &game, &list, &out, &mips, &format, &overwrite}) parser.addOption(*o);
+  const QCommandLineOption from("from", "from", "ARCHIVE");
+  for (const auto* o : {&help, &version, &game, &list, &out, &mips, &format, &overwrite, &from}) parser.addOption(*o);
   for (const char* name : kQtValueOptions) {
     QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -176,6 +180,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(out) || parser.isSet(mips) || parser.isSet(format) || parser.isSet(overwrite)) {
       return UsageError("--out, --format, --mips and --overwrite go with --export");
     }
+    if (parser.isSet(from)) return UsageError("--from goes with --export");
     return c;
   }
   if (patterns.empty()) return UsageError("--export needs at least one PATTERN");
@@ -185,6 +190,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   c.outDir = FileName(parser.value(out));
   c.mips = parser.isSet(mips);
   c.overwrite = parser.isSet(overwrite);
+  if (parser.isSet(from)) {
+    if (parser.value(from).isEmpty()) return UsageError("--from needs an ARCHIVE");
+    c.fromArchive = FileName(parser.value(from));
+  }
   if (parser.isSet(format)) {
     const std::optional<blp::TExportFormat> f = blp::ExportFormatFromName(Utf8(parser.value(format)));
     if (!f) return UsageError("--format takes png, dds or raw, not '" + Utf8(parser.value(format)) + "'");

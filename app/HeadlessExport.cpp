@@ -13,6 +13,7 @@
 #include "app/CommandLine.h"
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
+#include "base/Ascii.h"
 #include "base/Escape.h"
 #include "blp/BlpExport.h"
 #include "host/HostPath.h"
@@ -68,13 +69,14 @@ private:
 };
 
 // Opens what the plan names; the archive paths of every file come back in listfile order, each
-// once. What did not open or lost its file list goes into the report.
-std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& report) {
+// once, and each archive opened with its name (its list line, or its path as named). What did not
+// open or lost its file list goes into the report.
+std::vector<std::string> LoadArchives(const TLoadPlan& plan, TStartupReport& report,
+                                      std::map<MpqHandle, std::string>& names) {
   std::vector<std::string> lines;
   std::string error;
   if (!PlanLines(plan, lines, error)) throw std::runtime_error("cannot read " + plan.listFile + ": " + error);
   if (!plan.listFile.empty()) report.archivesNamed = lines.size();
-  std::map<MpqHandle, std::string> names;
   // One archive reader for all of them: its sandbox covers the whole list.
   std::vector<std::string> hostPaths;
   for (const std::string& line : lines) hostPaths.push_back(MapWindowsPath(plan.installPath + line, plan.winePrefix));
@@ -122,6 +124,47 @@ struct TArchiveIndex {
   TArchiveIndex& operator=(const TArchiveIndex&) = delete;
 };
 
+bool IsSlash(char c) { return c == '/' || c == '\\'; }
+
+// Names of archives compare with '/' and '\' alike and letters a-z in either case.
+bool SameArchiveName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperAsciiChar(a[i]) != UpperAsciiChar(b[i]) && !(IsSlash(a[i]) && IsSlash(b[i]))) return false;
+  }
+  return true;
+}
+
+std::string_view LastComponent(std::string_view path) {
+  std::size_t cut = path.size();
+  while (cut > 0 && !IsSlash(path[cut - 1])) --cut;
+  return path.substr(cut);
+}
+
+// The archive --from names: the one whose name as listed (or as named on the command line) it is,
+// else, for a name without a folder, the one whose file name it is. 0 with the reason in `why`
+// when none or several are.
+MpqHandle FindFromArchive(const std::string& from, const std::map<MpqHandle, std::string>& names, std::string& why) {
+  std::vector<MpqHandle> found;
+  for (const auto& [h, name] : names) {
+    if (SameArchiveName(name, from)) found.push_back(h);
+  }
+  if (found.empty() && LastComponent(from).size() == from.size()) {
+    for (const auto& [h, name] : names) {
+      if (SameArchiveName(LastComponent(name), from)) found.push_back(h);
+    }
+  }
+  if (found.size() == 1) return found.front();
+  std::string list;
+  for (const auto& [h, name] : names) {
+    if (found.empty() || std::find(found.begin(), found.end(), h) != found.end()) list += (list.empty() ? "" : ", ") + name;
+  }
+  why = "--from " + from + ": " +
+        (found.empty() ? "no archive opened has that name (opened: " + (list.empty() ? std::string("none") : list) + ")"
+                       : "several archives have that file name (" + list + "): name it by its path");
+  return 0;
+}
+
 bool Selected(const std::vector<std::string>& patterns, std::string_view path) {
   for (const std::string& p : patterns) {
     if (blp::MatchesExportPattern(p, path)) return true;
@@ -141,12 +184,31 @@ int RunHeadlessExport(const TCommandLine& cmd) {
     return 1;
   }
   std::vector<std::string> paths;
+  std::map<MpqHandle, std::string> names;
   try {
-    if (plan.load) paths = LoadArchives(plan, plan.report);
+    if (plan.load) paths = LoadArchives(plan, plan.report, names);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
     return 1;
   }
+  // --from: each file's version in that archive, and only the files it holds.
+  MpqHandle from = 0;
+  if (!cmd.fromArchive.empty()) {
+    std::string why;
+    from = FindFromArchive(cmd.fromArchive, names, why);
+    if (from == 0) {
+      PrintArchiveTroubles(plan.report);
+      std::fprintf(stderr, "%s: %s\n", kProgram, EscapeName(why).c_str());
+      return 1;
+    }
+  }
+  auto heldThere = [&](const std::string& path) {
+    if (from == 0) return true;
+    for (const TFileMpqRec& rec : FileIndex->Sources(UpperAscii(path))) {
+      if (rec.mpqh == from) return true;
+    }
+    return false;
+  };
 
   // Raw export takes every file of the index; the others take BLP files.
   const bool anyFile = cmd.format == blp::TExportFormat::kRaw;
@@ -155,9 +217,10 @@ int RunHeadlessExport(const TCommandLine& cmd) {
   for (const std::string& path : paths) {
     const bool blp = IsBlpPath(path);
     textures += blp ? 1 : 0;
-    if ((anyFile || blp) && Selected(cmd.patterns, path)) items.push_back({path, {}, {}});
+    if ((anyFile || blp) && Selected(cmd.patterns, path) && heldThere(path)) items.push_back({path, {}, {}, from});
   }
-  for (const std::string& file : cmd.startup.blpFiles) {
+  // Files on disk belong to no archive.
+  for (const std::string& file : from == 0 ? cmd.startup.blpFiles : std::vector<std::string>{}) {
     const std::string treePath = DiskFileTreePath(file);
     if (Selected(cmd.patterns, treePath)) items.push_back({treePath, file, {}});
   }
@@ -171,7 +234,9 @@ int RunHeadlessExport(const TCommandLine& cmd) {
   if (items.empty()) {
     std::string list;
     for (const std::string& p : cmd.patterns) list += " '" + p + "'";
-    std::fprintf(stderr, "%s: no %s matches%s\n", kProgram, anyFile ? "file" : "BLP file", EscapeName(list).c_str());
+    const std::string where = from == 0 ? std::string() : " in " + names[from];
+    std::fprintf(stderr, "%s: no %s matches%s%s\n", kProgram, anyFile ? "file" : "BLP file", EscapeName(list).c_str(),
+                 EscapeName(where).c_str());
     return 1;
   }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
@@ -59,7 +60,7 @@ bool TFileIndex::Store(std::string_view key, const TFileMpqRec& rec) {
   bool found = false;
   std::size_t i = Slot(hash, key, found);
   if (found) {
-    At((table_[i] & 0xFFFFFFFFu) - 1).rec = rec;
+    Replace((table_[i] & 0xFFFFFFFFu) - 1, rec);
     return false;
   }
   // Keep the load at or below one half so that linear probes stay short.
@@ -72,6 +73,44 @@ bool TFileIndex::Store(std::string_view key, const TFileMpqRec& rec) {
   ++count_;
   table_[i] = (hash >> 32) << 32 | static_cast<std::uint64_t>(count_);
   return true;
+}
+
+void TFileIndex::Replace(std::size_t index, const TFileMpqRec& rec) {
+  TFileMpqRec& current = At(index).rec;
+  // Links and line lengths are 32-bit; beyond them the index only replaces.
+  constexpr std::size_t kMax32 = std::numeric_limits<std::uint32_t>::max();
+  if (current.mpqh != rec.mpqh && older_.size() < kMax32 && current.full_name.size() <= kMax32) {
+    const std::size_t chunk = index >> kChunkBits;
+    if (earlierChunks_.size() <= chunk) earlierChunks_.resize(chunk + 1);
+    if (!earlierChunks_[chunk]) earlierChunks_[chunk] = std::make_unique<std::uint32_t[]>(kChunkMask + 1);
+    std::uint32_t& link = earlierChunks_[chunk][index & kChunkMask];
+    older_.push_back(TEarlier{current.full_name.data(), static_cast<std::uint32_t>(current.full_name.size()), link,
+                              current.mpqh});
+    link = static_cast<std::uint32_t>(older_.size());
+  }
+  current = rec;
+}
+
+std::uint32_t TFileIndex::EarlierOf(std::size_t index) const {
+  const std::size_t chunk = index >> kChunkBits;
+  if (chunk >= earlierChunks_.size() || !earlierChunks_[chunk]) return 0;
+  return earlierChunks_[chunk][index & kChunkMask];
+}
+
+std::vector<TFileMpqRec> TFileIndex::Sources(std::string_view key) const {
+  bool found = false;
+  const std::size_t slot = Slot(HashKey(key), key, found);
+  if (!found) return {};
+  const std::size_t index = (table_[slot] & 0xFFFFFFFFu) - 1;
+  const Entry& e = At(index);
+  // The links run from the latest replaced record back to the first archive's.
+  std::vector<TFileMpqRec> sources{e.rec};
+  for (std::uint32_t link = EarlierOf(index); link != 0; link = older_[link - 1].next) {
+    const TEarlier& earlier = older_[link - 1];
+    sources.push_back(TFileMpqRec{earlier.mpqh, e.rec.dir, std::string_view(earlier.name, earlier.nameSize)});
+  }
+  std::reverse(sources.begin(), sources.end());
+  return sources;
 }
 
 void TFileIndex::Rehash(std::size_t slots) {
@@ -121,8 +160,8 @@ bool TFileIndex::StoreOwned(std::string_view key, MpqHandle mpqh, std::string_vi
   bool found = false;
   const std::size_t i = Slot(hash, key, found);
   if (found) {
-    Entry& e = At((table_[i] & 0xFFFFFFFFu) - 1);
-    e.rec = TFileMpqRec{mpqh, DirectoryPart(e.key), fullName};
+    const std::size_t index = (table_[i] & 0xFFFFFFFFu) - 1;
+    Replace(index, TFileMpqRec{mpqh, DirectoryPart(At(index).key), fullName});
     return false;
   }
   if ((count_ + 1) * 2 > table_.size()) {
@@ -144,6 +183,10 @@ void TFileIndex::Clear() {
   table_.clear();
   table_.shrink_to_fit();
   Rehash(kInitialSlots);
+  earlierChunks_.clear();
+  earlierChunks_.shrink_to_fit();
+  older_.clear();
+  older_.shrink_to_fit();
   texts_.clear();
   texts_.shrink_to_fit();
   blocks_.clear();

@@ -839,10 +839,7 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
         breach = "position " + std::to_string(reply.value) + " for offset " + std::to_string(rq.offset);
       }
       if (!breach.empty()) {
-        Kill();
-        answer.stop = TReaderStop::Crash;
-        answer.words = "reply out of bounds: " + breach;
-        Stopped(answer.stop, answer.words);
+        Breached(answer, breach);
         break;
       }
       if (!positioned && done == 0) result.position = reply.value;
@@ -986,9 +983,7 @@ std::string TArchiveReader::Confine(Clock::time_point deadline) {
     if (end > begin) sandbox_.missing.push_back(EscapeName(std::string_view(text).substr(begin, end - begin)));
     begin = end + 1;
   }
-  std::vector<std::string> lines{DescribeSandbox(sandbox_.state)};
-  lines.insert(lines.end(), sandbox_.missing.begin(), sandbox_.missing.end());
-  for (const std::string& line : lines) {
+  for (const std::string& line : sandbox_.missing) {
     if (std::find(sandboxSaid_.begin(), sandboxSaid_.end(), line) != sandboxSaid_.end()) continue;
     sandboxSaid_.push_back(line);
     if (sandboxHook_) sandboxHook_(line);
@@ -1061,6 +1056,23 @@ TArchiveReader::TNames TArchiveReader::ListNames(MpqHandle archive) {
   return result;
 }
 
+// What was read lies at the start of the shared memory: all of the size when Ok, none when
+// declined, at most what was asked for when short. A reply beyond that is a reader gone wrong.
+void TArchiveReader::CheckWhole(TAnswer& answer, std::uint32_t maxBytes) {
+  const TReplyHeader& reply = answer.reply;
+  std::string breach;
+  if (reply.status == TReplyStatus::Ok && (reply.size > maxBytes || reply.value != reply.size)) {
+    breach = std::to_string(reply.value) + " bytes read of " + std::to_string(reply.size) + " (at most " +
+             std::to_string(maxBytes) + " asked for)";
+  } else if (reply.status == TReplyStatus::Declined && reply.value != 0) {
+    breach = std::to_string(reply.value) + " bytes read of a file declined";
+  } else if (reply.status == TReplyStatus::Failed && reply.value > std::min<std::uint64_t>(reply.size, maxBytes)) {
+    breach = std::to_string(reply.value) + " bytes read of " + std::to_string(reply.size) + " (at most " +
+             std::to_string(maxBytes) + " asked for)";
+  }
+  if (!breach.empty()) Breached(answer, breach);
+}
+
 TArchiveReader::TWhole TArchiveReader::ReadWhole(MpqHandle archive, const std::string& name, std::uint32_t maxBytes,
                                                  std::string& out) {
   using TStatus = TWhole::TStatus;
@@ -1089,23 +1101,8 @@ TArchiveReader::TWhole TArchiveReader::ReadWhole(MpqHandle archive, const std::s
     About(TReaderStopEvent::TStage::Read, a.path, name);
     const TRequestHeader rq{TRequestKind::ReadWhole, ++sequence_, a.id, 0, maxBytes, static_cast<std::uint32_t>(name.size())};
     answer = Exchange(rq, name, deadlines_.open + ReadDeadline(maxBytes));
+    if (answer.stop == TReaderStop::None) CheckWhole(answer, maxBytes);
     if (!Retried(answer.stop)) break;
-  }
-  if (answer.stop == TReaderStop::None) {
-    // What was read lies at the start of the shared memory: all of the size when Ok, none when
-    // declined, at most what was asked for when short.
-    const TReplyHeader& reply = answer.reply;
-    std::string breach;
-    if (reply.status == TReplyStatus::Ok && (reply.size > maxBytes || reply.value != reply.size)) {
-      breach = std::to_string(reply.value) + " bytes read of " + std::to_string(reply.size) + " (at most " +
-               std::to_string(maxBytes) + " asked for)";
-    } else if (reply.status == TReplyStatus::Declined && reply.value != 0) {
-      breach = std::to_string(reply.value) + " bytes read of a file declined";
-    } else if (reply.status == TReplyStatus::Failed && reply.value > std::min<std::uint64_t>(reply.size, maxBytes)) {
-      breach = std::to_string(reply.value) + " bytes read of " + std::to_string(reply.size) + " (at most " +
-               std::to_string(maxBytes) + " asked for)";
-    }
-    if (!breach.empty()) Breached(answer, breach);
   }
   if (answer.stop != TReaderStop::None) {
     a.badFiles[name] = {answer.stop, answer.words};

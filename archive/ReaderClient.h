@@ -166,8 +166,9 @@ public:
   // Why the reader cannot be started ("the archive reader ... cannot run: ..."); empty while it
   // can. A failed start is not tried again until Stop or SetProgram.
   const std::string& StartProblem() const { return startProblem_; }
-  // Called at the first start of a reader process with DescribeSandbox's line for what it put in
-  // place, and with each line saying a protection that it could not; each line once.
+  // Called with each line saying a protection that a reader process could not put in place
+  // ("archive reader: file-system sandbox unavailable (no Landlock); running unconfined"), each
+  // line once; never when all are in place (Sandbox() says which are).
   void SetSandboxHook(std::function<void(const std::string&)> hook) { sandboxHook_ = std::move(hook); }
   // What the last reader process started put in place; `known` is false before the first.
   const TSandbox& Sandbox() const { return sandbox_; }
@@ -279,6 +280,8 @@ private:
   std::string Confine(std::chrono::steady_clock::time_point deadline);
   // The reply's bounds broken, as a crash: the process is ended and the stop reported.
   void Breached(TAnswer& answer, const std::string& breach);
+  // A ReadWhole reply held to what was asked for; Breached when it is not.
+  void CheckWhole(TAnswer& answer, std::uint32_t maxBytes);
   void Kill();
   // One request and its checked answer. On a stop the process is gone; nothing is retried here.
   TAnswer Exchange(const reader::TRequestHeader& rq, std::string_view name, std::chrono::milliseconds deadline);

@@ -617,7 +617,13 @@ bool ConfineTo() {
     archives.emplace_back(names, begin, end - begin);
     begin = end + 1;
   }
-  const TSandboxOutcome sandbox = EnterSandbox(archives, kReaderSocketFd);
+  velmora::TSandboxState offered = velmora::ProbeSandbox();
+#ifdef VELMORA_READER_FAULTS
+  // A test build acts as on a kernel without either, so that the viewer's account of it is tested
+  // on every kernel.
+  if (const char* v = std::getenv("VELMORA_FAULT_NO_SANDBOX"); v != nullptr && *v != '\0') offered = {};
+#endif
+  const TSandboxOutcome sandbox = EnterSandbox(archives, kReaderSocketFd, offered);
   TReplyHeader reply{rq.sequence, TReplyStatus::Ok, sandbox.state.landlockAbi, 0, 0, 0, 0, 0};
   reply.value = (sandbox.state.landlockAbi > 0 ? kProtectFiles : 0) | (sandbox.state.seccomp ? kProtectCalls : 0);
   std::string text;

@@ -140,16 +140,16 @@ std::string FilterCalls(int socketFd) {
 
 }  // namespace
 
-TSandboxOutcome EnterSandbox(const std::vector<std::string>& archives, int socketFd) {
+TSandboxOutcome EnterSandbox(const std::vector<std::string>& archives, int socketFd, const TSandboxState& offered) {
   TSandboxOutcome out;
-  if (const std::uint32_t abi = LandlockAbi(); abi == 0) {
+  if (const std::uint32_t abi = offered.landlockAbi; abi == 0) {
     out.missing.push_back(Unavailable("file-system sandbox", "no Landlock", "running unconfined"));
   } else if (const std::string problem = RestrictFiles(abi, archives); !problem.empty()) {
     out.missing.push_back(Unavailable("file-system sandbox", problem, "running unconfined"));
   } else {
     out.state.landlockAbi = abi;
   }
-  if (!SeccompKillAvailable()) {
+  if (!offered.seccomp) {
     out.missing.push_back(Unavailable("system-call filter", "no seccomp", "running unfiltered"));
   } else if (const std::string problem = FilterCalls(socketFd); !problem.empty()) {
     out.missing.push_back(Unavailable("system-call filter", problem, "running unfiltered"));

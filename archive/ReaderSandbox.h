@@ -15,8 +15,9 @@ struct TSandboxOutcome {
   std::vector<std::string> missing;     // a log line for each protection that is not, with why
 };
 
-// Confines the calling process for good. `archives`: the files it may read (other paths and
-// missing files get no access). `socketFd`: the descriptor it talks to the viewer on.
-TSandboxOutcome EnterSandbox(const std::vector<std::string>& archives, int socketFd);
+// Confines the calling process for good with what `offered` (ProbeSandbox) says the kernel has.
+// `archives`: the files it may read (other paths and missing files get no access). `socketFd`:
+// the descriptor it talks to the viewer on.
+TSandboxOutcome EnterSandbox(const std::vector<std::string>& archives, int socketFd, const TSandboxState& offered);
 
 }  // namespace velmora::reader

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +26,11 @@ struct TFileMpqRec {
 // live in fixed-size chunks (growing never copies them) and keys and names are views into text the
 // index owns (its own copies of the lines it keeps, or buffers handed to Keep), so an insert costs
 // one probe and no allocation of its own.
+//
+// Besides the record of the archive that supplies a path, the index keeps the records it replaced
+// when a later archive listed the same key: every archive that holds the path, in the order their
+// lists were stored. A key listed by one archive costs nothing for this; each further archive one
+// link of its own.
 class TFileIndex {
 public:
   TFileIndex();
@@ -38,8 +44,17 @@ public:
   std::size_t Count() const { return count_; }
 
   // Inserts or replaces. Key and record views must stay valid as long as the index holds them
-  // (text handed to Keep does). Returns true when the key was new.
+  // (text handed to Keep does). Returns true when the key was new. A record of another archive
+  // than the one it replaces keeps the replaced one as an earlier source; a second line of the
+  // same archive only replaces.
   bool Store(std::string_view key, const TFileMpqRec& rec);
+
+  // Every archive that lists `key`, once each, in the order they were stored (the archives'
+  // opening order): each with the listfile line it was stored with, the last being Find's record.
+  // Empty when the key is absent.
+  std::vector<TFileMpqRec> Sources(std::string_view key) const;
+  // Records that were replaced by another archive's and are kept as earlier sources.
+  std::size_t EarlierSourceCount() const { return older_.size(); }
 
   // Takes ownership of a text buffer that keys and records point into.
   void Keep(std::unique_ptr<char[]> text);
@@ -70,13 +85,30 @@ private:
     std::string_view key;
     TFileMpqRec rec;
   };
+  // A replaced record: its archive and line, and the one it replaced in turn (index + 1; 0 = none).
+  // 24 bytes: lines are at most 256 MiB (kMaxListFileBytes), so their length takes 32 bits.
+  struct TEarlier {
+    const char* name = nullptr;
+    std::uint32_t nameSize = 0;
+    std::uint32_t next = 0;
+    MpqHandle mpqh = 0;
+  };
   static constexpr unsigned kChunkBits = 15;
   static constexpr std::size_t kChunkMask = (std::size_t{1} << kChunkBits) - 1;
   Entry& At(std::size_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
   std::size_t Slot(std::uint64_t hash, std::string_view key, bool& found) const;
   void Rehash(std::size_t slots);
+  // Record `index` takes `rec`; the record it had is kept as an earlier source when its archive
+  // differs (and its line is shorter than 4 GiB, as every listfile line is).
+  void Replace(std::size_t index, const TFileMpqRec& rec);
+  // The earlier-source link of record `index`: 0 for none, else the index in older_ + 1.
+  std::uint32_t EarlierOf(std::size_t index) const;
 
   std::vector<std::unique_ptr<Entry[]>> chunks_;
+  // Per record chunk, each record's earlier-source link; a chunk's links are made with the first
+  // record of it that another archive lists too.
+  std::vector<std::unique_ptr<std::uint32_t[]>> earlierChunks_;
+  std::deque<TEarlier> older_;
   std::size_t count_ = 0;
   // Per slot: hash high 32 bits << 32 | (record index + 1); 0 = empty. A key's home slot is the
   // top bits of its hash, so growing recomputes it from the stored bits without touching keys.
@@ -260,12 +292,18 @@ struct TWholeFile {
 // a larger one through a TZanthFileHandler, in pieces. `limit`: larger files are not read.
 // `takeEmpty`: an empty file counts as read, where TZanthObject counts it as missing.
 TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool takeEmpty, std::string& bytes);
+// The same for a member of a given archive, as that archive's listfile spells it.
+TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint64_t limit, bool takeEmpty,
+                           std::string& bytes);
 
 // Base of every object loaded from an archive file: looks the name up in FileIndex and keeps
 // the open file for its own lifetime.
 class TZanthObject {
 public:
   explicit TZanthObject(const std::string& fName);
+  // The member `memberName` of the archive `archive` itself, whatever archive the index says
+  // supplies `fName`: another archive's version of a path. fname() is `fName`.
+  TZanthObject(const std::string& fName, MpqHandle archive, const std::string& memberName);
   virtual ~TZanthObject();
   TZanthObject(const TZanthObject&) = delete;
   TZanthObject& operator=(const TZanthObject&) = delete;
@@ -278,6 +316,11 @@ public:
   TReaderStop ReaderStop() const { return FFileHandler ? FFileHandler->LastStop() : FOpenTrouble.stop; }
   // Why there is no file handler when the reader stopped or the file was refused.
   const TFileTrouble& OpenTrouble() const { return FOpenTrouble; }
+  // The archive the file was opened in, or looked for: the index's supplier of the name, or the
+  // archive given; 0 when the index has no record of the name.
+  MpqHandle SourceArchive() const { return FArchive; }
+  // The name the file was opened under in that archive (the listfile line); empty with no archive.
+  const std::string& MemberName() const { return FMember; }
 
   static std::unique_ptr<TZanthFileHandler> OpenFileHandler(const std::string& fName);
   // The same, telling why the reader stopped when that is why there is no handler.
@@ -286,9 +329,14 @@ public:
   // The size of a handler returned counts up to kMaxExpansion times what the archive stores:
   // every reader of archive files (the window, the export, thumbnails) bounds its memory by it.
   static std::unique_ptr<TZanthFileHandler> OpenFileHandler(const std::string& fName, TFileTrouble& trouble);
+  // The same for the member `memberName` of `archive`, with no look-up in the index.
+  static std::unique_ptr<TZanthFileHandler> OpenFileHandlerIn(MpqHandle archive, const std::string& memberName,
+                                                              TFileTrouble& trouble);
 
 private:
   std::string FFname;
+  MpqHandle FArchive = 0;
+  std::string FMember;
   TFileTrouble FOpenTrouble;
   std::unique_ptr<TZanthFileHandler> FFileHandler;
 };

@@ -59,14 +59,18 @@ std::string TFileTrouble::Text() const {
 }
 
 TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool takeEmpty, std::string& bytes) {
+  const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(fName)) : nullptr;
+  if (rec == nullptr) return {};
+  return ReadArchiveFile(rec->mpqh, std::string(rec->full_name), limit, takeEmpty, bytes);
+}
+
+TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint64_t limit, bool takeEmpty,
+                           std::string& bytes) {
   using TStatus = TWholeFile::TStatus;
   using TWhole = TArchiveReader::TWhole;
   TWholeFile out;
-  const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(fName)) : nullptr;
-  if (rec == nullptr) return out;
-  const std::string member(rec->full_name);
   const auto oneTrip = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, reader::kSharedBytes));
-  const TWhole whole = TArchiveReader::Instance().ReadWhole(rec->mpqh, member, oneTrip, bytes);
+  const TWhole whole = TArchiveReader::Instance().ReadWhole(mpqh, member, oneTrip, bytes);
   out.size = whole.size;
   switch (whole.status) {
     case TWhole::TStatus::Read:
@@ -90,7 +94,7 @@ TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool t
     return out;
   }
   // More than one trip takes: in pieces of the shared memory's size.
-  TZanthFileHandler file(rec->mpqh, member);
+  TZanthFileHandler file(mpqh, member);
   out.trouble = {file.LastStop(), file.Refusal(), file.StopWords()};
   if (file.Handle() == 0) {
     out.status = out.trouble.Text().empty() ? TStatus::Missing : TStatus::Failed;
@@ -112,7 +116,18 @@ TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool t
 }
 
 TZanthObject::TZanthObject(const std::string& fName)
-    : FFname(fName), FFileHandler(OpenFileHandler(fName, FOpenTrouble)) {}
+    : FFname(fName), FFileHandler(OpenFileHandler(fName, FOpenTrouble)) {
+  if (const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(fName)) : nullptr) {
+    FArchive = rec->mpqh;
+    FMember = std::string(rec->full_name);
+  }
+}
+
+TZanthObject::TZanthObject(const std::string& fName, MpqHandle archive, const std::string& memberName)
+    : FFname(fName),
+      FArchive(archive),
+      FMember(memberName),
+      FFileHandler(OpenFileHandlerIn(archive, memberName, FOpenTrouble)) {}
 
 TZanthObject::~TZanthObject() = default;
 
@@ -134,7 +149,14 @@ std::unique_ptr<TZanthFileHandler> TZanthObject::OpenFileHandler(const std::stri
   // Names are looked up upper-cased but not trimmed.
   const TFileMpqRec* rec = FileIndex->Find(UpperAscii(fName));
   if (rec == nullptr) return nullptr;
-  auto handler = std::make_unique<TZanthFileHandler>(rec->mpqh, std::string(rec->full_name));
+  return OpenFileHandlerIn(rec->mpqh, std::string(rec->full_name), trouble);
+}
+
+std::unique_ptr<TZanthFileHandler> TZanthObject::OpenFileHandlerIn(MpqHandle archive, const std::string& memberName,
+                                                                   TFileTrouble& trouble) {
+  trouble = {};
+  if (archive == 0) return nullptr;
+  auto handler = std::make_unique<TZanthFileHandler>(archive, memberName);
   trouble.stop = handler->LastStop();
   trouble.refusal = handler->Refusal();
   trouble.words = handler->StopWords();

@@ -299,12 +299,35 @@ private:
   std::vector<std::thread> threads_;
 };
 
+// The index's record of an archive item: the supplier's, or that of the archive the item names;
+// none when no archive (or not that one) lists the path.
+std::optional<TFileMpqRec> RecordOf(const TExportItem& item) {
+  if (!FileIndex) return std::nullopt;
+  const std::string key = UpperAscii(item.path);
+  if (item.archive == 0) {
+    const TFileMpqRec* rec = FileIndex->Find(key);
+    return rec != nullptr ? std::optional(*rec) : std::nullopt;
+  }
+  for (const TFileMpqRec& rec : FileIndex->Sources(key)) {
+    if (rec.mpqh == item.archive) return rec;
+  }
+  return std::nullopt;
+}
+
+// The file of an archive item, opened in the archive of its record.
+std::unique_ptr<TZanthFileHandler> OpenItem(const TExportItem& item, TFileTrouble& trouble) {
+  trouble = {};
+  const std::optional<TFileMpqRec> rec = RecordOf(item);
+  if (!rec) return nullptr;
+  return TZanthObject::OpenFileHandlerIn(rec->mpqh, std::string(rec->full_name), trouble);
+}
+
 // The name an item's output is spelt from: for an archive file, the listfile line of the archive
-// that supplies it; null when no archive lists it.
+// that supplies it (or that the item names); null when no archive lists it.
 std::optional<std::string> OutputSpelling(const TExportItem& item) {
   if (!item.diskPath.empty()) return item.path;
-  const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(item.path)) : nullptr;
-  if (rec == nullptr) return std::nullopt;
+  const std::optional<TFileMpqRec> rec = RecordOf(item);
+  if (!rec) return std::nullopt;
   return std::string(TrimBlanks(rec->full_name));
 }
 
@@ -316,7 +339,9 @@ bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reaso
   }
   // Most files take one trip to the archive reader (open, read, close at once); that is what
   // makes DDS and raw export of small textures fast, as they decode nothing.
-  const TWholeFile file = ReadIndexedFile(item.path, kExportMaxFileBytes, empty, job.bytes);
+  const std::optional<TFileMpqRec> rec = RecordOf(item);
+  const TWholeFile file = rec ? ReadArchiveFile(rec->mpqh, std::string(rec->full_name), kExportMaxFileBytes, empty, job.bytes)
+                              : TWholeFile{};
   switch (file.status) {
     case TWholeFile::TStatus::Read: return true;
     case TWholeFile::TStatus::Missing:
@@ -342,7 +367,8 @@ std::size_t HeaderLevelCount(const TExportItem& item) {
     const TFd fd(::open(item.diskPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid() || ::pread(fd.get(), raw.data(), raw.size(), 0) != static_cast<ssize_t>(raw.size())) return 1;
   } else {
-    const std::unique_ptr<TZanthFileHandler> file = TZanthObject::OpenFileHandler(item.path);
+    TFileTrouble trouble;
+    const std::unique_ptr<TZanthFileHandler> file = OpenItem(item, trouble);
     if (!file || !file->GetHeader(raw.data(), static_cast<std::uint32_t>(raw.size()))) return 1;
   }
   const TBLP2Header hdr = TBLP2Header::Parse(raw);
@@ -475,7 +501,7 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   for (std::size_t i = 0; i < items.size(); ++i) {
     const std::optional<std::string> spelling = OutputSpelling(items[i]);
     if (!spelling) {
-      refusals[i] = "not listed in any archive";
+      refusals[i] = items[i].archive == 0 ? "not listed in any archive" : "not listed in the archive asked for";
       continue;
     }
     TJob& job = jobs[i];

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/ReaderClient.h"
 #include "blp/LevelPixels.h"
 
 namespace velmora::blp {
@@ -60,12 +61,16 @@ std::optional<TExportFormat> ExportFormatFromName(std::string_view name);
 
 struct TExportItem {
   // The archive path, looked up in the file index (the archive that lists it last supplies it,
-  // and its listfile's spelling names the output); or, for a file on disk, its path in the tree.
+  // unless `archive` names another, and its listfile's spelling names the output); or, for a file
+  // on disk, its path in the tree.
   std::string path;
   std::string diskPath;  // set for a file on disk
   // Set: the one output file, relative to the output folder, in place of the name the path gives
   // (a "Save as" choice). Only level 0 is written for such an item.
   std::string outName = {};
+  // Set: the version of the path in this archive, spelt as its listfile spells it, in place of the
+  // supplier's. An archive that does not list the path gives nothing to export.
+  MpqHandle archive = 0;
 };
 
 struct TExportOptions {

@@ -59,6 +59,17 @@ TBlpTexture::TBlpTexture(const std::string& fName) : TZanthObject(fName) {
   }
 }
 
+TBlpTexture::TBlpTexture(const std::string& fName, MpqHandle archive, const std::string& memberName)
+    : TZanthObject(fName, archive, memberName) {
+  if (GlApiReady()) Gl.GenTextures(1, &id);
+  try {
+    LoadBlp();
+  } catch (...) {
+    ReleaseTexture();
+    throw;
+  }
+}
+
 TBlpTexture::TBlpTexture(const std::string& fName, blp::TBlpSource& source) : TZanthObject(fName) {
   if (GlApiReady()) Gl.GenTextures(1, &id);
   try {

@@ -22,6 +22,9 @@ namespace velmora {
 class TBlpTexture : public TZanthObject {
 public:
   explicit TBlpTexture(const std::string& fName);
+  // Another archive's version of a path: the member `memberName` of `archive`, loaded the same
+  // way; fname() is `fName`.
+  TBlpTexture(const std::string& fName, MpqHandle archive, const std::string& memberName);
   // A BLP file that is not in the archives (one on disk): the same load from `source`'s bytes.
   // `fName` is what fname() reports; it is not looked up.
   TBlpTexture(const std::string& fName, blp::TBlpSource& source);

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "archive/Zanth.h"
-#include "base/Ascii.h"
 #include "base/Escape.h"
 
 namespace velmora {
@@ -13,11 +12,11 @@ namespace velmora {
 namespace {
 
 // The texture keeps no file when the index has no record of the name, the archive refuses to
-// open the member, or the member is empty: asked again, the archive tells which.
+// open the member, or the member is empty: asked again, the archive tells which. The archive is
+// the index's supplier of the name, or the one whose version was asked for.
 std::string WhyNoFile(const TBlpTexture& texture) {
-  const TFileMpqRec* rec = FileIndex ? FileIndex->Find(UpperAscii(texture.fname())) : nullptr;
-  if (rec == nullptr) return "not in the file list of any open archive";
-  const TZanthFileHandler probe(rec->mpqh, std::string(rec->full_name));
+  if (texture.SourceArchive() == 0) return "not in the file list of any open archive";
+  const TZanthFileHandler probe(texture.SourceArchive(), texture.MemberName());
   if (probe.Handle() == 0) return "the archive cannot open this file";
   if (probe.GetSize() == 0) return "empty file (0 bytes)";
   return "the file cannot be read";

@@ -24,7 +24,9 @@
 #include "render/View.h"
 #include "ui/ErrorHandler.h"
 #include "ui/ExportDialog.h"
+#include "ui/FileVersions.h"
 #include "ui/FilterLine.h"
+#include "ui/InfoPanel.h"
 #include "ui/NamedFiles.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
@@ -182,6 +184,15 @@ TExportActions::TExportActions(TForm1& form) : QObject(&form), form_(form), last
   });
 }
 
+MpqHandle TExportActions::ShownVersionArchive(const blp::TExportItem& item) const {
+  // The file shown in another archive's version is saved in that version.
+  const TInfoPanel* panel = form_.InfoPanel();
+  if (panel == nullptr || !item.diskPath.empty()) return 0;
+  const TFileVersions& versions = panel->Versions();
+  if (!versions.HasFile() || versions.OnDisk() || versions.Path() != item.path || versions.Shown() < 0) return 0;
+  return versions.Sources()[static_cast<std::size_t>(versions.Shown())].archive;
+}
+
 std::size_t TExportActions::ShownLevel() const {
   const TViewControls* controls = form_.ViewControls();
   return controls != nullptr ? static_cast<std::size_t>(controls->State().level) : 0;
@@ -190,9 +201,12 @@ std::size_t TExportActions::ShownLevel() const {
 void TExportActions::UpdateEnabled() {
   const bool shown = HasLevelPixels(ShownLevel());
   const bool first = HasLevelPixels(0);
+  // While another pane covers the view, Ctrl+C is that pane's.
+  const bool covered = form_.ViewControls() != nullptr && form_.ViewControls()->Covered();
   for (QAction* action : actions_) {
     const QString name = action->objectName();
-    if (name == QLatin1String("SaveLevel") || name == QLatin1String("CopyLevel")) action->setEnabled(shown);
+    if (name == QLatin1String("SaveLevel")) action->setEnabled(shown);
+    if (name == QLatin1String("CopyLevel")) action->setEnabled(shown && !covered);
     if (name == QLatin1String("SaveEveryLevel")) action->setEnabled(first);
   }
 }
@@ -277,6 +291,7 @@ void TExportActions::FillTreeMenu(QMenu& menu, TVirtualNode* node) {
 void TExportActions::SaveFileAs(TVirtualNode* file, blp::TExportFormat format) {
   const TTreeModel& model = *form_.VirtualStringTree;
   blp::TExportItem item = ExportItemOf(model, file);
+  item.archive = ShownVersionArchive(item);
   const QString path = chooseSaveFile(QDir(lastDir_).filePath(SuggestedName(std::string(file->data.fullName), format)));
   if (path.isEmpty()) return;
   const QFileInfo info(path);

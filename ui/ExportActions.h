@@ -59,7 +59,8 @@ public:
   // (object names "SaveAsPng", "SaveAsDds", "SaveAsRaw"); on a folder "Export…" and "Export
   // folder as PNG…" ("ExportFolderDialog", "ExportFolderPng").
   void FillTreeMenu(QMenu& menu, TVirtualNode* node);
-  // Asks for a file name, then writes the file node `file` there in `format` (level 0 for PNG).
+  // Asks for a file name, then writes the file node `file` there in `format` (level 0 for PNG):
+  // the version shown when the view shows that file, else the supplier's.
   void SaveFileAs(TVirtualNode* file, blp::TExportFormat format);
   // Asks for a folder, then exports the files shown below `folder` into it as PNG
   // (ExportFolderTo).
@@ -77,6 +78,8 @@ private:
   void SaveLevels(const QString& path, bool every);
   // The mip level the view shows.
   std::size_t ShownLevel() const;
+  // The archive whose version of `item` the view shows when that is not the supplier's; 0 else.
+  MpqHandle ShownVersionArchive(const blp::TExportItem& item) const;
 
   TForm1& form_;
   QString lastDir_;  // where the last dialog pointed; the save dialog's is kept for the next start

@@ -1,11 +1,15 @@
 // The tree's filter line: placement, keys, and keeping expansion and selection across filters.
 #include "ui/FilterLine.h"
 
-#include <QKeyEvent>
 #include <QAction>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QSplitter>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <memory>
 
 #include "ui/TreeModel.h"
 
@@ -82,6 +86,20 @@ void TFilterLine::Close() {
 }
 
 std::size_t TFilterLine::Matches() const { return model_.Filtered() ? model_.FilterMatches() : 0; }
+
+void TFilterLine::AddMenuAction(QAction* action) { menuActions_.append(action); }
+
+void TFilterLine::contextMenuEvent(QContextMenuEvent* event) {
+  std::unique_ptr<QMenu> menu(createStandardContextMenu());
+  bool separated = false;
+  for (const QPointer<QAction>& action : menuActions_) {
+    if (action.isNull()) continue;
+    if (!separated) menu->addSeparator();
+    separated = true;
+    menu->addAction(action);
+  }
+  menu->exec(event->globalPos());
+}
 
 void TFilterLine::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <QLineEdit>
+#include <QList>
+#include <QPointer>
 
 #include <cstdint>
 #include <vector>
 
 #include "ui/TreeFilter.h"
 
+class QAction;
 class QTreeView;
 
 namespace velmora {
@@ -50,8 +53,12 @@ public:
   // Files the filter takes now; 0 without a filter.
   std::size_t Matches() const;
 
+  // Adds another part's action to the line's menu, below the editing entries.
+  void AddMenuAction(QAction* action);
+
 protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   // Esc pressed in the tree while a filter is on.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -62,6 +69,7 @@ private:
 
   TTreeModel& model_;
   QTreeView& view_;
+  QList<QPointer<QAction>> menuActions_;
   TPathFilter filter_;
   // The folders expanded when the filter began, to open them again when it ends.
   TTreeExpansion expanded_;

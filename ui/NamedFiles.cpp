@@ -229,6 +229,7 @@ bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
         if (handle == 0) continue;
         FArchivePaths[handle] = path;
         FArchiveNames[handle] = path;
+        FArchiveHostPaths[handle] = path;
         IngestListFile(handle, path, AddNode, &FStartupReport);
         archives << QFile::decodeName(QByteArray::fromStdString(path));
         any = true;

@@ -85,7 +85,9 @@ void TMyScrollBox::PlaceMargins() {
   FPlacing = true;
   const int w = width();
   int top = 0;
-  if (FNoticeBox->isVisible()) {
+  // Shown or not of their own: the box itself may be hidden meanwhile (another pane in its place),
+  // and must be laid out for when it shows again.
+  if (!FNoticeBox->isHidden()) {
     // At most half the box, so that a texture stays in view below a long notice.
     const int wanted = FNoticeBox->hasHeightForWidth() ? FNoticeBox->heightForWidth(w) : FNoticeBox->sizeHint().height();
     top = std::min(wanted, std::max(height() / 2, 24));
@@ -94,7 +96,7 @@ void TMyScrollBox::PlaceMargins() {
   }
   int bottom = 0;
   FStrip->setVisible(FStrip->HasContent());
-  if (FStrip->isVisible()) {
+  if (!FStrip->isHidden()) {
     const int stripWidth = viewport()->width();
     bottom = FStrip->hasHeightForWidth() ? FStrip->heightForWidth(stripWidth) : FStrip->sizeHint().height();
     bottom = std::min(bottom, std::max(height() / 3, 16));
@@ -106,7 +108,7 @@ void TMyScrollBox::PlaceMargins() {
 }
 
 void TMyScrollBox::PlaceStrip() {
-  if (!FStrip->isVisible()) return;
+  if (FStrip->isHidden()) return;
   const QRect port = viewport()->geometry();
   const int h = viewportMargins().bottom();
   const QRect want(port.left(), port.bottom() + 1, port.width(), h);

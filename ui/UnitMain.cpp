@@ -13,6 +13,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
@@ -35,10 +36,12 @@
 #include "ui/ExportActions.h"
 #include "ui/FileTree.h"
 #include "ui/FilterLine.h"
+#include "ui/InfoPanel.h"
 #include "ui/MainMenu.h"
 #include "ui/NamedFiles.h"
 #include "ui/ScreenPlace.h"
 #include "ui/StatusPanels.h"
+#include "ui/ThumbnailPane.h"
 #include "ui/TreeModel.h"
 #include "ui/ViewControls.h"
 #include "ui/ViewStrip.h"
@@ -184,17 +187,25 @@ TForm1::TForm1(const TViewSetup& viewSetup, QWidget* parent)
     FMainMenu->AttachView(*FViewControls);
     // Save and copy act on the level shown; their enabled state follows it.
     connect(FViewControls.get(), &TViewControls::Changed, FExportActions, &TExportActions::UpdateEnabled);
+    FThumbnails = new TThumbnailPane(*this, *FViewStack);
   }
+  // The shown file's information and its versions, right of the view (Ctrl+I); its entries go
+  // below the view's in the View menu.
+  FInfoPanel = new TInfoPanel(*this);
   FMainMenu->UpdateActions();
 }
 
 TForm1::~TForm1() { FormDestroy(); }
 
 void TForm1::FormCreate(const TViewSetup& viewSetup) {
-  // The scroll box right of the splitter and the drawing panel inside it.
-  ViewBox = std::make_unique<TMyScrollBox>(Splitter1);
+  // The scroll box right of the splitter and the drawing panel inside it. The thumbnail grid
+  // takes the scroll box's place in the same stack when a folder is selected.
+  FViewStack = new QStackedWidget(Splitter1);
+  FViewStack->setObjectName(QStringLiteral("ViewStack"));
+  ViewBox = std::make_unique<TMyScrollBox>(FViewStack);
   ViewBox->setObjectName(QStringLiteral("ViewBox"));
-  Splitter1->addWidget(ViewBox.get());
+  FViewStack->addWidget(ViewBox.get());
+  Splitter1->addWidget(FViewStack);
   Splitter1->setStretchFactor(1, 1);
   Splitter1->setSizes({kTreeWidth, kClientWidth - kTreeWidth - kSplitterWidth});
   ViewBox->OnRedrawTexture = [this] { FView->RedrawTexture(); };
@@ -329,6 +340,7 @@ void TForm1::LoadGameFolder(const std::string& dir) {
   CreateArchiveIndex();
   FArchivePaths.clear();
   FArchiveNames.clear();
+  FArchiveHostPaths.clear();
   FStartupReport = {};
   FStartup.gameDir = dir;
   FStartup.archives.clear();
@@ -419,15 +431,22 @@ void TForm1::LoadMpqs() {
 
 void TForm1::OpenMpq(const std::string& line) {
   const std::string path = FInstallPath + line;
-  if (const MpqHandle handle = OpenArchiveAt(MapWindowsPath(path, FWinePrefix), line, &FStartupReport)) {
+  const std::string hostPath = MapWindowsPath(path, FWinePrefix);
+  if (const MpqHandle handle = OpenArchiveAt(hostPath, line, &FStartupReport)) {
     FArchivePaths[handle] = path;
     FArchiveNames[handle] = line;
+    FArchiveHostPaths[handle] = hostPath;
   }
 }
 
 QString TForm1::ArchivePathOf(std::uintptr_t handle) const {
   const auto it = FArchivePaths.find(handle);
   return it == FArchivePaths.end() ? QString() : QString::fromUtf8(it->second.data(), static_cast<qsizetype>(it->second.size()));
+}
+
+std::string TForm1::ArchiveHostPathOf(std::uintptr_t handle) const {
+  const auto it = FArchiveHostPaths.find(handle);
+  return it == FArchiveHostPaths.end() ? std::string() : it->second;
 }
 
 void TForm1::FormMouseMove(QObject*, Qt::KeyboardModifiers, int x, int y) {
@@ -458,6 +477,18 @@ void TForm1::VirtualStringTreeAddToSelection(TTreeModel&, TVirtualNode* node) {
   // Level 0 again, the notice for a file that cannot be shown whole, the readout.
   FViewControls->TextureChanged();
   // 0 x 0 when the load stopped before the header was accepted.
+  SetPanelSize(CurrentTexture->width, CurrentTexture->height);
+  FView->SetViewport();
+  FView->RedrawTexture();
+}
+
+void TForm1::ShowOtherTexture(const std::function<std::unique_ptr<TBlpTexture>()>& make) {
+  if (!FView->Ready()) return;
+  // As a selection: only one texture is ever held, and one that raises leaves none shown.
+  CurrentTexture.reset();
+  CurrentTexture = make();
+  SetStatusText(0, HeaderStatusFor(*CurrentTexture));
+  FViewControls->TextureChanged();
   SetPanelSize(CurrentTexture->width, CurrentTexture->height);
   FView->SetViewport();
   FView->RedrawTexture();

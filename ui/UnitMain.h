@@ -23,6 +23,7 @@
 class QLabel;
 class QMenuBar;
 class QSplitter;
+class QStackedWidget;
 class QStatusBar;
 class QTimer;
 class QTreeView;
@@ -31,11 +32,13 @@ namespace velmora {
 
 class TExportActions;
 class TFilterLine;
+class TInfoPanel;
 class TMainMenu;
 class TGlView;
 class TRenderPanel;
 class TViewControls;
 class TTreeModel;
+class TThumbnailPane;
 struct TVirtualNode;
 struct TViewSetup;
 struct TBLP2Header;
@@ -113,6 +116,20 @@ public:
   // The path an archive was opened under (installation directory and the line of
   // "mpqToLoad.txt"), by its handle; empty for a handle the window did not open.
   QString ArchivePathOf(std::uintptr_t handle) const;
+  // Where that archive lies on this host (what the archive reader opened); empty for a handle the
+  // window did not open.
+  std::string ArchiveHostPathOf(std::uintptr_t handle) const;
+  // The thumbnail grid in the view's place (ui/ThumbnailPane.h); null when the view could not be
+  // set up.
+  TThumbnailPane* Thumbnails() const { return FThumbnails; }
+
+  // Shows another texture of the selected file in place of the shown one, as a selection does
+  // (status panel 0, level 0, the panel's size, a redraw) and without touching the tree: the old
+  // texture goes first, then `make` makes the new one. Another archive's version of the file, or
+  // the difference of two (ui/FileVersions.h). Errors reach the caller as the selection's do.
+  void ShowOtherTexture(const std::function<std::unique_ptr<TBlpTexture>()>& make);
+  // The information about the shown file and its versions beside the view (ui/InfoPanel.h).
+  TInfoPanel* InfoPanel() const { return FInfoPanel; }
 
   // A node added to the tree's selection: a file node becomes the shown texture (the old one
   // is destroyed first), its header goes to status panel 0, the panel takes its size and the
@@ -187,6 +204,7 @@ private:
   std::unique_ptr<TViewControls> FViewControls;
   std::map<std::uintptr_t, std::string> FArchivePaths;  // MpqList's handles -> the paths opened
   std::map<std::uintptr_t, std::string> FArchiveNames;  // and -> their names as the log gives them
+  std::map<std::uintptr_t, std::string> FArchiveHostPaths;  // and -> where they lie on this host
   std::array<QLabel*, kPanelCount> FPanels{};
   std::string FInstallPath;  // the registry value as UTF-8; no separator is added to it
   std::string FWinePrefix;
@@ -201,6 +219,9 @@ private:
   TFilterLine* FFilterLine = nullptr;
   TExportActions* FExportActions = nullptr;  // a child of the window
   TMainMenu* FMainMenu = nullptr;            // a child of the window
+  TInfoPanel* FInfoPanel = nullptr;          // a child of the splitter
+  QStackedWidget* FViewStack = nullptr;      // right of the splitter: ViewBox or the thumbnail grid
+  TThumbnailPane* FThumbnails = nullptr;     // a child of the window
 };
 
 }  // namespace velmora

@@ -16,7 +16,6 @@
 #include <cmath>
 
 #include "archive/Zanth.h"
-#include "base/Ascii.h"
 #include "base/Escape.h"
 #include "blp/FormatName.h"
 #include "render/View.h"
@@ -241,7 +240,13 @@ void TViewControls::FillLevelMenu(QMenu* menu) {
 QString TViewControls::ModeText() const { return FromUtf8(ModeWords(FState, LevelCount())); }
 
 bool TViewControls::HasPicture() const {
-  return CurrentTexture && LevelCount() > 0 && FTextureSize.width() > 0 && FTextureSize.height() > 0;
+  return !FCovered && CurrentTexture && LevelCount() > 0 && FTextureSize.width() > 0 && FTextureSize.height() > 0;
+}
+
+void TViewControls::SetCovered(bool covered) {
+  if (covered == FCovered) return;
+  FCovered = covered;
+  UpdateChecks();
 }
 
 double TViewControls::Ratio() const {
@@ -333,24 +338,34 @@ void TViewControls::TextureChanged() {
   // The texel read for the last file says nothing of this one.
   FPointerTexel.reset();
   FArchiveText.clear();
+  FShownNote.clear();
   if (!CurrentTexture) {
     UpdateChecks();
     UpdateReadout();
     return;
   }
   FTextureSize = QSize(CurrentTexture->width, CurrentTexture->height);
-  if (FileIndex) {
-    if (const TFileMpqRec* rec = FileIndex->Find(UpperAscii(CurrentTexture->fname()))) {
-      FArchiveText = FForm.ArchivePathOf(rec->mpqh);
-    }
-  }
+  // The archive the texture came from: the index's supplier, or another archive's version.
+  if (CurrentTexture->SourceArchive() != 0) FArchiveText = FForm.ArchivePathOf(CurrentTexture->SourceArchive());
   ViewBox->ShowNotice(FromUtf8(EscapeName(TextureNotice(*CurrentTexture))));
+  ShowSource();
+  UpdateChecks();
+  UpdateReadout();
+}
+
+void TViewControls::SetShownSource(const QString& archive, const QString& note) {
+  FArchiveText = archive;
+  FShownNote = note;
+  ShowSource();
+  UpdateReadout();
+}
+
+void TViewControls::ShowSource() {
+  if (!ViewBox || !CurrentTexture) return;
   const QString path = FromUtf8(EscapeName(CurrentTexture->fname()));
   const QString archive = FromUtf8(EscapeName(FArchiveText.toStdString()));
   ViewBox->Strip()->SetSource(path, archive,
                               archive.isEmpty() ? path : path + QStringLiteral("\nfrom ") + archive);
-  UpdateChecks();
-  UpdateReadout();
 }
 
 QPointF TViewControls::VisibleCentre() const {
@@ -469,7 +484,9 @@ void TViewControls::UpdateReadout() {
     const blp::TBlpLevel& level = texture.Levels().levels[static_cast<std::size_t>(FState.level)];
     parts << QString::fromStdString(LevelText(FState.level, count, level.width, level.height));
   }
-  if (blp::IsLoadableContent(texture.hdr)) {
+  if (!FShownNote.isEmpty()) {
+    parts << FShownNote;
+  } else if (blp::IsLoadableContent(texture.hdr)) {
     parts << QString::fromStdString(EncodingText(texture.hdr));
   } else if (texture.Blp1Header() && !texture.HeaderProblem()) {
     parts << QString::fromStdString(blp::FormatName(*texture.Blp1Header()));

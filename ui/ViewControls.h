@@ -51,6 +51,10 @@ public:
   // --- hooks of the window ---
   // A new CurrentTexture: level 0 again, the notice for it (or none), the readout.
   void TextureChanged();
+  // What the strip names as the shown texture's archive, and `note` in place of its encoding in
+  // the readout (the difference of two versions says what it is; empty: the encoding). Both hold
+  // until the next TextureChanged.
+  void SetShownSource(const QString& archive, const QString& note);
   // Level 0's size as the plain view gives it to the panel; places canvas and panel. No GL.
   void SetTextureSize(int width, int height);
   // Mouse movement over the drawing panel, relative to it (fractions on a scaled desktop).
@@ -93,8 +97,13 @@ public:
   void FillViewMenu(QMenu& menu);
   // The view's modes in words (render/ViewReadout.h ModeWords); empty at the defaults.
   QString ModeText() const;
-  // Whether a texture with pixels is shown (what zoom, levels and saving act on).
+  // Whether a texture with pixels is shown (what zoom, levels and saving act on): none while
+  // another pane covers the view.
   bool HasPicture() const;
+  // Another pane (the thumbnail grid) takes the view's place, or gives it back: zooming and
+  // copying the level wait until the view shows again, so that their keys serve that pane.
+  void SetCovered(bool covered);
+  bool Covered() const { return FCovered; }
   // The device pixels per panel pixel of the drawing panel.
   double Ratio() const;
 
@@ -121,6 +130,8 @@ private:
   bool HandleWheel(QWheelEvent& event, QPointF inViewport);
   void ShowMenuAt(QPoint global);
   void UpdateReadout();
+  // The strip's path and archive line for CurrentTexture.
+  void ShowSource();
   QPointF VisibleCentre() const;
 
   TForm1& FForm;
@@ -130,6 +141,7 @@ private:
   bool FWholeLevel = true;       // the panel covers the whole canvas
   bool FRelayingOut = false;
   bool FGeometryRestored = false;
+  bool FCovered = false;
   double FWheelZoomSteps = 0;    // wheel angle not yet turned into a zoom step
 
   bool FDragging = false;
@@ -138,6 +150,7 @@ private:
 
   std::optional<QPoint> FPointerTexel;  // the texel under the pointer, if any
   QString FArchiveText;                 // the archive that supplies the shown file, as opened
+  QString FShownNote;                   // said in place of the encoding (SetShownSource)
 
   QAction* FZoomIn = nullptr;
   QAction* FZoomOut = nullptr;

@@ -69,4 +69,11 @@ void StoreSaveFolder(const QString& folder) {
   s.setValue(QStringLiteral("export/saveFolder"), folder);
 }
 
+bool LoadInfoPanelOpen() { return UserSettings().value(QStringLiteral("window/fileInfo"), false).toBool(); }
+
+void StoreInfoPanelOpen(bool open) {
+  QSettings s = UserSettings();
+  s.setValue(QStringLiteral("window/fileInfo"), open);
+}
+
 }  // namespace velmora

@@ -115,5 +115,67 @@ TEST(FileIndex, KeptTextsBackTheViews) {
   EXPECT_EQ(index.Find("A.B")->full_name, "A.B");
 }
 
+// The archives behind a key: every archive that listed it, once, in the order they were stored;
+// Find keeps giving the last.
+TEST(FileIndex, SourcesAreEveryListingArchiveOnceInStoringOrder) {
+  struct TStore {
+    MpqHandle archive;
+    const char* line;
+  };
+  struct TRow {
+    const char* fault;
+    std::vector<TStore> stores;  // all under the key "T\\A.BLP"
+    std::vector<TStore> sources;
+  };
+  const TRow rows[] = {
+      {"one_archive_is_the_only_source", {{1, "t\\a.blp"}}, {{1, "t\\a.blp"}}},
+      {"three_archives_in_order_each_with_its_own_line",
+       {{1, "T\\a.blp"}, {2, " t\\A.blp"}, {3, "t\\a.BLP"}},
+       {{1, "T\\a.blp"}, {2, " t\\A.blp"}, {3, "t\\a.BLP"}}},
+      {"a_second_line_of_one_archive_replaces_its_line_and_adds_no_source",
+       {{1, "T\\a.blp"}, {2, "first"}, {2, "second"}, {3, "t\\a.blp"}},
+       {{1, "T\\a.blp"}, {2, "second"}, {3, "t\\a.blp"}}},
+      {"the_order_of_storing_not_of_handles", {{7, "x"}, {2, "y"}}, {{7, "x"}, {2, "y"}}},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.fault);
+    KeyStore keys;
+    TFileIndex index;
+    // Other keys around it, so that links of one record are not taken for another's.
+    index.Store(keys.Add("T\\B.BLP"), TFileMpqRec{9, "T", "t\\b.blp"});
+    for (const TStore& s : row.stores) index.Store(keys.Add("T\\A.BLP"), TFileMpqRec{s.archive, "T", s.line});
+    index.Store(keys.Add("T\\B.BLP"), TFileMpqRec{8, "T", "t\\b.blp"});
+    const std::vector<TFileMpqRec> sources = index.Sources("T\\A.BLP");
+    ASSERT_EQ(sources.size(), row.sources.size());
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+      EXPECT_EQ(sources[i].mpqh, row.sources[i].archive) << "source " << i;
+      EXPECT_EQ(sources[i].full_name, row.sources[i].line) << "source " << i;
+      EXPECT_EQ(sources[i].dir, "T") << "source " << i;
+    }
+    EXPECT_EQ(index.Find("T\\A.BLP")->mpqh, row.sources.back().archive) << "Find gives another than the last";
+    EXPECT_EQ(index.Sources("T\\B.BLP").size(), 2u);
+    EXPECT_TRUE(index.Sources("T\\C.BLP").empty()) << "an absent key has sources";
+    index.Clear();
+    EXPECT_TRUE(index.Sources("T\\A.BLP").empty()) << "Clear kept sources";
+    EXPECT_EQ(index.EarlierSourceCount(), 0u);
+  }
+}
+
+TEST(FileIndex, SourcesOfKeysInLaterChunksStayApart) {
+  // Records live in chunks of 32768: links of a record far into the index belong to it alone.
+  KeyStore keys;
+  TFileIndex index;
+  constexpr int kKeys = 70000;
+  for (int i = 0; i < kKeys; ++i) index.Store(keys.Add("K" + std::to_string(i)), TFileMpqRec{1, {}, {}});
+  for (int i = 0; i < kKeys; i += 3) index.Store(keys.Add("K" + std::to_string(i)), TFileMpqRec{2, {}, {}});
+  for (int i : {0, 1, 2, 32768, 32769, 69999, 69998}) {
+    SCOPED_TRACE(i);
+    const std::vector<TFileMpqRec> sources = index.Sources("K" + std::to_string(i));
+    ASSERT_EQ(sources.size(), i % 3 == 0 ? 2u : 1u);
+    EXPECT_EQ(sources.front().mpqh, 1u);
+    EXPECT_EQ(sources.back().mpqh, i % 3 == 0 ? 2u : 1u);
+  }
+}
+
 }  // namespace
 }  // namespace velmora

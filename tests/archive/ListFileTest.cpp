@@ -183,6 +183,33 @@ TEST_F(ListFileTest, PathInTwoArchivesReachesHookOnceAndIndexPointsAtTheLast) {
   EXPECT_EQ(ReadObject("tex\\a.blp"), "from B");
 }
 
+TEST_F(ListFileTest, PathInThreeArchivesHasThemAsSourcesInOpeningOrderEachOpeningItsOwnVersion) {
+  const MpqHandle a = AddArchive({{"Tex\\a.blp", "from A"}}, std::string("Tex\\a.blp\r\n"));
+  const MpqHandle b = AddArchive({{"Tex\\other.blp", "B"}}, std::string("Tex\\other.blp\r\n"));
+  const MpqHandle c = AddArchive({{"TEX\\A.BLP", "from C"}}, std::string("TEX\\A.BLP\r\n"));
+  const MpqHandle d = AddArchive({{"tex\\a.blp", "from D"}}, std::string("tex\\a.blp\n"));
+  std::vector<std::string> paths;
+  for (const MpqHandle h : {a, b, c, d}) EXPECT_TRUE(Ingest(h, paths));
+  const std::vector<TFileMpqRec> sources = FileIndex->Sources("TEX\\A.BLP");
+  ASSERT_EQ(sources.size(), 3u);
+  const std::pair<MpqHandle, const char*> expected[] = {{a, "Tex\\a.blp"}, {c, "TEX\\A.BLP"}, {d, "tex\\a.blp"}};
+  const char* contents[] = {"from A", "from C", "from D"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(sources[i].mpqh, expected[i].first);
+    EXPECT_EQ(sources[i].full_name, expected[i].second);
+    const TZanthObject version("Tex\\a.blp", sources[i].mpqh, std::string(sources[i].full_name));
+    ASSERT_NE(version.FileHandler(), nullptr);
+    std::string bytes(version.FileHandler()->GetSize(), '\0');
+    EXPECT_TRUE(version.FileHandler()->GetDataByOffset(0, static_cast<std::uint32_t>(bytes.size()), bytes.data()));
+    EXPECT_EQ(bytes, contents[i]) << "another archive's version was read";
+    EXPECT_EQ(version.SourceArchive(), expected[i].first);
+  }
+  EXPECT_EQ(FileIndex->Find("TEX\\A.BLP")->mpqh, d);
+  const TZanthObject missing("Tex\\a.blp", b, "Tex\\a.blp");
+  EXPECT_EQ(missing.FileHandler(), nullptr) << "an archive without the member gave a file";
+}
+
 TEST_F(ListFileTest, LaterArchiveInOtherCaseKeepsFirstSpellingForHookAndLastForOpening) {
   const MpqHandle a = AddArchive({{"Tex\\Mixed.blp", "from A"}}, std::string("Tex\\Mixed.blp\n"));
   // StormLib finds names case-insensitively, so B's member is stored under its own spelling.

@@ -44,7 +44,7 @@ TEST(CommandLine, help_version_and_usage_errors_answer_without_a_display) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: VelmoraGL", 0), 0u) << help.out;
   for (const char* option : {"--game DIR", "--list FILE", "--export PATTERN...", "--out DIR", "--format FORMAT", "--mips",
-                             "--overwrite", "--version"}) {
+                             "--overwrite", "--from ARCHIVE", "--version"}) {
     EXPECT_TRUE(Contains(help.out, option)) << option;
   }
   EXPECT_EQ(help.err, "");
@@ -69,6 +69,8 @@ TEST(CommandLine, help_version_and_usage_errors_answer_without_a_display) {
       {{"--mips", "--list", "list.txt"}, "--out, --format, --mips and --overwrite go with --export"},
       {{"--format", "dds"}, "--out, --format, --mips and --overwrite go with --export"},
       {{"--overwrite"}, "--out, --format, --mips and --overwrite go with --export"},
+      {{"--from", "patch.MPQ"}, "--from goes with --export"},
+      {{"--export", "*", "--out", "x", "--from"}, "Missing value after '--from'."},
       {{"--export", "*", "--out", "x", "--format", "tga"}, "--format takes png, dds or raw, not 'tga'"},
       {{"--export", "*", "--out", "x", "--format"}, "Missing value after '--format'."},
   };
@@ -220,6 +222,34 @@ TEST(CommandLine, headless_export_loads_like_the_window_and_writes_the_matching_
       {"nothing_matches",
        [](const TGame&) { return std::vector<std::string>{"--export", "*.tga", "--out", "out"}; }, true, 1, {}, 0,
        "VelmoraGL: no BLP file matches '*.tga'\n"},
+      {"from_a_file_name_exports_that_archives_version_of_what_it_holds",
+       [](const TGame&) { return std::vector<std::string>{"--export", "*", "--out", "out", "--from", "PATCH.mpq"}; },
+       true, 0, {"Textures/Minimap/map01.png"}, 4, ""},
+      {"from_a_path_as_listed_exports_the_overridden_version",
+       [](const TGame& g) {
+         std::ofstream(g.work / "mpqToLoad.txt") << "Data\\common.MPQ\r\nData\\patch.MPQ\r\n";
+         return std::vector<std::string>{"--export", "*map0*", "--out", "out", "--from", "Data/common.MPQ"};
+       },
+       true, 0, {"Textures/Minimap/map01.png", "Textures/Minimap/map02.png"}, 1, ""},
+      {"from_an_archive_named_on_the_command_line_takes_its_spelling",
+       [](const TGame& g) {
+         return std::vector<std::string>{(g.game / "Data/patch-4.MPQ").string(), (g.game / "Data/patch.MPQ").string(),
+                                         "--export", "*", "--out", "out", "--from",
+                                         (g.game / "Data/patch-4.MPQ").string()};
+       },
+       false, 0, {"textures/minimap/MAP01.png"}, 0, ""},
+      {"from_an_archive_not_opened_names_those_that_are",
+       [](const TGame& g) {
+         std::ofstream(g.work / "mpqToLoad.txt") << "Data\\common.MPQ\r\nData\\patch.MPQ\r\n";
+         return std::vector<std::string>{"--export", "*", "--out", "out", "--from", "patch-9.MPQ"};
+       },
+       true, 1, {}, 0,
+       "VelmoraGL: --from patch-9.MPQ: no archive opened has that name (opened: Data\\common.MPQ, Data\\patch.MPQ)\n"},
+      {"from_an_archive_that_holds_no_match_says_so",
+       [](const TGame&) {
+         return std::vector<std::string>{"--export", "*icon*", "--out", "out", "--from", "patch.MPQ"};
+       },
+       true, 1, {}, 0, "VelmoraGL: no BLP file matches '*icon*' in Data\\patch.MPQ\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -1,6 +1,6 @@
 // The real program on the real sample archives with its archive reader confined: every archive
 // opens, and every file the archives name exports byte for byte as StormLib reads it here without
-// any sandbox; the log says which protections the reader had; --version says them too.
+// any sandbox; the log says which protections the reader lacked; --version says which it has.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -103,7 +103,7 @@ TEST(SandboxRun, real_archives_open_and_read_as_before_with_the_reader_confined)
     const storm::TMpqArchive archive(mpq);
     for (const std::string& name : NamesOf(mpq)) expected[UpperAscii(name)] = {name, ReadMember(mpq, name)};
   }
-  ASSERT_GT(expected.size(), 50u);
+  ASSERT_GT(expected.size(), 20u);
 
   std::vector<std::string> args;
   for (const fs::path& a : archives) args.push_back(a.string());
@@ -133,11 +133,11 @@ TEST(SandboxRun, real_archives_open_and_read_as_before_with_the_reader_confined)
   EXPECT_EQ(written, readable);
   EXPECT_EQ(run.status, notOpened.empty() && readable == expected.size() ? 0 : 1) << run.err;
 
-  // The log says what the reader had, as --version does.
+  // The log names only what the reader lacked; --version says what it has.
   std::string log;
   for (const auto& e : fs::directory_iterator(dir.path() / "bin/logs")) log += ReadText(e.path());
   const TSandboxState kernel = ProbeSandbox();
-  EXPECT_TRUE(Contains(log, DescribeSandbox(kernel))) << log;
+  EXPECT_FALSE(Contains(log, "unavailable") && kernel.landlockAbi > 0 && kernel.seccomp) << log;
   EXPECT_EQ(Contains(log, "file-system sandbox unavailable (no Landlock); running unconfined"), kernel.landlockAbi == 0) << log;
   std::string versionLine = DescribeSandbox(kernel);
   versionLine[0] = UpperAsciiChar(versionLine[0]);

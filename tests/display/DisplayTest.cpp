@@ -34,6 +34,7 @@
 #include "render/GlCommon.h"
 #include "support/BlpWriter.h"
 #include "ui/FileTree.h"
+#include "ui/ThumbnailPane.h"
 #include "ui/TreeModel.h"
 #include "ui/UnitMain.h"
 
@@ -318,8 +319,12 @@ TEST(Display, folders_change_nothing_and_the_same_file_again_loads_afresh) {
     EXPECT_EQ(CurrentTexture.get(), shown) << "a folder replaced the texture";
     EXPECT_EQ(w.form.StatusText(0), status);
     EXPECT_EQ(PanelSize(), QSize(24, 16));
-    EXPECT_TRUE(PanelShows(pictureA, 1));
+    // The folder's thumbnails take the view's place meanwhile.
+    EXPECT_TRUE(w.form.Thumbnails()->GridShown());
   }
+  // The view given back shows the texture it had.
+  w.form.Thumbnails()->ShowView();
+  EXPECT_TRUE(PanelShows(pictureA, 1));
 
   // By keyboard: the next file below A is B.
   ClickNode(w.form, PathOf("a.blp"));

@@ -32,6 +32,7 @@
 #include "support/BlpWriter.h"
 #include "ui/ExportActions.h"
 #include "ui/FilterLine.h"
+#include "ui/InfoPanel.h"
 #include "ui/MainMenu.h"
 #include "ui/RecentList.h"
 #include "ui/ScreenPlace.h"
@@ -168,6 +169,8 @@ TEST(MenuBar, every_entry_is_in_its_menu_disabled_with_nothing_to_act_on_and_doe
        [&] { return static_cast<int>(view.State().channel); }, [&] { view.SetChannel(TChannel::kRgba); }},
       {"SmallerLevel", "View > Mip level", "Next smaller mip level", QKeySequence("Ctrl+]"), false,
        [&] { return view.State().level; }, [&] { view.SetLevel(0); }},
+      {"FileInfo", "View", "File info", QKeySequence("Ctrl+I"), true,
+       [&] { return w.form.InfoPanel()->isVisible() ? 1 : 0; }, {}},
       {"ShortcutHelp", "Help", "Keyboard shortcuts", QKeySequence("F1"), true,
        [&] {
          const auto* help = w.form.findChild<QDialog*>("ShortcutHelp");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "blp/JpegDecode.h"
+#include "blp/LevelChain.h"
 #include "blp/PaletteExpand.h"
 
 namespace velmora::blp {
@@ -15,24 +16,6 @@ namespace velmora::blp {
 namespace {
 
 constexpr std::uint32_t kPaletteBytes = 256 * 4;
-
-// Steps through the levels the header lists, as the BLP2 walk does: a 0 width or height counts
-// as 1, and the first level without an offset or a size ends the chain, and so does level `last`.
-template <class TProduce>
-void ForEachBlp1Level(const TBLP1Header& hdr, int last, TProduce&& produce) {
-  const int levels = std::min(ListedLevelCount(hdr), last);
-  std::uint32_t w = hdr.width;
-  std::uint32_t h = hdr.height;
-  for (int i = 0; i < levels; ++i) {
-    if (w == 0) w = 1;
-    if (h == 0) h = 1;
-    const auto idx = static_cast<std::size_t>(i);
-    if (hdr.offsets[idx] == 0 || hdr.sizes[idx] == 0) break;
-    if (!produce(i, w, h, hdr.offsets[idx], hdr.sizes[idx])) break;
-    w >>= 1;
-    h >>= 1;
-  }
-}
 
 std::string PixelsText(std::uint32_t w, std::uint32_t h, int index) {
   return std::to_string(w) + " x " + std::to_string(h) + " RGBA pixels for mip level " + std::to_string(index);
@@ -43,7 +26,7 @@ void DecodePaletteLevels(TBlpSource& source, const TBLP1Header& hdr, int last, T
   if (!source.ReadAt(kBlp1PaletteOffset, kPaletteBytes, palette.data())) return;
   const TPaletteTable table = BuildPaletteTable(palette.data());
   const std::uint8_t alphaBits = PaletteAlphaBits(hdr);
-  ForEachBlp1Level(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+  ForEachListedLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
     const std::uint64_t n = std::uint64_t{w} * h;
     TBlpLevel level = ReadLevel(source, i, w, h, offset, size, PaletteLevelBytes(n, alphaBits));
     std::vector<std::uint8_t> rgba;
@@ -72,7 +55,7 @@ void DecodeJpegLevels(TBlpSource& source, const TBLP1Header& hdr, int last, TBlp
   request.memoryLimit = LoadAllowance(fileSize);
   request.maxScans = kMaxJpegScans;
   std::vector<std::uint8_t> stream;
-  ForEachBlp1Level(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+  ForEachListedLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
     TBlpLevel level;
     level.width = w;
     level.height = h;

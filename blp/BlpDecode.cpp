@@ -11,6 +11,7 @@
 
 #include "archive/Zanth.h"
 #include "blp/BlpErrors.h"
+#include "blp/LevelChain.h"
 #include "blp/PaletteExpand.h"
 #include "dexaro/Dexaro.h"
 
@@ -23,24 +24,6 @@ constexpr std::uint32_t kPaletteBytes = 256 * 4;
 
 std::uint64_t Pad4(std::uint64_t n) { return (n + 3) & ~std::uint64_t{3}; }
 std::uint64_t BlockCount(std::uint64_t n) { return (n + 3) / 4; }
-
-// Steps through the levels the header lists: a 0 width or height counts as 1, and the first
-// level without an offset or a size ends the chain, and so does level `last`.
-template <class TProduce>
-void ForEachLevel(const TBLP2Header& hdr, int last, TProduce&& produce) {
-  const int levels = std::min(ListedLevelCount(hdr), last);
-  std::uint32_t w = hdr.width;
-  std::uint32_t h = hdr.height;
-  for (int i = 0; i < levels; ++i) {
-    if (w == 0) w = 1;
-    if (h == 0) h = 1;
-    const auto idx = static_cast<std::size_t>(i);
-    if (hdr.offsets[idx] == 0 || hdr.sizes[idx] == 0) break;
-    produce(i, w, h, hdr.offsets[idx], hdr.sizes[idx]);
-    w >>= 1;
-    h >>= 1;
-  }
-}
 
 }  // namespace
 
@@ -155,7 +138,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
       std::array<std::uint8_t, kPaletteBytes> palette{};
       if (!source.ReadAt(kPaletteOffset, kPaletteBytes, palette.data())) return out;
       const TPaletteTable table = BuildPaletteTable(palette.data());
-      ForEachLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+      ForEachListedLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
         const std::uint64_t n = std::uint64_t{w} * h;
         TBlpLevel level = ReadLevel(source, i, w, h, offset, size, PaletteLevelBytes(n, hdr.alpha_bits));
         std::vector<std::uint8_t> rgba;
@@ -169,7 +152,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
     case kDxtEncoding: {
       const TLevelFormat dxt = DxtFormatOf(hdr);
       out.format = options.dxtAsBlocks ? dxt : TLevelFormat::kRgba;
-      ForEachLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+      ForEachListedLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
         const std::uint64_t needed = BlockCount(w) * BlockCount(h) * BlockBytes(dxt);
         TBlpLevel level = ReadLevel(source, i, w, h, offset, size, needed);
         if (!options.dxtAsBlocks) level.bytes = DecodeDxtLevel(dxt, level, i);
@@ -179,7 +162,7 @@ TBlpLevels DecodeBlpLevels(TBlpSource& source, const TBLP2Header& hdr, const TDe
     }
     case kUncompressedEncoding:
       out.format = TLevelFormat::kBgra;
-      ForEachLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+      ForEachListedLevel(hdr, last, [&](int i, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
         out.levels.push_back(ReadLevel(source, i, w, h, offset, size, std::uint64_t{w} * h * 4));
       });
       break;

@@ -8,6 +8,7 @@
 #include "blp/Blp1Decode.h"
 #include "blp/Blp1Header.h"
 #include "blp/BlpHeader.h"
+#include "blp/LevelChain.h"
 
 namespace velmora::blp {
 
@@ -15,17 +16,6 @@ namespace {
 
 TExtent LevelExtentOf(std::uint32_t w, std::uint32_t h, int level) {
   return {std::max<std::uint32_t>(w >> level, 1), std::max<std::uint32_t>(h >> level, 1)};
-}
-
-// Levels of the chain the file holds: those listed, up to the first without an offset or a size.
-template <class THeader>
-int ChainLength(const THeader& hdr) {
-  int n = 0;
-  while (n < ListedLevelCount(hdr) && hdr.offsets[static_cast<std::size_t>(n)] != 0 &&
-         hdr.sizes[static_cast<std::size_t>(n)] != 0) {
-    ++n;
-  }
-  return n;
 }
 
 // The same header listing level `level` alone, as its level 0: the decoders then read and
@@ -63,41 +53,44 @@ void Finish(const TBlpLevels& levels, int level, bool none, TExtent target, TThu
   out.pixels = ShrinkRgba(LevelToRgba(levels, 0), target);
 }
 
-void MakeBlp2(TBlpSource& source, const TBLP2Header& hdr, std::uint32_t side, std::uint32_t maxTextureSize,
-              TThumbnailPicture& out) {
-  if (const auto problem = CheckBlpHeader(hdr, source.Size(), maxTextureSize)) {
-    out.problem = problem->message;
-    return;
-  }
-  out.texture = {hdr.width, hdr.height};
-  if (hdr.width == 0 || hdr.height == 0) {
-    out.problem = SizeProblem(hdr.width, hdr.height);
-    return;
-  }
-  const int count = ChainLength(hdr);
-  if (count == 0) {
-    out.problem = "the file lists no level 0: nothing to show";
-    return;
-  }
-  const TExtent target = ThumbnailExtent(hdr.width, hdr.height, side);
-  out.level = ThumbnailLevel(hdr.width, hdr.height, count, target);
-  TBLP2Header one = HeaderOfLevel(hdr, out.level);
+// The two formats' own steps: the header check, the decoder, and the header of one level alone
+// with its mip-chain flag cleared (BLP1 keeps that flag in its picture subtype).
+std::optional<THeaderProblem> CheckHeader(const TBLP2Header& hdr, std::uint64_t size, std::uint32_t max) {
+  return CheckBlpHeader(hdr, size, max);
+}
+std::optional<THeaderProblem> CheckHeader(const TBLP1Header& hdr, std::uint64_t size, std::uint32_t max) {
+  return CheckBlp1Header(hdr, size, max);
+}
+TBlpLevels DecodeLevels(TBlpSource& source, const TBLP2Header& hdr, const TDecodeOptions& options) {
+  return DecodeBlpLevels(source, hdr, options);
+}
+TBlpLevels DecodeLevels(TBlpSource& source, const TBLP1Header& hdr, const TDecodeOptions& options) {
+  return DecodeBlp1Levels(source, hdr, options);
+}
+TBLP2Header OneLevel(const TBLP2Header& hdr, int level) {
+  TBLP2Header one = HeaderOfLevel(hdr, level);
   one.has_mips = 0;
-  const TBlpLevels levels = DecodeBlpLevels(source, one, {.dxtAsBlocks = true, .maxLevels = 1});
-  if (!levels.complete) {
-    out.problem = "the palette is cut short (file of " + std::to_string(source.Size()) + " bytes): nothing to show";
-    return;
-  }
-  if (levels.levels.empty()) {
-    out.problem = "the file lists no level 0: nothing to show";
-    return;
-  }
-  Finish(levels, out.level, levels.levels.front().missingBytes == levels.levels.front().bytes.size(), target, out);
+  return one;
+}
+TBLP1Header OneLevel(const TBLP1Header& hdr, int level) {
+  TBLP1Header one = HeaderOfLevel(hdr, level);
+  one.picture_subtype = 0;
+  return one;
 }
 
-void MakeBlp1(TBlpSource& source, const TBLP1Header& hdr, std::uint32_t side, std::uint32_t maxTextureSize,
-              TThumbnailPicture& out) {
-  if (const auto problem = CheckBlp1Header(hdr, source.Size(), maxTextureSize)) {
+// Whether the file held no byte of the one level decoded. A JPEG level's missing bytes are those
+// of its stream, not of its pixels.
+bool NoneHeld(const TBLP2Header&, const TBLP2Header&, const TBlpLevel& l) { return l.missingBytes == l.bytes.size(); }
+bool NoneHeld(const TBLP1Header& hdr, const TBLP1Header& one, const TBlpLevel& l) {
+  return hdr.compression == kBlp1Jpeg ? l.missingBytes == one.sizes[0] : l.missingBytes == l.bytes.size();
+}
+
+// JPEG content has no cheaper small picture than its listed levels: the same choice applies to
+// every encoding.
+template <class THeader>
+void Make(TBlpSource& source, const THeader& hdr, std::uint32_t side, std::uint32_t maxTextureSize,
+          TThumbnailPicture& out) {
+  if (const auto problem = CheckHeader(hdr, source.Size(), maxTextureSize)) {
     out.problem = problem->message;
     return;
   }
@@ -111,12 +104,10 @@ void MakeBlp1(TBlpSource& source, const TBLP1Header& hdr, std::uint32_t side, st
     out.problem = "the file lists no level 0: nothing to show";
     return;
   }
-  // JPEG content has no cheaper small picture than its listed levels: the same choice applies.
   const TExtent target = ThumbnailExtent(hdr.width, hdr.height, side);
   out.level = ThumbnailLevel(hdr.width, hdr.height, count, target);
-  TBLP1Header one = HeaderOfLevel(hdr, out.level);
-  one.picture_subtype = 0;
-  const TBlpLevels levels = DecodeBlp1Levels(source, one, {.dxtAsBlocks = true, .maxLevels = 1});
+  const THeader one = OneLevel(hdr, out.level);
+  const TBlpLevels levels = DecodeLevels(source, one, {.dxtAsBlocks = true, .maxLevels = 1});
   if (!levels.complete) {
     out.problem = "the palette is cut short (file of " + std::to_string(source.Size()) + " bytes): nothing to show";
     return;
@@ -128,10 +119,7 @@ void MakeBlp1(TBlpSource& source, const TBLP1Header& hdr, std::uint32_t side, st
     out.problem = why + ": nothing to show";
     return;
   }
-  // A JPEG level's missing bytes are those of its stream, not of its pixels.
-  const TBlpLevel& l = levels.levels.front();
-  const bool none = hdr.compression == kBlp1Jpeg ? l.missingBytes == one.sizes[0] : l.missingBytes == l.bytes.size();
-  Finish(levels, out.level, none, target, out);
+  Finish(levels, out.level, NoneHeld(hdr, one, levels.levels.front()), target, out);
 }
 
 }  // namespace
@@ -226,12 +214,12 @@ TThumbnailPicture MakeThumbnail(TBlpSource& source, std::uint32_t side, std::uin
   source.ReadHeader(raw.data(), TBLP1Header::kReadSize);
   const TBLP1Header blp1 = TBLP1Header::Parse(raw);
   if (blp1.sign == kBlp1Magic) {
-    MakeBlp1(source, blp1, side, maxTextureSize, out);
+    Make(source, blp1, side, maxTextureSize, out);
     return out;
   }
   std::array<std::uint8_t, TBLP2Header::kSize> raw2{};
   std::copy_n(raw.begin(), raw2.size(), raw2.begin());
-  MakeBlp2(source, TBLP2Header::Parse(raw2), side, maxTextureSize, out);
+  Make(source, TBLP2Header::Parse(raw2), side, maxTextureSize, out);
   return out;
 }
 

@@ -1,6 +1,7 @@
 // Scratch archives and index set-up shared by the archive layer's tests.
 #include "ArchiveFixture.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace velmora::test {
@@ -57,6 +58,26 @@ std::optional<std::string> ArchiveIndexTest::ReadObject(const std::string& name)
     ADD_FAILURE() << "short read of " << Escaped(name) << " (" << size << " bytes)";
   }
   return data;
+}
+
+void TestReaderTest::SetUp() {
+  using namespace std::chrono_literals;
+  ArchiveIndexTest::SetUp();
+  TArchiveReader& reader = TArchiveReader::Instance();
+  reader.Stop();
+  reader.SetProgram(VELMORA_FAULT_READER);
+  reader.SetDeadlines({1500ms, 1500ms, 100ms});
+}
+
+void TestReaderTest::TearDown() {
+  ArchiveIndexTest::TearDown();
+  TArchiveReader& reader = TArchiveReader::Instance();
+  reader.SetStopHook({});
+  reader.SetWaitHook({});
+  reader.SetDeadlines({});
+  reader.SetMaxOpenArchives(0);
+  reader.Stop();
+  reader.SetProgram(TArchiveReader::DefaultProgram());
 }
 
 }  // namespace velmora::test

@@ -46,4 +46,12 @@ private:
   int archives_ = 0;
 };
 
+// The same with the test build of the reader (which fails, lies or probes on request, by name)
+// under short deadlines; the product's reader again afterwards, with no hooks or limits left.
+class TestReaderTest : public ArchiveIndexTest {
+protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
 }  // namespace velmora::test

@@ -92,21 +92,7 @@ TEST_F(ArchiveIndexTest, RealMapWithListfileGivesTheListfilesNames) {
 
 // Replies to the request that break its bounds are a crash of the reader: tried once more, then
 // the archive is skipped and nothing of the lie is indexed.
-class KnownNameLies : public ArchiveIndexTest, public ::testing::WithParamInterface<const char*> {
-protected:
-  void SetUp() override {
-    ArchiveIndexTest::SetUp();
-    TArchiveReader::Instance().Stop();
-    TArchiveReader::Instance().SetProgram(VELMORA_FAULT_READER);
-    TArchiveReader::Instance().SetDeadlines({1500ms, 1500ms, 100ms});
-  }
-  void TearDown() override {
-    ArchiveIndexTest::TearDown();
-    TArchiveReader::Instance().SetDeadlines({});
-    TArchiveReader::Instance().Stop();
-    TArchiveReader::Instance().SetProgram(TArchiveReader::DefaultProgram());
-  }
-};
+class KnownNameLies : public TestReaderTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(KnownNameLies, LieIsACrashAndTheArchiveIsSkipped) {
   const fs::path path = Dir() / (std::string("velmora-fault-lie-") + GetParam() + ".mpq");

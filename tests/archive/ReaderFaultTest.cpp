@@ -22,22 +22,11 @@ namespace {
 using namespace std::chrono_literals;
 
 // Uses the fault-injecting reader with short deadlines; the product's again afterwards.
-class FaultReaderTest : public ArchiveIndexTest {
+class FaultReaderTest : public TestReaderTest {
 protected:
   void SetUp() override {
-    ArchiveIndexTest::SetUp();
-    TArchiveReader& reader = TArchiveReader::Instance();
-    reader.Stop();
-    reader.SetProgram(VELMORA_FAULT_READER);
-    reader.SetDeadlines({1500ms, 1500ms, 100ms});
-    restarts_ = reader.Restarts();
-  }
-  void TearDown() override {
-    ArchiveIndexTest::TearDown();
-    TArchiveReader& reader = TArchiveReader::Instance();
-    reader.SetWaitHook({});
-    reader.SetDeadlines({});
-    reader.SetProgram(TArchiveReader::DefaultProgram());
+    TestReaderTest::SetUp();
+    restarts_ = TArchiveReader::Instance().Restarts();
   }
   std::size_t RestartsSinceSetUp() const { return TArchiveReader::Instance().Restarts() - restarts_; }
 

@@ -33,25 +33,7 @@ long RssKiB() {
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The test build of the reader, which lies on request; the product's again afterwards.
-class LyingReaderTest : public ArchiveIndexTest {
-protected:
-  void SetUp() override {
-    ArchiveIndexTest::SetUp();
-    TArchiveReader& reader = TArchiveReader::Instance();
-    reader.Stop();
-    reader.SetProgram(VELMORA_FAULT_READER);
-    reader.SetDeadlines({1500ms, 1500ms, 100ms});
-  }
-  void TearDown() override {
-    ArchiveIndexTest::TearDown();
-    TArchiveReader& reader = TArchiveReader::Instance();
-    reader.SetStopHook({});
-    reader.SetDeadlines({});
-    reader.SetMaxOpenArchives(0);
-    reader.Stop();
-    reader.SetProgram(TArchiveReader::DefaultProgram());
-  }
-};
+class LyingReaderTest : public TestReaderTest {};
 
 struct LieRow {
   // Test names and failure messages show the row by its fault.

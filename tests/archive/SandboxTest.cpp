@@ -45,24 +45,7 @@ struct ProbeRow {
   bool killedBySeccomp;
 };
 
-class SandboxProbes : public ArchiveIndexTest, public ::testing::WithParamInterface<ProbeRow> {
-protected:
-  void SetUp() override {
-    ArchiveIndexTest::SetUp();
-    TArchiveReader& reader = TArchiveReader::Instance();
-    reader.Stop();
-    reader.SetProgram(VELMORA_FAULT_READER);
-    reader.SetDeadlines({1500ms, 1500ms, 100ms});
-  }
-  void TearDown() override {
-    ArchiveIndexTest::TearDown();
-    TArchiveReader& reader = TArchiveReader::Instance();
-    reader.SetStopHook({});
-    reader.SetDeadlines({});
-    reader.Stop();
-    reader.SetProgram(TArchiveReader::DefaultProgram());
-  }
-};
+class SandboxProbes : public TestReaderTest, public ::testing::WithParamInterface<ProbeRow> {};
 
 // The attempt fails or kills the reader, a kill is reported as a sandbox violation (tried once
 // more, as a crash is, then the file is skipped), and the granted archive reads on.

@@ -78,21 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The test reader: a reply that says more bytes were read than asked for is a crash, tried once
 // more and then blamed on that file alone; a crash that happens once costs nothing.
-class WholeFaults : public ArchiveIndexTest {
-protected:
-  void SetUp() override {
-    ArchiveIndexTest::SetUp();
-    TArchiveReader::Instance().Stop();
-    TArchiveReader::Instance().SetProgram(VELMORA_FAULT_READER);
-    TArchiveReader::Instance().SetDeadlines({1500ms, 1500ms, 100ms});
-  }
-  void TearDown() override {
-    ArchiveIndexTest::TearDown();
-    TArchiveReader::Instance().SetDeadlines({});
-    TArchiveReader::Instance().Stop();
-    TArchiveReader::Instance().SetProgram(TArchiveReader::DefaultProgram());
-  }
-};
+class WholeFaults : public TestReaderTest {};
 
 TEST_F(WholeFaults, LiesAndCrashesCostOnlyTheFile) {
   const std::vector<MpqMember> members{{"x\\velmora-fault-lie-whole-count", "sixteen bytes..."},

@@ -803,25 +803,17 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
   // In pieces of the shared memory's size: the first positions, the others read on. After a
   // crash the rest is asked for once more, positioned, in a fresh reader.
   if (files_.count(file) == 0) return result;
-  auto blame = [&](const TCulprit& stop) {
-    const TFile& f = files_.at(file);
-    if (const auto a = archives_.find(f.archive); a != archives_.end()) a->second.badFiles[f.name] = stop;
-  };
   char* out = static_cast<char*>(dst);
   std::uint32_t done = 0;
   bool positioned = false;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    TCulprit stop;
-    TFile* f = EnsureFile(file, stop);
+    bool again = false;
+    TFile* f = FileToRead(file, attempt, result, again);
     if (f == nullptr) {
-      if (Retried(stop.stop) && attempt == 0) continue;
-      if (stop.stop != TReaderStop::None) blame(stop);
-      result.stop = stop.stop;
-      result.words = stop.words;
+      if (again) continue;
       return result;
     }
     positioned = false;
-    About(TReaderStopEvent::TStage::Read, archives_.count(f->archive) ? archives_.at(f->archive).path : std::string(), f->name);
     TAnswer answer;
     do {
       const std::uint32_t piece = std::min(length - done, kSharedBytes);
@@ -856,7 +848,7 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
     }
     if (Retried(answer.stop) && attempt == 0) continue;
     // Only this file is blamed: the others of its archive are read from the archive opened again.
-    blame({answer.stop, answer.words});
+    BlameFile(file, {answer.stop, answer.words});
     result.stop = answer.stop;
     result.words = answer.words;
     return result;
@@ -864,25 +856,40 @@ TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset,
   return result;
 }
 
+TArchiveReader::TFile* TArchiveReader::FileToRead(MpqHandle file, int attempt, TRead& result, bool& again) {
+  again = false;
+  TCulprit stop;
+  TFile* f = EnsureFile(file, stop);
+  if (f == nullptr) {
+    if (Retried(stop.stop) && attempt == 0) {
+      again = true;
+      return nullptr;
+    }
+    if (stop.stop != TReaderStop::None) BlameFile(file, stop);
+    result.stop = stop.stop;
+    result.words = stop.words;
+    return nullptr;
+  }
+  About(TReaderStopEvent::TStage::Read, archives_.count(f->archive) ? archives_.at(f->archive).path : std::string(), f->name);
+  return f;
+}
+
+void TArchiveReader::BlameFile(MpqHandle file, const TCulprit& stop) {
+  const TFile& f = files_.at(file);
+  if (const auto a = archives_.find(f.archive); a != archives_.end()) a->second.badFiles[f.name] = stop;
+}
+
 TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset) {
   TRead result;
   const TBusy busy(busy_);
   if (!busy.Entered() || files_.count(file) == 0) return result;
-  auto blame = [&](const TCulprit& stop) {
-    const TFile& f = files_.at(file);
-    if (const auto a = archives_.find(f.archive); a != archives_.end()) a->second.badFiles[f.name] = stop;
-  };
   for (int attempt = 0; attempt < 2; ++attempt) {
-    TCulprit stop;
-    TFile* f = EnsureFile(file, stop);
+    bool again = false;
+    TFile* f = FileToRead(file, attempt, result, again);
     if (f == nullptr) {
-      if (Retried(stop.stop) && attempt == 0) continue;
-      if (stop.stop != TReaderStop::None) blame(stop);
-      result.stop = stop.stop;
-      result.words = stop.words;
+      if (again) continue;
       return result;
     }
-    About(TReaderStopEvent::TStage::Read, archives_.count(f->archive) ? archives_.at(f->archive).path : std::string(), f->name);
     const TRequestHeader rq{TRequestKind::SeekFile, ++sequence_, f->id, offset, 0, 0};
     const TAnswer answer = Exchange(rq, {}, deadlines_.readBase);
     if (answer.stop == TReaderStop::None) {
@@ -902,7 +909,7 @@ TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset)
       result.words = answer.words;
     }
     if (Retried(result.stop) && attempt == 0) continue;
-    blame({result.stop, result.words});
+    BlameFile(file, {result.stop, result.words});
     return result;
   }
   return result;

@@ -300,6 +300,12 @@ private:
   // the reader cannot start (`stop` set when the archive is dropped).
   bool EnsureArchive(MpqHandle handle, TArchive& a, TCulprit& stop);
   TFile* EnsureFile(MpqHandle file, TCulprit& stop);
+  // The file ready in the running reader for attempt `attempt` of a read or seek, and said to the
+  // stop hook as the file being read. Null when it is not: with `again` when a crash there is
+  // worth one more try, else with `result` saying why (a stop is then blamed on the file).
+  TFile* FileToRead(MpqHandle file, int attempt, TRead& result, bool& again);
+  // From now on `file` is skipped in its archive for `stop`.
+  void BlameFile(MpqHandle file, const TCulprit& stop);
   // Closes the archive used longest ago in the reader when `maxOpen_` are open there.
   void MakeRoom(MpqHandle keep);
   // The open request of an archive in the running reader, once more in a fresh one after a crash.

@@ -98,23 +98,8 @@ std::optional<THeaderProblem> CheckBlp1Header(const TBLP1Header& hdr, std::uint6
                                 " bytes after offset " + std::to_string(kBlp1JpegHeaderOffset) + ")"};
     }
   }
-  for (int i = 0; i < ListedLevelCount(hdr); ++i) {
-    const auto idx = static_cast<std::size_t>(i);
-    if (hdr.offsets[idx] == 0 || hdr.sizes[idx] == 0) break;
-    if (hdr.sizes[idx] > kMaxLevelBytes) {
-      return THeaderProblem{THeaderProblemKind::kTooLarge, "cannot allocate " + std::to_string(hdr.sizes[idx]) +
-                                                               " bytes for mip level " + std::to_string(i) +
-                                                               " (limit " + std::to_string(kMaxLevelBytes) + ")"};
-    }
-  }
-  const std::uint64_t allowed = LoadAllowance(fileSize);
-  if (const std::uint64_t needed = LoadBytesOf(hdr, fileSize); needed > allowed) {
-    return THeaderProblem{THeaderProblemKind::kTooLarge,
-                          "cannot allocate " + std::to_string(needed) + " bytes for " + std::to_string(hdr.width) +
-                              " x " + std::to_string(hdr.height) + " pixels from a file of " +
-                              std::to_string(fileSize) + " bytes (limit " + std::to_string(allowed) + ")"};
-  }
-  return std::nullopt;
+  return CheckLevelBytes(hdr.offsets, hdr.sizes, ListedLevelCount(hdr), LoadBytesOf(hdr, fileSize), hdr.width, hdr.height,
+                         fileSize);
 }
 
 }  // namespace blp

@@ -73,6 +73,30 @@ std::uint64_t LoadBytesOf(const TBLP2Header& hdr) {
   return total;
 }
 
+std::optional<THeaderProblem> CheckLevelBytes(const std::array<std::uint32_t, 16>& offsets,
+                                              const std::array<std::uint32_t, 16>& sizes, int listed,
+                                              std::uint64_t needed, std::uint32_t width, std::uint32_t height,
+                                              std::uint64_t fileSize) {
+  // The chain ends at the first level without an offset or a size.
+  for (int i = 0; i < listed; ++i) {
+    const auto idx = static_cast<std::size_t>(i);
+    if (offsets[idx] == 0 || sizes[idx] == 0) break;
+    if (sizes[idx] > kMaxLevelBytes) {
+      return THeaderProblem{THeaderProblemKind::kTooLarge, "cannot allocate " + std::to_string(sizes[idx]) +
+                                                               " bytes for mip level " + std::to_string(i) +
+                                                               " (limit " + std::to_string(kMaxLevelBytes) + ")"};
+    }
+  }
+  const std::uint64_t allowed = kBytesPerFileByte * fileSize + kBaseAllowance;
+  if (needed > allowed) {
+    return THeaderProblem{THeaderProblemKind::kTooLarge,
+                          "cannot allocate " + std::to_string(needed) + " bytes for " + std::to_string(width) +
+                              " x " + std::to_string(height) + " pixels from a file of " +
+                              std::to_string(fileSize) + " bytes (limit " + std::to_string(allowed) + ")"};
+  }
+  return std::nullopt;
+}
+
 std::optional<THeaderProblem> CheckBlpHeader(const TBLP2Header& hdr, std::uint64_t fileSize,
                                              std::uint32_t maxTextureSize) {
   if (hdr.sign != TBLP2Header::kMagic) {
@@ -102,25 +126,7 @@ std::optional<THeaderProblem> CheckBlpHeader(const TBLP2Header& hdr, std::uint64
                                                              std::to_string(hdr.height) + " RGBA pixels (limit " +
                                                              std::to_string(limit) + ")"};
   }
-  // The chain ends at the first level without an offset or a size.
-  const int levels = ListedLevelCount(hdr);
-  for (int i = 0; i < levels; ++i) {
-    const auto idx = static_cast<std::size_t>(i);
-    if (hdr.offsets[idx] == 0 || hdr.sizes[idx] == 0) break;
-    if (hdr.sizes[idx] > kMaxLevelBytes) {
-      return THeaderProblem{THeaderProblemKind::kTooLarge, "cannot allocate " + std::to_string(hdr.sizes[idx]) +
-                                                               " bytes for mip level " + std::to_string(i) +
-                                                               " (limit " + std::to_string(kMaxLevelBytes) + ")"};
-    }
-  }
-  const std::uint64_t allowed = kBytesPerFileByte * fileSize + kBaseAllowance;
-  if (const std::uint64_t needed = LoadBytesOf(hdr); needed > allowed) {
-    return THeaderProblem{THeaderProblemKind::kTooLarge,
-                          "cannot allocate " + std::to_string(needed) + " bytes for " + std::to_string(hdr.width) +
-                              " x " + std::to_string(hdr.height) + " pixels from a file of " +
-                              std::to_string(fileSize) + " bytes (limit " + std::to_string(allowed) + ")"};
-  }
-  return std::nullopt;
+  return CheckLevelBytes(hdr.offsets, hdr.sizes, ListedLevelCount(hdr), LoadBytesOf(hdr), hdr.width, hdr.height, fileSize);
 }
 
 }  // namespace blp

@@ -73,6 +73,14 @@ struct THeaderProblem {
   std::string message;  // names the value found and, for sizes, the limit
 };
 
+// The last checks of both formats' headers: each listed level (up to the first without an
+// offset or a size, of `listed`) within kMaxLevelBytes, then `needed` bytes for the whole load of
+// a width x height texture within what a file of `fileSize` bytes justifies.
+std::optional<THeaderProblem> CheckLevelBytes(const std::array<std::uint32_t, 16>& offsets,
+                                              const std::array<std::uint32_t, 16>& sizes, int listed,
+                                              std::uint64_t needed, std::uint32_t width, std::uint32_t height,
+                                              std::uint64_t fileSize);
+
 // The first reason the header cannot be loaded as it stands, or none. Pure: the header, the
 // size of the file it came from and GL_MAX_TEXTURE_SIZE in, no reads, no allocation. Checked,
 // in this order: magic, content type, encoding, level 0 against the size limit, each listed

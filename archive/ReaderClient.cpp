@@ -1119,28 +1119,140 @@ TArchiveReader::TWhole TArchiveReader::ReadWhole(MpqHandle archive, const std::s
     return result;
   }
   const TReplyHeader& reply = answer.reply;
-  if (reply.status == TReplyStatus::Failed && reply.size == 0) return result;  // not opened
-  result.size = reply.size;
-  // The size is the archive's claim, held as OpenFile holds it.
-  result.stored = std::min(reply.stored, a.fileSize);
-  if (reply.size > result.stored * kMaxExpansion) {
-    result.status = TStatus::Refused;
-    result.refusal = BombText(reply.size, result.stored);
-    return result;
-  }
-  if (reply.status == TReplyStatus::Declined) {
-    result.status = TStatus::TooLarge;
-    return result;
-  }
-  if (reply.status != TReplyStatus::Ok) {
-    result.status = TStatus::ReadFailed;
-    result.read = reply.value;
-    return result;
-  }
-  out.assign(shared_.Data(), static_cast<std::size_t>(reply.size));
-  result.status = TStatus::Read;
-  result.read = reply.value;
+  result = WholeFrom(reply.status, reply.size, reply.stored, reply.value, a);
+  if (result.status == TStatus::Read) out.assign(shared_.Data(), static_cast<std::size_t>(reply.size));
   return result;
+}
+
+TArchiveReader::TWhole TArchiveReader::WholeFrom(TReplyStatus status, std::uint64_t size, std::uint64_t stored,
+                                                 std::uint32_t read, const TArchive& a) {
+  using TStatus = TWhole::TStatus;
+  TWhole result;
+  if (status == TReplyStatus::Failed && size == 0) return result;  // not opened
+  result.size = size;
+  // The size is the archive's claim, held as OpenFile holds it.
+  result.stored = std::min(stored, a.fileSize);
+  if (size > result.stored * kMaxExpansion) {
+    result.status = TStatus::Refused;
+    result.refusal = BombText(size, result.stored);
+    return result;
+  }
+  result.read = read;
+  result.status = status == TReplyStatus::Declined ? TStatus::TooLarge
+                  : status == TReplyStatus::Ok     ? TStatus::Read
+                                                   : TStatus::ReadFailed;
+  return result;
+}
+
+std::vector<std::size_t> TArchiveReader::CheckBatch(TAnswer& answer, std::size_t asked, std::uint32_t maxBytes) {
+  const TReplyHeader& reply = answer.reply;
+  std::vector<std::size_t> at;
+  std::string breach;
+  if (reply.value == 0 || reply.value > asked || reply.size > kSharedBytes) {
+    breach = std::to_string(reply.value) + " of " + std::to_string(asked) + " members answered in " +
+             std::to_string(reply.size) + " bytes";
+  }
+  std::uint64_t used = 0;
+  for (std::uint32_t i = 0; breach.empty() && i < reply.value; ++i) {
+    TBatchRecord record{};
+    if (used + sizeof record > reply.size) {
+      breach = "record " + std::to_string(i) + " past the " + std::to_string(reply.size) + " bytes used";
+      break;
+    }
+    std::memcpy(&record, shared_.Data() + used, sizeof record);
+    const bool fits = record.read <= reply.size - used - sizeof record;
+    const bool held = record.status == TReplyStatus::Ok         ? record.read == record.size && record.size <= maxBytes
+                      : record.status == TReplyStatus::Declined ? record.read == 0
+                      : record.status == TReplyStatus::Failed   ? record.read <= std::min<std::uint64_t>(record.size, maxBytes)
+                                                                : false;
+    if (!fits || !held) {
+      breach = "record " + std::to_string(i) + ": status " + std::to_string(static_cast<std::uint32_t>(record.status)) +
+               ", " + std::to_string(record.read) + " bytes read of " + std::to_string(record.size) + " (at most " +
+               std::to_string(maxBytes) + " asked for)";
+      break;
+    }
+    at.push_back(used);
+    used += sizeof record + record.read;
+    used = std::min<std::uint64_t>((used + kBatchAlign - 1) / kBatchAlign * kBatchAlign, reply.size);
+  }
+  if (breach.empty() && used != reply.size) {
+    breach = std::to_string(reply.size) + " bytes said used, " + std::to_string(used) + " in the records";
+  }
+  if (!breach.empty()) {
+    Breached(answer, breach);
+    at.clear();
+  }
+  return at;
+}
+
+std::vector<TArchiveReader::TWhole> TArchiveReader::ReadWholeMany(MpqHandle archive, const std::vector<std::string>& names,
+                                                                  std::uint32_t maxBytes, std::vector<std::string>& outs) {
+  using TStatus = TWhole::TStatus;
+  std::vector<TWhole> results(names.size());
+  outs.assign(names.size(), std::string());
+  maxBytes = std::min(maxBytes, kMaxBatchMember);
+  std::vector<std::size_t> alone;  // read one by one after the trips
+  {
+    const TBusy busy(busy_);
+    const auto it = archives_.find(archive);
+    if (!busy.Entered() || it == archives_.end()) return results;
+    TArchive& a = it->second;
+    std::size_t next = 0;
+    while (next < names.size()) {
+      std::vector<std::size_t> trip;
+      std::string packed;
+      for (; next < names.size() && trip.size() < kMaxBatchNames; ++next) {
+        const std::string& name = names[next];
+        if (name.find('\0') != std::string::npos || name.size() > kMaxBatchNameBytes - 1) {
+          alone.push_back(next);  // ReadWhole says what comes of such a name
+          continue;
+        }
+        if (const auto bad = a.badFiles.find(name); bad != a.badFiles.end()) {
+          results[next].status = TStatus::Stopped;
+          results[next].stop = bad->second.stop;
+          results[next].words = bad->second.words;
+          continue;
+        }
+        if (packed.size() + name.size() + 1 > kMaxBatchNameBytes) break;
+        trip.push_back(next);
+        packed.append(name).push_back('\0');
+      }
+      if (trip.empty()) continue;
+      TCulprit stop;
+      if (!EnsureArchive(archive, a, stop)) {
+        for (std::size_t i = trip.front(); i < names.size(); ++i) {
+          results[i].status = stop.stop == TReaderStop::None ? TStatus::NotOpened : TStatus::Stopped;
+          results[i].stop = stop.stop;
+          results[i].words = stop.words;
+        }
+        break;
+      }
+      const std::string more = trip.size() > 1 ? " and " + std::to_string(trip.size() - 1) + " more in one trip" : "";
+      About(TReaderStopEvent::TStage::Read, a.path, names[trip.front()] + more);
+      const TRequestHeader rq{TRequestKind::ReadBatch, ++sequence_, a.id, static_cast<std::uint32_t>(trip.size()), maxBytes,
+                              static_cast<std::uint32_t>(packed.size())};
+      TAnswer answer = Exchange(rq, packed, deadlines_.open + ReadDeadline(kSharedBytes));
+      const std::vector<std::size_t> at = answer.stop == TReaderStop::None && answer.reply.status == TReplyStatus::Ok
+                                              ? CheckBatch(answer, trip.size(), maxBytes)
+                                              : std::vector<std::size_t>();
+      if (at.empty()) {
+        // Stopped, out of bounds or refused: each of the trip alone.
+        alone.insert(alone.end(), trip.begin(), trip.end());
+        continue;
+      }
+      for (std::size_t k = 0; k < at.size(); ++k) {
+        TBatchRecord record{};
+        std::memcpy(&record, shared_.Data() + at[k], sizeof record);
+        TWhole& result = results[trip[k]];
+        result = WholeFrom(record.status, record.size, record.stored, record.read, a);
+        if (result.status == TStatus::Read) outs[trip[k]].assign(shared_.Data() + at[k] + sizeof record, record.read);
+      }
+      if (at.size() < trip.size()) next = trip[at.size()];
+    }
+  }
+  std::sort(alone.begin(), alone.end());
+  for (const std::size_t i : alone) results[i] = ReadWhole(archive, names[i], maxBytes, outs[i]);
+  return results;
 }
 
 std::optional<TArchiveReader::TUsage> TArchiveReader::Usage() const {

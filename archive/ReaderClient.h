@@ -197,6 +197,13 @@ public:
   // Opens, reads and closes a member in one trip when it claims at most `maxBytes` (at most
   // kSharedBytes); its claimed size is held to kMaxExpansion x stored as OpenFile holds it.
   TWhole ReadWhole(MpqHandle archive, const std::string& name, std::uint32_t maxBytes, std::string& out);
+  // ReadWhole for each of `names`, members of one archive, as many in one trip as the shared
+  // memory holds (at most kMaxBatchNames): result i and outs[i] are names[i]'s. Members that claim
+  // more than `maxBytes` (at most kMaxBatchMember) come back TooLarge, unread. When a trip stops
+  // the reader, the members it had not answered are read one by one with ReadWhole, which tries
+  // a crash again and blames the member that stops the reader.
+  std::vector<TWhole> ReadWholeMany(MpqHandle archive, const std::vector<std::string>& names, std::uint32_t maxBytes,
+                                    std::vector<std::string>& outs);
   // Positions at `offset`, then reads up to `length` bytes into `dst`.
   TRead Read(MpqHandle file, std::uint32_t offset, std::uint32_t length, void* dst);
   TRead Seek(MpqHandle file, std::uint32_t offset);
@@ -282,6 +289,12 @@ private:
   void Breached(TAnswer& answer, const std::string& breach);
   // A ReadWhole reply held to what was asked for; Breached when it is not.
   void CheckWhole(TAnswer& answer, std::uint32_t maxBytes);
+  // Where each record of a ReadBatch reply for `asked` members lies in the shared memory, each
+  // record held to what was asked for; empty, and Breached, when one is not.
+  std::vector<std::size_t> CheckBatch(TAnswer& answer, std::size_t asked, std::uint32_t maxBytes);
+  // A member's answer as ReadWhole gives it, from a reply's or a record's fields.
+  static TWhole WholeFrom(reader::TReplyStatus status, std::uint64_t size, std::uint64_t stored, std::uint32_t read,
+                          const TArchive& a);
   void Kill();
   // One request and its checked answer. On a stop the process is gone; nothing is retried here.
   TAnswer Exchange(const reader::TRequestHeader& rq, std::string_view name, std::chrono::milliseconds deadline);

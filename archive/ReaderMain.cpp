@@ -212,6 +212,7 @@ public:
         return Close(files_, rq.target);
       case TRequestKind::ListNames: return ListNames(rq.target, reply);
       case TRequestKind::ReadWhole: return ReadWhole(rq, name, reply);
+      case TRequestKind::ReadBatch: return ReadBatch(rq, name, reply);
       case TRequestKind::Sandbox: break;  // only as the second message
       case TRequestKind::FaultCrash:
       case TRequestKind::FaultMemory:
@@ -361,6 +362,58 @@ private:
     reply.value = std::min(read, size);
     reply.status = ok && read == size ? TReplyStatus::Ok : TReplyStatus::Failed;
     LieOnName(name, TRequestKind::ReadWhole, reply);
+  }
+
+  // ReadWhole for each NUL-ended name of `names`, the answers packed into the shared memory (a
+  // TBatchRecord, then the bytes read) until the next member would not fit there.
+  void ReadBatch(const TRequestHeader& rq, const std::string& names, TReplyHeader& reply) {
+    void* mpq = Find(archives_, rq.target);
+    if (mpq == nullptr || rq.length > kMaxBatchMember) {
+      reply.status = TReplyStatus::Failed;
+      return;
+    }
+    const std::string& archive = archivePaths_[rq.target - 1];
+    std::size_t used = 0;
+    std::uint32_t answered = 0;
+    for (std::size_t begin = 0; answered < rq.offset && begin < names.size(); ++answered) {
+      const std::size_t end = names.find('\0', begin);
+      if (end == std::string::npos || used + sizeof(TBatchRecord) > kSharedBytes) break;
+      const std::string name = names.substr(begin, end - begin);
+      begin = end + 1;
+      TBatchRecord record{};
+      ProbeOnName(name, archive);
+      HANDLE h = nullptr;
+      if (!SFileOpenFileEx(mpq, name.c_str(), 0, &h)) {
+        CheckMemory();
+        record.status = TReplyStatus::Failed;
+        record.error = GetLastError();
+      } else {
+        const TMpqFile file(h);
+        TReplyHeader sizes{};
+        Sizes(h, sizes);
+        record.size = sizes.size;
+        record.stored = sizes.stored;
+        if (record.size > rq.length || record.size > record.stored * kMaxClaimFactor) {
+          record.status = TReplyStatus::Declined;
+        } else if (used + sizeof record + record.size > kSharedBytes) {
+          break;  // the next request asks again, from this member
+        } else {
+          FaultOnRead(name, archive);
+          DWORD read = 0;
+          const auto size = static_cast<DWORD>(record.size);
+          const bool ok = size == 0 || SFileReadFile(h, shared_ + used + sizeof record, size, &read, nullptr);
+          if (!ok) CheckMemory();
+          record.read = std::min(read, size);
+          record.status = ok && read == size ? TReplyStatus::Ok : TReplyStatus::Failed;
+          LieOnRecord(name, record);
+        }
+      }
+      std::memcpy(shared_ + used, &record, sizeof record);
+      used += sizeof record + record.read;
+      used = std::min<std::size_t>((used + kBatchAlign - 1) / kBatchAlign * kBatchAlign, kSharedBytes);
+    }
+    reply.value = answered;
+    reply.size = used;
   }
 
   std::uint32_t Seek(std::uint32_t id, std::uint32_t offset) {
@@ -518,6 +571,16 @@ private:
     if (kind == TRequestKind::ReadWhole && what.starts_with("whole-count")) reply.value = kSharedBytes + 4096;
     if (kind == TRequestKind::ListNames && what.starts_with("names-size")) reply.size = std::uint64_t{kSharedBytes} + 1;
     if (kind == TRequestKind::ListNames && what.starts_with("names-count")) reply.value += 1;
+#endif
+  }
+
+  // Test builds: a batch member named "velmora-fault-lie-batch-count" says it read more bytes
+  // than it claims and than the shared memory holds.
+  static void LieOnRecord([[maybe_unused]] const std::string& path, [[maybe_unused]] TBatchRecord& record) {
+#ifdef VELMORA_READER_FAULTS
+    if (path.substr(path.find_last_of("/\\") + 1).starts_with("velmora-fault-lie-batch-count")) {
+      record.read = kSharedBytes + 4096;
+    }
 #endif
   }
 

@@ -32,6 +32,7 @@
 //   Sandbox        n          path count    -        -        archive paths, each ended by a NUL
 //   ListNames      n          archive id    -        -        -
 //   ReadWhole      n          archive id    -        length   member name as listed
+//   ReadBatch      n          archive id    count    length   member names, each ended by a NUL
 //   Fault*         n          -             -        -        -       (test builds only)
 // Ids are the reader's own (table position + 1, never reused); the viewer maps its handles to
 // them and opens its archives again under new ids in a new reader process, when a request needs
@@ -63,6 +64,14 @@
 //                  more than `length` or more than kMaxClaimFactor x what is stored, so nothing
 //                  was read (size and stored say what it claims and stores); Failed: not opened
 //                  (error = StormLib's code, size 0), or opened and read short (value = bytes read)
+//   ReadBatch      ReadWhole for the members named, in order, as many as the shared memory holds
+//                  (`length`, the most each may claim, is at most kMaxBatchMember): each answer a
+//                  TBatchRecord in the shared memory, its bytes right after it, the next record
+//                  at the next multiple of 8. status Ok: value = members answered, at least one,
+//                  size = bytes of the shared memory used; the rest go in the next request.
+//                  Failed: the archive id is unknown, nothing answered. Small files cost one
+//                  round trip each otherwise, which for files of a few KB is most of the time
+//                  an export of them takes (bench/export).
 // Any request may be answered with status OutOfMemory instead: an allocation failed under the
 // reader's address-space limit (StormLib's ERROR_NOT_ENOUGH_MEMORY included). The reader exits
 // after sending it; the viewer counts it as the reader stopping for memory. The viewer checks
@@ -92,6 +101,7 @@ enum class TRequestKind : std::uint32_t {
   Sandbox = 8,
   ListNames = 9,
   ReadWhole = 10,
+  ReadBatch = 11,
   // Test builds of the reader only: misbehave as damaged archives make StormLib misbehave.
   FaultCrash = 100,
   FaultMemory = 101,
@@ -102,7 +112,7 @@ enum class TReplyStatus : std::uint32_t { Ok = 0, Failed = 1, OutOfMemory = 2, D
 
 // "VLMR"; the version changes with any message's layout or meaning.
 constexpr std::uint32_t kProtocolMagic = 0x524D4C56;
-constexpr std::uint32_t kProtocolVersion = 3;
+constexpr std::uint32_t kProtocolVersion = 4;
 
 struct THello {
   std::uint32_t magic;
@@ -132,11 +142,33 @@ struct TReplyHeader {
 };
 static_assert(sizeof(TReplyHeader) == 40);
 
+// One member's answer to ReadBatch, in the shared memory. status and error as a ReadWhole reply's,
+// size and stored the member's claim and stored bytes, read the bytes that follow the record
+// (all `size` when Ok, none when Declined, at most `size` when Failed).
+struct TBatchRecord {
+  TReplyStatus status;
+  std::uint32_t error;
+  std::uint64_t size;
+  std::uint64_t stored;
+  std::uint32_t read;
+  std::uint32_t reserved;
+};
+static_assert(sizeof(TBatchRecord) == 32);
+
 // The most text a reply carries.
 constexpr std::uint32_t kMaxReplyText = 1024;
 
 // Size of the shared memory, and the most one read asks for.
 constexpr std::uint32_t kSharedBytes = 8u << 20;
+
+// Records and their bytes start at multiples of this.
+constexpr std::uint32_t kBatchAlign = 8;
+// The most a member of a batch may claim: the shared memory less one record, so the first
+// member always fits.
+constexpr std::uint32_t kMaxBatchMember = kSharedBytes - sizeof(TBatchRecord);
+// The most members, and bytes of names, one ReadBatch asks for.
+constexpr std::uint32_t kMaxBatchNames = 256;
+constexpr std::uint32_t kMaxBatchNameBytes = 64u << 10;
 
 // Names longer than this are refused by the viewer before they are sent; StormLib refuses far
 // shorter ones anyway.

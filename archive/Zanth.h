@@ -296,6 +296,11 @@ TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool t
 TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint64_t limit, bool takeEmpty,
                            std::string& bytes);
 
+// The same for several members of one archive, small ones many to a trip: result i and bytes[i]
+// are members[i]'s. What the export reads, file after file of one archive.
+std::vector<TWholeFile> ReadArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit,
+                                         bool takeEmpty, std::vector<std::string>& bytes);
+
 // Base of every object loaded from an archive file: looks the name up in FileIndex and keeps
 // the open file for its own lifetime.
 class TZanthObject {

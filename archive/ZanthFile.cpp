@@ -1,5 +1,6 @@
 // Reading one file inside an archive, in pieces or whole, and the base of archive-backed objects.
 #include <algorithm>
+#include <optional>
 
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
@@ -64,13 +65,13 @@ TWholeFile ReadIndexedFile(const std::string& fName, std::uint64_t limit, bool t
   return ReadArchiveFile(rec->mpqh, std::string(rec->full_name), limit, takeEmpty, bytes);
 }
 
-TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint64_t limit, bool takeEmpty,
-                           std::string& bytes) {
+namespace {
+
+// A one-trip answer as a TWholeFile; nullopt for a file to be read in pieces.
+std::optional<TWholeFile> FromWhole(const TArchiveReader::TWhole& whole, std::uint64_t limit, bool takeEmpty) {
   using TStatus = TWholeFile::TStatus;
   using TWhole = TArchiveReader::TWhole;
   TWholeFile out;
-  const auto oneTrip = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, reader::kSharedBytes));
-  const TWhole whole = TArchiveReader::Instance().ReadWhole(mpqh, member, oneTrip, bytes);
   out.size = whole.size;
   switch (whole.status) {
     case TWhole::TStatus::Read:
@@ -93,7 +94,13 @@ TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint6
     out.status = TStatus::TooLarge;
     return out;
   }
-  // More than one trip takes: in pieces of the shared memory's size.
+  return std::nullopt;
+}
+
+// More than one trip takes: in pieces of the shared memory's size.
+TWholeFile ReadInPieces(MpqHandle mpqh, const std::string& member, std::uint64_t limit, std::string& bytes) {
+  using TStatus = TWholeFile::TStatus;
+  TWholeFile out;
   TZanthFileHandler file(mpqh, member);
   out.trouble = {file.LastStop(), file.Refusal(), file.StopWords()};
   if (file.Handle() == 0) {
@@ -112,6 +119,30 @@ TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint6
     return out;
   }
   out.status = TStatus::Read;
+  return out;
+}
+
+}  // namespace
+
+TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint64_t limit, bool takeEmpty,
+                           std::string& bytes) {
+  const auto oneTrip = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, reader::kSharedBytes));
+  const std::optional<TWholeFile> whole =
+      FromWhole(TArchiveReader::Instance().ReadWhole(mpqh, member, oneTrip, bytes), limit, takeEmpty);
+  return whole ? *whole : ReadInPieces(mpqh, member, limit, bytes);
+}
+
+std::vector<TWholeFile> ReadArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit,
+                                         bool takeEmpty, std::vector<std::string>& bytes) {
+  const auto oneTrip = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, reader::kMaxBatchMember));
+  const std::vector<TArchiveReader::TWhole> wholes = TArchiveReader::Instance().ReadWholeMany(mpqh, members, oneTrip, bytes);
+  std::vector<TWholeFile> out;
+  out.reserve(members.size());
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    std::optional<TWholeFile> whole = FromWhole(wholes[i], limit, takeEmpty);
+    // Larger than a batch takes: on its own, in one trip or in pieces.
+    out.push_back(whole ? std::move(*whole) : ReadArchiveFile(mpqh, members[i], limit, takeEmpty, bytes[i]));
+  }
   return out;
 }
 

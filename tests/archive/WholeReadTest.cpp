@@ -103,5 +103,74 @@ TEST_F(WholeFaults, LiesAndCrashesCostOnlyTheFile) {
   EXPECT_EQ(MpqArchiveStop(*MpqList->begin()), TReaderStop::None);
 }
 
+// Many members at once, as the export reads an archive's files: each answer as a file read on its
+// own would get, in few trips; what a trip cannot take (a file larger than the shared memory) read
+// on its own.
+TEST_F(ArchiveIndexTest, ReadsManyFilesToATrip) {
+  std::vector<MpqMember> members;
+  for (int i = 0; i < 300; ++i) members.push_back({"f" + std::to_string(i) + ".bin", Pattern(100 + std::size_t(i) * 37)});
+  members.push_back({"empty.bin", ""});
+  members.push_back({"bomb.bin", Pattern(7000), 64u << 20});
+  members.push_back({"large.bin", Pattern(reader::kSharedBytes + 1000)});
+  const MpqHandle h = AddArchive(members, ListFileOf(members));
+  ASSERT_NE(h, 0u);
+  std::vector<std::string> names;
+  for (const MpqMember& m : members) names.push_back(m.name);
+  names.push_back("absent.bin");
+  TArchiveReader& reader = TArchiveReader::Instance();
+  const std::uint32_t before = reader.Requests();
+  std::vector<std::string> bytes;
+  const std::vector<TWholeFile> files = ReadArchiveFiles(h, names, kLimit, false, bytes);
+  // Two trips for the 304 names that fit a trip (256 at most each), then large.bin alone: declined
+  // in one trip, then opened, read in two pieces and closed.
+  EXPECT_EQ(reader.Requests() - before, 7u);
+  ASSERT_EQ(files.size(), names.size());
+  ASSERT_EQ(bytes.size(), names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool there = i < members.size() && !members[i].data.empty() && names[i] != "bomb.bin";
+    EXPECT_EQ(static_cast<int>(files[i].status), static_cast<int>(there ? TStatus::Read
+                                                                  : names[i] == "bomb.bin" ? TStatus::Failed
+                                                                                           : TStatus::Missing))
+        << names[i];
+    if (there) EXPECT_TRUE(bytes[i] == members[i].data) << names[i] << ": " << bytes[i].size() << " bytes read";
+  }
+  EXPECT_NE(files[names.size() - 3].trouble.Text().find("decompression bomb"), std::string::npos);
+  EXPECT_EQ(reader.Restarts(), 0u);
+}
+
+// A trip that stops the reader or answers out of bounds costs only its members' trips on their
+// own: the lie is not told to a read of one file, the crash is blamed on its file alone, and the
+// files beside them arrive whole.
+TEST_F(WholeFaults, AStoppedTripIsReadFileByFile) {
+  const std::vector<MpqMember> members{{"x\\a.bin", "first"},
+                                       {"x\\velmora-fault-lie-batch-count", "true when read alone"},
+                                       {"x\\velmora-fault-crash", "never read"},
+                                       {"x\\b.bin", "second"}};
+  const MpqHandle h = AddArchive(members, ListFileOf(members));
+  ASSERT_NE(h, 0u);
+  TArchiveReader& reader = TArchiveReader::Instance();
+  struct Row {
+    std::vector<std::size_t> asked;  // members, by position
+    TReaderStop crashMember;         // the crash member's stop when asked, None when read
+    std::size_t restarts;            // after the row
+  };
+  for (const Row& row : {Row{{0, 1, 3}, TReaderStop::None, 1}, Row{{0, 2, 3}, TReaderStop::Crash, 4},
+                         // Known now: skipped without a trip.
+                         Row{{2, 3}, TReaderStop::Crash, 4}}) {
+    std::vector<std::string> names;
+    for (const std::size_t m : row.asked) names.push_back(members[m].name);
+    std::vector<std::string> bytes;
+    const std::vector<TWholeFile> files = ReadArchiveFiles(h, names, 1 << 20, false, bytes);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const bool crash = row.asked[i] == 2;
+      EXPECT_EQ(static_cast<int>(files[i].status), static_cast<int>(crash ? TStatus::Failed : TStatus::Read)) << names[i];
+      EXPECT_EQ(files[i].trouble.stop, crash ? row.crashMember : TReaderStop::None) << names[i];
+      if (!crash) EXPECT_EQ(bytes[i], members[row.asked[i]].data);
+    }
+    EXPECT_EQ(reader.Restarts(), row.restarts);
+  }
+  EXPECT_EQ(MpqArchiveStop(h), TReaderStop::None);
+}
+
 }  // namespace
 }  // namespace velmora::test

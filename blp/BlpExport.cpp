@@ -123,22 +123,26 @@ bool ReadLevels(TBlpSource& source, std::uint64_t fileBytes, const TExportOption
 class TLastFolder {
 public:
   // The folder `rel` below `out`, opened (and, with `create`, made) as TExportFolder::OpenFolder
-  // does; -1 with the reason in `error`.
+  // does; -1 with the reason in `error`. Without `create`, a folder found missing stays missing
+  // until another is asked for: files that go there come from this export.
   int Get(const TExportFolder& out, const std::string& rel, bool create, std::string& error) {
-    if (!fd_.valid() || rel != rel_) {
+    if (rel != rel_ || !looked_ || (!fd_.valid() && create)) {
       fd_ = out.OpenFolder(rel, error, create);
       rel_ = rel;
+      looked_ = true;
     }
     return fd_.get();
   }
 
 private:
   std::string rel_;
+  bool looked_ = false;
   TFd fd_;
 };
 
 // One file's bytes to its output files.
-TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out, TLastFolder& folders) {
+TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out, TLastFolder& folders,
+                TTempNames& temps) {
   TResult r;
   r.path = job.path;
   try {
@@ -158,7 +162,8 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
     for (std::size_t i = 0; i < count; ++i) {
       const std::string file = SplitFolder(OutputFile(job, options.format, i)).second;
       // A file already there is not made again; the rename below settles a race for the name.
-      if (!options.overwrite && EntryExists(dir, file)) {
+      // (The reading thread looked for a job's one file before it read it.)
+      if (!options.overwrite && !OneOutputFile(job, options) && EntryExists(dir, file)) {
         ++r.skipped;
         continue;
       }
@@ -182,7 +187,7 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
           break;
         }
       }
-      switch (WriteFileAt(dir, file, bytes, options.overwrite, out.Shown(OutputFile(job, options.format, i)),
+      switch (WriteFileAt(dir, file, bytes, options.overwrite, out.Shown(OutputFile(job, options.format, i)), temps,
                           r.reason)) {
         case TWriteOutcome::kFailed: return r;
         case TWriteOutcome::kSkipped: ++r.skipped; break;
@@ -200,12 +205,18 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
   return r;
 }
 
-// The queue between the reading thread and the workers, and the results coming back.
+// The queue between the reading thread and the workers, and the results coming back. Small files
+// go through it by the thousand a second, so each side wakes the other only when it waits and
+// there is something for it: the reading thread when the queue is down to half (not at every
+// job taken) or for results it waits on, a worker when it is idle.
 class TPipeline {
 public:
   TPipeline(const TExportOptions& options, const TExportFolder& out, unsigned workers) : options_(options), out_(out) {
-    // Enough read-ahead to keep every worker busy, bounded in bytes for very large files.
+    // Enough read-ahead to keep every worker busy, bounded in bytes for very large files. A PNG
+    // takes long to make, so a few are enough, and a cancel drops the rest; DDS and raw files take
+    // microseconds, so a run of files read in one go waits here while the next is read.
     maxJobs_ = std::size_t{workers} * 2 + 1;
+    if (options.format != TExportFormat::kPng) maxJobs_ = std::max<std::size_t>(maxJobs_, 128);
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~TPipeline() { Finish(); }
@@ -215,21 +226,30 @@ public:
   // Waits up to `wait` for room, then queues; false when there was no room yet.
   bool TryPush(TJob& job, std::chrono::milliseconds wait) {
     std::unique_lock lock(m_);
-    const bool room = changed_.wait_for(lock, wait, [&] {
+    const auto room = [&] {
       return jobs_.empty() || (jobs_.size() < maxJobs_ && queuedBytes_ + job.bytes.size() <= kMaxQueuedBytes);
-    });
-    if (!room) return false;
+    };
+    if (!room()) {
+      pusherWaits_ = true;
+      const bool found = changed_.wait_for(lock, wait, room);
+      pusherWaits_ = false;
+      if (!found) return false;
+    }
     queuedBytes_ += job.bytes.size();
     jobs_.push_back(std::move(job));
     ++pending_;
-    work_.notify_one();
+    if (idle_ > 0) work_.notify_one();
     return true;
   }
 
   // Results that came back since the last call; waits up to `wait` when none has.
   std::vector<TResult> Take(std::chrono::milliseconds wait) {
     std::unique_lock lock(m_);
-    changed_.wait_for(lock, wait, [&] { return !results_.empty() || pending_ == 0; });
+    if (wait.count() > 0) {
+      takerWaits_ = true;
+      changed_.wait_for(lock, wait, [&] { return !results_.empty() || pending_ == 0; });
+      takerWaits_ = false;
+    }
     std::vector<TResult> out;
     out.swap(results_);
     return out;
@@ -266,22 +286,27 @@ private:
 
   void Work() {
     TLastFolder folders;
+    TTempNames temps;
     for (;;) {
       TJob job;
       {
         std::unique_lock lock(m_);
+        ++idle_;
         work_.wait(lock, [&] { return closing_ || !jobs_.empty(); });
+        --idle_;
         if (jobs_.empty()) return;
         job = std::move(jobs_.front());
         jobs_.pop_front();
         queuedBytes_ -= job.bytes.size();
-        changed_.notify_all();
+        if (pusherWaits_ && jobs_.size() <= maxJobs_ / 2 && queuedBytes_ <= kMaxQueuedBytes / 2) {
+          changed_.notify_all();
+        }
       }
-      TResult r = Convert(job, options_, out_, folders);
+      TResult r = Convert(job, options_, out_, folders, temps);
       std::lock_guard lock(m_);
       results_.push_back(std::move(r));
       --pending_;
-      changed_.notify_all();
+      if (takerWaits_) changed_.notify_all();
     }
   }
 
@@ -294,6 +319,9 @@ private:
   std::vector<TResult> results_;
   std::size_t maxJobs_ = 1;
   std::size_t queuedBytes_ = 0;
+  std::size_t idle_ = 0;     // workers waiting for a job
+  bool pusherWaits_ = false;  // the reading thread waits for room
+  bool takerWaits_ = false;   // ... for results
   std::size_t pending_ = 0;  // queued or being converted
   bool closing_ = false;
   std::vector<std::thread> threads_;
@@ -331,17 +359,8 @@ std::optional<std::string> OutputSpelling(const TExportItem& item) {
   return std::string(TrimBlanks(rec->full_name));
 }
 
-// Reads one item into job.bytes; false with the reason. `empty` takes a file of no bytes.
-bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reason) {
-  job.path = item.path;
-  if (!item.diskPath.empty()) {
-    return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
-  }
-  // Most files take one trip to the archive reader (open, read, close at once); that is what
-  // makes DDS and raw export of small textures fast, as they decode nothing.
-  const std::optional<TFileMpqRec> rec = RecordOf(item);
-  const TWholeFile file = rec ? ReadArchiveFile(rec->mpqh, std::string(rec->full_name), kExportMaxFileBytes, empty, job.bytes)
-                              : TWholeFile{};
+// A file read from its archive, as job.bytes; false with the reason.
+bool TakeArchiveFile(const TWholeFile& file, TJob& job, std::string& reason) {
   switch (file.status) {
     case TWholeFile::TStatus::Read: return true;
     case TWholeFile::TStatus::Missing:
@@ -358,6 +377,81 @@ bool ReadItem(const TExportItem& item, bool empty, TJob& job, std::string& reaso
   job.bytes.clear();
   return false;
 }
+
+// The files of the items, read ahead of the loop that queues them: from the item asked for on,
+// the run of items of the same archive, many small files to a trip to the archive reader. That
+// is what makes DDS and raw export of small textures fast, as they decode nothing; a trip per
+// file cost more than writing it.
+class TReadAhead {
+public:
+  // `empty`: a file of no bytes counts as read. `wanted(j)`: whether item j is to be read at all.
+  TReadAhead(const std::vector<TExportItem>& items, bool empty) : items_(items), empty_(empty) {}
+
+  // Item i's file into job.bytes; false with the reason.
+  template <typename TWanted>
+  bool Read(std::size_t i, TWanted wanted, TJob& job, std::string& reason) {
+    const TExportItem& item = items_[i];
+    job.path = item.path;
+    if (!item.diskPath.empty()) {
+      return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
+    }
+    const auto it = std::find(read_.begin(), read_.end(), i);
+    if (it == read_.end()) {
+      Fill(i, wanted);
+      return Read(i, wanted, job, reason);
+    }
+    const std::size_t k = static_cast<std::size_t>(it - read_.begin());
+    *it = kNone;
+    TWholeFile& file = files_[k];
+    job.bytes = std::move(bytes_[k]);
+    // Larger than a run reads: on its own, now, up to the export's limit.
+    if (file.status == TWholeFile::TStatus::TooLarge && file.size <= kExportMaxFileBytes) {
+      file = ReadArchiveFile(archive_, members_[k], kExportMaxFileBytes, empty_, job.bytes);
+    }
+    return TakeArchiveFile(file, job, reason);
+  }
+
+private:
+  static constexpr std::size_t kNone = ~std::size_t{0};
+  // Items per fill: enough to make a trip's cost small beside the files' own, few enough that
+  // what is read ahead stays small (at most kRunMembers x kRunMemberBytes; larger files are read
+  // when their turn comes, on their own).
+  static constexpr std::size_t kRunMembers = 64;
+  static constexpr std::uint64_t kRunMemberBytes = std::uint64_t{256} << 10;
+
+  template <typename TWanted>
+  void Fill(std::size_t i, TWanted wanted) {
+    read_.assign(1, i);
+    members_.clear();
+    const std::optional<TFileMpqRec> first = RecordOf(items_[i]);
+    archive_ = first ? first->mpqh : 0;
+    members_.push_back(first ? std::string(first->full_name) : std::string());
+    for (std::size_t j = i + 1; archive_ != 0 && j < items_.size() && members_.size() < kRunMembers; ++j) {
+      if (!items_[j].diskPath.empty()) break;
+      const std::optional<TFileMpqRec> rec = RecordOf(items_[j]);
+      if (!rec || rec->mpqh != archive_) break;
+      if (!wanted(j)) continue;
+      read_.push_back(j);
+      members_.emplace_back(rec->full_name);
+    }
+    files_.clear();
+    bytes_.clear();
+    if (archive_ == 0) {
+      files_.emplace_back();  // listed by no archive: missing
+      bytes_.emplace_back();
+      return;
+    }
+    files_ = ReadArchiveFiles(archive_, members_, kRunMemberBytes, empty_, bytes_);
+  }
+
+  const std::vector<TExportItem>& items_;
+  bool empty_;
+  MpqHandle archive_ = 0;            // of the run read ahead
+  std::vector<std::string> members_;
+  std::vector<std::size_t> read_;  // the items read ahead; kNone once taken
+  std::vector<TWholeFile> files_;
+  std::vector<std::string> bytes_;
+};
 
 // The levels an item's header lists up to the first without an offset or a size, as the export
 // writes them; 1 when the header cannot be read or loaded.
@@ -523,7 +617,12 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
       planned, [&](std::size_t p) { return HeaderLevelCount(items[plannedItem[p]]); });
   for (std::size_t p = 0; p < planned.size(); ++p) refusals[plannedItem[p]] = clashes[p];
 
-  const unsigned workers = options.workers > 0 ? options.workers : std::max(1u, std::thread::hardware_concurrency());
+  // DDS and raw decode nothing: their workers mostly wait on the file system, and the archive
+  // reader's decompression takes a processor of its own, so one fewer leaves it that one.
+  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned workers = options.workers > 0                       ? options.workers
+                           : options.format == TExportFormat::kPng ? processors
+                                                                   : std::max(1u, processors - 1);
   TPipeline pipeline(options, *out, workers);
   std::size_t done = 0;
   std::string current;
@@ -552,6 +651,24 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     if (!refusals[i].empty()) fail(items[i].path, refusals[i]);
   }
   TLastFolder checked;  // where the reading thread last looked for a file already there
+  // Whether item j's one output file is there already, so that it needs no reading: looked up
+  // once, when the item is read ahead or reached. (A file that turns up later is left alone by
+  // the rename that would replace it.)
+  enum : char { kUnknown, kAbsent, kThere };
+  std::vector<char> there(items.size(), kUnknown);
+  auto alreadyThere = [&](std::size_t j) {
+    if (there[j] == kUnknown) {
+      there[j] = kAbsent;
+      if (!options.overwrite && OneOutputFile(jobs[j], options)) {
+        const auto [folder, name] = SplitFolder(OutputFile(jobs[j], options.format, 0));
+        std::string ignored;
+        const int dir = checked.Get(*out, folder, false, ignored);
+        if (dir >= 0 && EntryExists(dir, name)) there[j] = kThere;
+      }
+    }
+    return there[j] == kThere;
+  };
+  TReadAhead ahead(items, options.format == TExportFormat::kRaw);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!refusals[i].empty()) continue;
     const TExportItem& item = items[i];
@@ -561,23 +678,18 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     }
     current = item.path;
     events.Progress(done, items.size(), current);
-    TJob job = std::move(jobs[i]);
-    if (!options.overwrite && OneOutputFile(job, options)) {
-      // Its one file is there already: nothing to read.
-      const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
-      std::string ignored;
-      const int dir = checked.Get(*out, folder, false, ignored);
-      if (dir >= 0 && EntryExists(dir, name)) {
-        ++done;
-        ++summary.written;
-        ++summary.skipped;
-        continue;
-      }
+    if (alreadyThere(i)) {
+      ++done;
+      ++summary.written;
+      ++summary.skipped;
+      continue;
     }
+    TJob job = std::move(jobs[i]);
     std::string reason;
     bool read = false;
     try {
-      read = ReadItem(item, options.format == TExportFormat::kRaw, job, reason);
+      read = ahead.Read(
+          i, [&](std::size_t j) { return refusals[j].empty() && !alreadyThere(j); }, job, reason);
     } catch (const std::bad_alloc&) {
       reason = "out of memory";
     }
@@ -601,6 +713,10 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   while (pipeline.Pending() > 0) {
     collect(50ms);
     events.Progress(done, items.size(), current);
+    if (!summary.cancelled && events.Cancelled()) {
+      summary.cancelled = true;
+      pipeline.DropQueued();
+    }
   }
   collect(0ms);
   pipeline.Finish();

@@ -78,7 +78,7 @@ struct TExportOptions {
   TExportFormat format = TExportFormat::kPng;
   bool mips = false;       // PNG: also levels 1 and on (a DDS file holds every level anyway)
   bool overwrite = false;  // replace files already there; else they are left alone and counted
-  unsigned workers = 0;    // converting threads; 0: one per processor
+  unsigned workers = 0;    // converting threads; 0: one per processor (PNG), one fewer (DDS, raw)
   std::uint32_t maxTextureSize = kExportMaxTextureSize;
 };
 

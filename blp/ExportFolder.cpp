@@ -22,23 +22,6 @@ constexpr int kTempAttempts = 16;
 
 std::string Reason(int error) { return std::strerror(error); }
 
-// ".NAME.0123456789abcdef.partial": hidden, unguessable (planted names never match it), and
-// within kMaxNameBytes however long NAME is.
-std::string TempName(const std::string& name, int attempt) {
-  std::uint64_t random = 0;
-  if (::getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-    // Without the kernel's generator: unique enough for O_EXCL, which settles any clash.
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    random = (static_cast<std::uint64_t>(::getpid()) << 40) ^ (static_cast<std::uint64_t>(now.tv_nsec) << 8) ^
-             static_cast<std::uint64_t>(now.tv_sec) ^ static_cast<std::uint64_t>(attempt);
-  }
-  char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(random));
-  constexpr std::size_t kExtra = 1 + 1 + 16 + 8;  // ".", ".", the hex digits, ".partial"
-  return "." + name.substr(0, kMaxNameBytes - kExtra) + "." + hex + ".partial";
-}
-
 // Why `name` in `dirFd` could not be opened as a folder with O_NOFOLLOW.
 std::string NotAFolder(int dirFd, const std::string& name, int error, const std::string& shown) {
   struct stat st {};
@@ -143,17 +126,41 @@ TFd TExportFolder::OpenFolder(std::string_view rel, std::string& error, bool cre
   return current;
 }
 
+TTempNames::TTempNames() {
+  if (::getrandom(&key_, sizeof key_, 0) != static_cast<ssize_t>(sizeof key_)) {
+    // Without the kernel's generator: unique enough for O_EXCL, which settles any clash.
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    key_ = (static_cast<std::uint64_t>(::getpid()) << 40) ^ (static_cast<std::uint64_t>(now.tv_nsec) << 8) ^
+           static_cast<std::uint64_t>(now.tv_sec);
+  }
+}
+
+std::string TTempNames::Next(const std::string& name) {
+  // splitmix64 of the key and the count: a different number for every count, which the count
+  // alone does not give away.
+  std::uint64_t z = key_ + ++count_ * 0x9E3779B97F4A7C15u;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  z ^= z >> 31;
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(z));
+  constexpr std::size_t kExtra = 1 + 1 + 16 + 8;  // ".", ".", the hex digits, ".partial"
+  // Within kMaxNameBytes however long NAME is.
+  return "." + name.substr(0, kMaxNameBytes - kExtra) + "." + hex + ".partial";
+}
+
 bool EntryExists(int dirFd, const std::string& name) {
   struct stat st {};
   return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes, bool overwrite,
-                          const std::string& shown, std::string& error) {
+                          const std::string& shown, TTempNames& temps, std::string& error) {
   std::string temp;
   TFd fd;
   for (int attempt = 0; attempt < kTempAttempts && !fd.valid(); ++attempt) {
-    temp = TempName(name, attempt);
+    temp = temps.Next(name);
     // O_EXCL with O_NOFOLLOW: a link or file already at the name makes this fail, never followed.
     fd.Reset(::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid() && errno != EEXIST) break;

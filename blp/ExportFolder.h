@@ -46,15 +46,28 @@ private:
   TFd fd_;
 };
 
+// Temporary names for the files one writer makes: ".NAME.<16 hex digits>.partial", hidden, never
+// the same twice, and unguessable (planted names never match them) without a draw from the
+// kernel's generator per file: a key drawn once, mixed with a count.
+class TTempNames {
+public:
+  TTempNames();
+  std::string Next(const std::string& name);
+
+private:
+  std::uint64_t key_ = 0;
+  std::uint64_t count_ = 0;
+};
+
 // Whether an entry named `name` (a link included, never followed) is in the folder `dirFd`.
 bool EntryExists(int dirFd, const std::string& name);
 
 // Writes `bytes` as the file `name` of the folder `dirFd`: created under a unique temporary name
 // beside it, then renamed to `name`. With `overwrite` an entry of that name is replaced (a link
 // is replaced, not written through); without, it is left alone and the outcome is kSkipped.
-// `shown` names the file in messages. kFailed with the reason in `error`; no temporary file is
+// `shown` names the file in messages; `temps` gives the temporary names. kFailed with the reason in `error`; no temporary file is
 // left then.
 TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes, bool overwrite,
-                          const std::string& shown, std::string& error);
+                          const std::string& shown, TTempNames& temps, std::string& error);
 
 }  // namespace velmora::blp

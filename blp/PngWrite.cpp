@@ -193,7 +193,8 @@ bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t
     error = "cannot open folder " + folder + ": " + std::strerror(errno);
     return false;
   }
-  return WriteFileAt(dir.get(), name, bytes, true, path, error) == TWriteOutcome::kWritten;
+  TTempNames temps;
+  return WriteFileAt(dir.get(), name, bytes, true, path, temps, error) == TWriteOutcome::kWritten;
 }
 
 }  // namespace velmora::blp

@@ -190,7 +190,6 @@ int main(int argc, char** argv) {
     const double png0 = measure(prefix + "PNG level 0", what, blp::TExportFormat::kPng, false, 0);
     const double pngAll = measure(prefix + "PNG all levels", what, blp::TExportFormat::kPng, true, 0);
     const double dds = measure(prefix + "DDS", what, blp::TExportFormat::kDds, false, 0);
-    measure(prefix + "DDS 1 worker", what, blp::TExportFormat::kDds, false, 1);
     const double raw = measure(prefix + "raw", what, blp::TExportFormat::kRaw, false, 0);
     std::printf("%sDDS %.1fx and raw %.1fx as fast as PNG level 0; %.1fx and %.1fx as PNG with all levels\n",
                 prefix.c_str(), png0 / dds, png0 / raw, pngAll / dds, pngAll / raw);

@@ -434,14 +434,22 @@ std::string TArchiveReader::Breach(const TRequestHeader& rq, const TAnswer& answ
 
 TArchiveReader::TAnswer TArchiveReader::Exchange(const TRequestHeader& rq, std::string_view name,
                                                  std::chrono::milliseconds deadlineIn) {
-  TAnswer answer;
   const auto deadline = Clock::now() + deadlineIn;
+  return Answer(rq, deadline, SendRequest(rq, name, deadline));
+}
+
+bool TArchiveReader::SendRequest(const TRequestHeader& rq, std::string_view name, Clock::time_point deadline) {
   timedOut_ = false;
   if (rq.kind == TRequestKind::OpenArchive) ++archiveOpensSent_;
   if (rq.kind == TRequestKind::OpenFile) ++fileOpensSent_;
+  return Send(&rq, sizeof rq, deadline) && Send(name.data(), name.size(), deadline);
+}
+
+TArchiveReader::TAnswer TArchiveReader::Answer(const TRequestHeader& rq, Clock::time_point deadline, bool sent) {
+  TAnswer answer;
   TReplyHeader& reply = answer.reply;
-  bool ok = Send(&rq, sizeof rq, deadline) && Send(name.data(), name.size(), deadline) &&
-            Receive(&reply, sizeof reply, deadline);
+  if (sent) timedOut_ = false;
+  bool ok = sent && Receive(&reply, sizeof reply, deadline);
   // A reply is used only within what was asked for and what the shared memory holds; one that
   // breaks a bound is a reader gone wrong, as if it had crashed.
   std::string breach;
@@ -563,6 +571,7 @@ std::string OpenErrorText(std::uint32_t error) {
 TArchiveReader::TArchiveOpen TArchiveReader::OpenArchive(const std::string& path) {
   TArchiveOpen result;
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   if (!busy.Entered()) return result;
   auto cannot = [&](std::string reason, int error) {
     result.status = TArchiveOpenStatus::CannotOpen;
@@ -675,6 +684,7 @@ bool TArchiveReader::EnsureArchive(MpqHandle handle, TArchive& a, TCulprit& stop
 
 void TArchiveReader::CloseArchive(MpqHandle archive) {
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   const auto it = archives_.find(archive);
   if (it == archives_.end()) return;
   const TArchive& a = it->second;
@@ -699,6 +709,7 @@ std::string TArchiveReader::ArchiveStopWords(MpqHandle archive) const {
 
 void TArchiveReader::SkipArchive(MpqHandle archive, TReaderStop stop, const std::string& words) {
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   const auto it = archives_.find(archive);
   if (it == archives_.end() || stop == TReaderStop::None) return;
   TArchive& a = it->second;
@@ -748,6 +759,7 @@ TArchiveReader::TFile* TArchiveReader::EnsureFile(MpqHandle file, TCulprit& stop
 TArchiveReader::TFileOpen TArchiveReader::OpenFile(MpqHandle archive, const std::string& name) {
   TFileOpen result;
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   if (!busy.Entered() || name.size() > kMaxNameSize) return result;
   const auto it = archives_.find(archive);
   if (it == archives_.end()) return result;
@@ -799,6 +811,7 @@ TArchiveReader::TFileOpen TArchiveReader::OpenFile(MpqHandle archive, const std:
 TArchiveReader::TRead TArchiveReader::Read(MpqHandle file, std::uint32_t offset, std::uint32_t length, void* dst) {
   TRead result;
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   if (!busy.Entered()) return result;
   // In pieces of the shared memory's size: the first positions, the others read on. After a
   // crash the rest is asked for once more, positioned, in a fresh reader.
@@ -882,6 +895,7 @@ void TArchiveReader::BlameFile(MpqHandle file, const TCulprit& stop) {
 TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset) {
   TRead result;
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   if (!busy.Entered() || files_.count(file) == 0) return result;
   for (int attempt = 0; attempt < 2; ++attempt) {
     bool again = false;
@@ -917,6 +931,7 @@ TArchiveReader::TRead TArchiveReader::Seek(MpqHandle file, std::uint32_t offset)
 
 void TArchiveReader::CloseFile(MpqHandle file) {
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   const auto f = files_.find(file);
   if (f == files_.end()) return;
   if (busy.Entered() && pid_ > 0 && !f->second.lost && f->second.generation == generation_) {
@@ -1008,6 +1023,7 @@ void TArchiveReader::Breached(TAnswer& answer, const std::string& breach) {
 TArchiveReader::TNames TArchiveReader::ListNames(MpqHandle archive) {
   TNames result;
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   if (!busy.Entered()) return result;
   const auto it = archives_.find(archive);
   if (it == archives_.end()) return result;
@@ -1085,6 +1101,7 @@ TArchiveReader::TWhole TArchiveReader::ReadWhole(MpqHandle archive, const std::s
   using TStatus = TWhole::TStatus;
   TWhole result;
   const TBusy busy(busy_);
+  if (busy.Entered()) Settle();
   if (!busy.Entered() || name.size() > kMaxNameSize) return result;
   const auto it = archives_.find(archive);
   if (it == archives_.end()) return result;
@@ -1185,74 +1202,147 @@ std::vector<std::size_t> TArchiveReader::CheckBatch(TAnswer& answer, std::size_t
   return at;
 }
 
-std::vector<TArchiveReader::TWhole> TArchiveReader::ReadWholeMany(MpqHandle archive, const std::vector<std::string>& names,
-                                                                  std::uint32_t maxBytes, std::vector<std::string>& outs) {
+bool TArchiveReader::SendTrip(TMany& m) {
   using TStatus = TWhole::TStatus;
-  std::vector<TWhole> results(names.size());
-  outs.assign(names.size(), std::string());
-  maxBytes = std::min(maxBytes, kMaxBatchMember);
-  std::vector<std::size_t> alone;  // read one by one after the trips
-  {
-    const TBusy busy(busy_);
-    const auto it = archives_.find(archive);
-    if (!busy.Entered() || it == archives_.end()) return results;
-    TArchive& a = it->second;
-    std::size_t next = 0;
-    while (next < names.size()) {
-      std::vector<std::size_t> trip;
-      std::string packed;
-      for (; next < names.size() && trip.size() < kMaxBatchNames; ++next) {
-        const std::string& name = names[next];
-        if (name.find('\0') != std::string::npos || name.size() > kMaxBatchNameBytes - 1) {
-          alone.push_back(next);  // ReadWhole says what comes of such a name
-          continue;
-        }
-        if (const auto bad = a.badFiles.find(name); bad != a.badFiles.end()) {
-          results[next].status = TStatus::Stopped;
-          results[next].stop = bad->second.stop;
-          results[next].words = bad->second.words;
-          continue;
-        }
-        if (packed.size() + name.size() + 1 > kMaxBatchNameBytes) break;
-        trip.push_back(next);
-        packed.append(name).push_back('\0');
-      }
-      if (trip.empty()) continue;
-      TCulprit stop;
-      if (!EnsureArchive(archive, a, stop)) {
-        for (std::size_t i = trip.front(); i < names.size(); ++i) {
-          results[i].status = stop.stop == TReaderStop::None ? TStatus::NotOpened : TStatus::Stopped;
-          results[i].stop = stop.stop;
-          results[i].words = stop.words;
-        }
-        break;
-      }
-      const std::string more = trip.size() > 1 ? " and " + std::to_string(trip.size() - 1) + " more in one trip" : "";
-      About(TReaderStopEvent::TStage::Read, a.path, names[trip.front()] + more);
-      const TRequestHeader rq{TRequestKind::ReadBatch, ++sequence_, a.id, static_cast<std::uint32_t>(trip.size()), maxBytes,
-                              static_cast<std::uint32_t>(packed.size())};
-      TAnswer answer = Exchange(rq, packed, deadlines_.open + ReadDeadline(kSharedBytes));
-      const std::vector<std::size_t> at = answer.stop == TReaderStop::None && answer.reply.status == TReplyStatus::Ok
-                                              ? CheckBatch(answer, trip.size(), maxBytes)
-                                              : std::vector<std::size_t>();
-      if (at.empty()) {
-        // Stopped, out of bounds or refused: each of the trip alone.
-        alone.insert(alone.end(), trip.begin(), trip.end());
+  const auto it = archives_.find(m.archive);
+  if (it == archives_.end()) return false;
+  TArchive& a = it->second;
+  m.trip.clear();
+  while (m.next < m.names.size()) {
+    std::string packed;
+    for (; m.next < m.names.size() && m.trip.size() < kMaxBatchNames; ++m.next) {
+      const std::string& name = m.names[m.next];
+      if (name.find('\0') != std::string::npos || name.size() > kMaxBatchNameBytes - 1) {
+        m.alone.push_back(m.next);  // ReadWhole says what comes of such a name
         continue;
       }
-      for (std::size_t k = 0; k < at.size(); ++k) {
-        TBatchRecord record{};
-        std::memcpy(&record, shared_.Data() + at[k], sizeof record);
-        TWhole& result = results[trip[k]];
-        result = WholeFrom(record.status, record.size, record.stored, record.read, a);
-        if (result.status == TStatus::Read) outs[trip[k]].assign(shared_.Data() + at[k] + sizeof record, record.read);
+      if (const auto bad = a.badFiles.find(name); bad != a.badFiles.end()) {
+        m.results[m.next].status = TStatus::Stopped;
+        m.results[m.next].stop = bad->second.stop;
+        m.results[m.next].words = bad->second.words;
+        continue;
       }
-      if (at.size() < trip.size()) next = trip[at.size()];
+      if (packed.size() + name.size() + 1 > kMaxBatchNameBytes) break;
+      m.trip.push_back(m.next);
+      packed.append(name).push_back('\0');
+    }
+    if (m.trip.empty()) continue;
+    TCulprit stop;
+    if (!EnsureArchive(m.archive, a, stop)) {
+      for (std::size_t i = m.trip.front(); i < m.names.size(); ++i) {
+        m.results[i].status = stop.stop == TReaderStop::None ? TStatus::NotOpened : TStatus::Stopped;
+        m.results[i].stop = stop.stop;
+        m.results[i].words = stop.words;
+      }
+      m.next = m.names.size();
+      m.trip.clear();
+      return false;
+    }
+    const std::string more = m.trip.size() > 1 ? " and " + std::to_string(m.trip.size() - 1) + " more in one trip" : "";
+    m.about = m.names[m.trip.front()] + more;
+    About(TReaderStopEvent::TStage::Read, a.path, m.about);
+    m.rq = {TRequestKind::ReadBatch, ++sequence_, a.id, static_cast<std::uint32_t>(m.trip.size()), m.maxBytes,
+            static_cast<std::uint32_t>(packed.size())};
+    m.generation = generation_;
+    m.sent = SendRequest(m.rq, packed, Clock::now() + deadlines_.open + ReadDeadline(kSharedBytes));
+    m.out = true;
+    return true;
+  }
+  return false;
+}
+
+void TArchiveReader::TakeTrip(TMany& m) {
+  m.out = false;
+  const auto it = archives_.find(m.archive);
+  if (it == archives_.end()) return;
+  // A reader ended since the trip was sent (Stop) took the trip's answer with it.
+  TAnswer answer;
+  if (m.generation == generation_ && pid_ > 0) {
+    About(TReaderStopEvent::TStage::Read, it->second.path, m.about);
+    // The caller may come for a trip sent ahead long after the reader answered it: the deadline,
+    // for a reader that hangs, counts from now.
+    answer = Answer(m.rq, Clock::now() + deadlines_.open + ReadDeadline(kSharedBytes), m.sent);
+  } else {
+    answer.stop = TReaderStop::Crash;
+  }
+  const std::vector<std::size_t> at = answer.stop == TReaderStop::None && answer.reply.status == TReplyStatus::Ok
+                                          ? CheckBatch(answer, m.trip.size(), m.maxBytes)
+                                          : std::vector<std::size_t>();
+  if (at.empty()) {
+    // Stopped, out of bounds or refused: each of the trip alone.
+    m.alone.insert(m.alone.end(), m.trip.begin(), m.trip.end());
+    return;
+  }
+  for (std::size_t k = 0; k < at.size(); ++k) {
+    TBatchRecord record{};
+    std::memcpy(&record, shared_.Data() + at[k], sizeof record);
+    TWhole& result = m.results[m.trip[k]];
+    result = WholeFrom(record.status, record.size, record.stored, record.read, it->second);
+    if (result.status == TWhole::TStatus::Read) m.outs[m.trip[k]].assign(shared_.Data() + at[k] + sizeof record, record.read);
+  }
+  if (at.size() < m.trip.size()) m.next = m.trip[at.size()];
+}
+
+std::vector<TArchiveReader::TWhole> TArchiveReader::FinishMany(TMany& m, std::vector<std::string>& outs) {
+  {
+    const TBusy busy(busy_);
+    if (busy.Entered()) {
+      while (m.out || SendTrip(m)) TakeTrip(m);
     }
   }
-  std::sort(alone.begin(), alone.end());
-  for (const std::size_t i : alone) results[i] = ReadWhole(archive, names[i], maxBytes, outs[i]);
-  return results;
+  std::sort(m.alone.begin(), m.alone.end());
+  for (const std::size_t i : m.alone) m.results[i] = ReadWhole(m.archive, m.names[i], m.maxBytes, m.outs[i]);
+  outs = std::move(m.outs);
+  return std::move(m.results);
+}
+
+TArchiveReader::TMany TArchiveReader::PlanMany(MpqHandle archive, std::vector<std::string> names, std::uint32_t maxBytes) {
+  TMany m;
+  m.archive = archive;
+  m.names = std::move(names);
+  m.maxBytes = std::min(maxBytes, kMaxBatchMember);
+  m.results.resize(m.names.size());
+  m.outs.resize(m.names.size());
+  return m;
+}
+
+std::vector<TArchiveReader::TWhole> TArchiveReader::ReadWholeMany(MpqHandle archive, const std::vector<std::string>& names,
+                                                                  std::uint32_t maxBytes, std::vector<std::string>& outs) {
+  TMany m = PlanMany(archive, names, maxBytes);
+  return FinishMany(m, outs);
+}
+
+void TArchiveReader::Settle() {
+  if (ahead_ && ahead_->out) TakeTrip(*ahead_);
+}
+
+void TArchiveReader::StartMany(MpqHandle archive, std::vector<std::string> names, std::uint32_t maxBytes) {
+  const TBusy busy(busy_);
+  if (!busy.Entered()) return;
+  Settle();
+  ahead_ = PlanMany(archive, std::move(names), maxBytes);
+  SendTrip(*ahead_);
+}
+
+std::vector<TArchiveReader::TWhole> TArchiveReader::TakeMany(MpqHandle archive, const std::vector<std::string>& names,
+                                                             std::uint32_t maxBytes, std::vector<std::string>& outs) {
+  if (busy_) {  // from inside the wait hook: nothing, as every request there
+    outs.assign(names.size(), std::string());
+    return std::vector<TWhole>(names.size());
+  }
+  std::optional<TMany> ahead = std::move(ahead_);
+  ahead_.reset();
+  if (ahead && (ahead->archive != archive || ahead->names != names ||
+                ahead->maxBytes != std::min(maxBytes, kMaxBatchMember))) {
+    // Started for other files: its answer taken, to keep the replies in step, and left.
+    if (ahead->out) {
+      const TBusy busy(busy_);
+      TakeTrip(*ahead);
+    }
+    ahead.reset();
+  }
+  if (!ahead) ahead = PlanMany(archive, names, maxBytes);
+  return FinishMany(*ahead, outs);
 }
 
 std::optional<TArchiveReader::TUsage> TArchiveReader::Usage() const {

@@ -204,6 +204,14 @@ public:
   // a crash again and blames the member that stops the reader.
   std::vector<TWhole> ReadWholeMany(MpqHandle archive, const std::vector<std::string>& names, std::uint32_t maxBytes,
                                     std::vector<std::string>& outs);
+  // ReadWholeMany in two halves, so that the caller works while the reader reads: StartMany sends
+  // the first trip and returns; TakeMany, with the same arguments, waits for it and does the rest,
+  // as ReadWholeMany would. Any other request in between first takes the trip's answer (kept for
+  // TakeMany); a StartMany replaces one not taken, and a TakeMany for other names reads them
+  // then.
+  void StartMany(MpqHandle archive, std::vector<std::string> names, std::uint32_t maxBytes);
+  std::vector<TWhole> TakeMany(MpqHandle archive, const std::vector<std::string>& names, std::uint32_t maxBytes,
+                               std::vector<std::string>& outs);
   // Positions at `offset`, then reads up to `length` bytes into `dst`.
   TRead Read(MpqHandle file, std::uint32_t offset, std::uint32_t length, void* dst);
   TRead Seek(MpqHandle file, std::uint32_t offset);
@@ -287,6 +295,32 @@ private:
   std::string Confine(std::chrono::steady_clock::time_point deadline);
   // The reply's bounds broken, as a crash: the process is ended and the stop reported.
   void Breached(TAnswer& answer, const std::string& breach);
+  // A ReadWholeMany under way: its names, what has come back, and the trip out, if one is.
+  struct TMany {
+    MpqHandle archive = 0;
+    std::vector<std::string> names;
+    std::uint32_t maxBytes = 0;
+    std::vector<TWhole> results;
+    std::vector<std::string> outs;
+    std::vector<std::size_t> alone;  // to be read one by one with ReadWhole, at the end
+    std::size_t next = 0;            // the first name no trip has asked for
+    bool out = false;                // a trip is sent and its answer not taken
+    bool sent = false;               // ... and sending it went through
+    std::vector<std::size_t> trip;   // its names, by position
+    reader::TRequestHeader rq{};
+    std::uint32_t generation = 0;
+    std::string about;               // its names for the stop hook
+  };
+  TMany PlanMany(MpqHandle archive, std::vector<std::string> names, std::uint32_t maxBytes);
+  // Sends the next trip of `m`; false when none is left to send (or the archive cannot be used,
+  // which the results then say).
+  bool SendTrip(TMany& m);
+  // Takes the answer of the trip out: its records into the results, or, when the reader stopped
+  // or broke a bound, its names to be read one by one.
+  void TakeTrip(TMany& m);
+  std::vector<TWhole> FinishMany(TMany& m, std::vector<std::string>& outs);
+  // The trip sent ahead by StartMany answered, before another request is sent.
+  void Settle();
   // A ReadWhole reply held to what was asked for; Breached when it is not.
   void CheckWhole(TAnswer& answer, std::uint32_t maxBytes);
   // Where each record of a ReadBatch reply for `asked` members lies in the shared memory, each
@@ -298,6 +332,9 @@ private:
   void Kill();
   // One request and its checked answer. On a stop the process is gone; nothing is retried here.
   TAnswer Exchange(const reader::TRequestHeader& rq, std::string_view name, std::chrono::milliseconds deadline);
+  // The two halves of Exchange: the request sent (false when that failed), and its answer.
+  bool SendRequest(const reader::TRequestHeader& rq, std::string_view name, std::chrono::steady_clock::time_point deadline);
+  TAnswer Answer(const reader::TRequestHeader& rq, std::chrono::steady_clock::time_point deadline, bool sent);
   // Counts a stop and tells the stop hook.
   void Stopped(TReaderStop stop, const std::string& words);
   // What of `answer` breaks a bound of the request `rq`; empty when nothing does.
@@ -368,6 +405,7 @@ private:
   MpqHandle nextFile_ = 1;
   std::map<MpqHandle, TArchive> archives_;  // ordered by handle: opening order
   std::map<MpqHandle, TFile> files_;
+  std::optional<TMany> ahead_;  // StartMany's, until TakeMany
   // Archives that stopped the reader, by file identity, so another mention is not tried again.
   std::map<std::pair<dev_t, ino_t>, TCulprit> culprits_;
 };

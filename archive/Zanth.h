@@ -300,6 +300,12 @@ TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint6
 // are members[i]'s. What the export reads, file after file of one archive.
 std::vector<TWholeFile> ReadArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit,
                                          bool takeEmpty, std::vector<std::string>& bytes);
+// ReadArchiveFiles in two halves, so that the caller works while the archive reader reads: the
+// reading starts, and the files are taken later, with the same archive, members and limit. Any
+// other read of an archive file in between waits for the first trip to be answered.
+void StartArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit);
+std::vector<TWholeFile> TakeArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit,
+                                         bool takeEmpty, std::vector<std::string>& bytes);
 
 // Base of every object loaded from an archive file: looks the name up in FileIndex and keeps
 // the open file for its own lifetime.

@@ -132,10 +132,28 @@ TWholeFile ReadArchiveFile(MpqHandle mpqh, const std::string& member, std::uint6
   return whole ? *whole : ReadInPieces(mpqh, member, limit, bytes);
 }
 
+namespace {
+
+std::uint32_t OneTripLimit(std::uint64_t limit) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, reader::kMaxBatchMember));
+}
+
+}  // namespace
+
 std::vector<TWholeFile> ReadArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit,
                                          bool takeEmpty, std::vector<std::string>& bytes) {
-  const auto oneTrip = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, reader::kMaxBatchMember));
-  const std::vector<TArchiveReader::TWhole> wholes = TArchiveReader::Instance().ReadWholeMany(mpqh, members, oneTrip, bytes);
+  StartArchiveFiles(mpqh, members, limit);
+  return TakeArchiveFiles(mpqh, members, limit, takeEmpty, bytes);
+}
+
+void StartArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit) {
+  TArchiveReader::Instance().StartMany(mpqh, members, OneTripLimit(limit));
+}
+
+std::vector<TWholeFile> TakeArchiveFiles(MpqHandle mpqh, const std::vector<std::string>& members, std::uint64_t limit,
+                                         bool takeEmpty, std::vector<std::string>& bytes) {
+  const std::vector<TArchiveReader::TWhole> wholes =
+      TArchiveReader::Instance().TakeMany(mpqh, members, OneTripLimit(limit), bytes);
   std::vector<TWholeFile> out;
   out.reserve(members.size());
   for (std::size_t i = 0; i < members.size(); ++i) {

@@ -118,26 +118,44 @@ bool ReadLevels(TBlpSource& source, std::uint64_t fileBytes, const TExportOption
   return true;
 }
 
-// The folder a thread wrote into last: files come in listfile order, so the next one is mostly
-// in the same folder, and the walk from the root (an openat per component) is saved.
+// The folder a thread wrote into last, and the one above it: files come in listfile order, so
+// the next one is mostly in the same folder or one beside it, and the walk from the root (an
+// openat per component) is saved.
 class TLastFolder {
 public:
   // The folder `rel` below `out`, opened (and, with `create`, made) as TExportFolder::OpenFolder
   // does; -1 with the reason in `error`. Without `create`, a folder found missing stays missing
   // until another is asked for: files that go there come from this export.
   int Get(const TExportFolder& out, const std::string& rel, bool create, std::string& error) {
-    if (rel != rel_ || !looked_ || (!fd_.valid() && create)) {
-      fd_ = out.OpenFolder(rel, error, create);
-      rel_ = rel;
-      looked_ = true;
+    if (rel == folder_.rel && folder_.looked && (folder_.fd.valid() || !create)) return folder_.fd.get();
+    const std::size_t slash = rel.rfind('/');
+    if (slash == std::string::npos) {
+      folder_.Set(rel, out.OpenFolder(rel, error, create));
+    } else {
+      const std::string parent = rel.substr(0, slash);
+      if (parent != parent_.rel || !parent_.looked || (!parent_.fd.valid() && create)) {
+        parent_.Set(parent, out.OpenFolder(parent, error, create));
+      }
+      folder_.Set(rel, parent_.fd.valid()
+                           ? out.OpenFolderIn(parent_.fd.get(), parent, rel.substr(slash + 1), error, create)
+                           : TFd());
     }
-    return fd_.get();
+    return folder_.fd.get();
   }
 
 private:
-  std::string rel_;
-  bool looked_ = false;
-  TFd fd_;
+  struct TKept {
+    void Set(const std::string& at, TFd opened) {
+      fd = std::move(opened);
+      rel = at;
+      looked = true;
+    }
+    std::string rel;
+    bool looked = false;
+    TFd fd;
+  };
+  TKept parent_;
+  TKept folder_;
 };
 
 // One file's bytes to its output files.
@@ -216,7 +234,7 @@ public:
     // takes long to make, so a few are enough, and a cancel drops the rest; DDS and raw files take
     // microseconds, so a run of files read in one go waits here while the next is read.
     maxJobs_ = std::size_t{workers} * 2 + 1;
-    if (options.format != TExportFormat::kPng) maxJobs_ = std::max<std::size_t>(maxJobs_, 128);
+    if (options.format != TExportFormat::kPng) maxJobs_ = std::max<std::size_t>(maxJobs_, 256);
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~TPipeline() { Finish(); }
@@ -379,15 +397,17 @@ bool TakeArchiveFile(const TWholeFile& file, TJob& job, std::string& reason) {
 }
 
 // The files of the items, read ahead of the loop that queues them: from the item asked for on,
-// the run of items of the same archive, many small files to a trip to the archive reader. That
-// is what makes DDS and raw export of small textures fast, as they decode nothing; a trip per
-// file cost more than writing it.
+// the run of items of the same archive, many small files to a trip to the archive reader, and
+// the next run started before this one's files are taken, so that the reader decompresses it
+// while they are queued and written. That is what makes DDS and raw export of small textures
+// fast, as they decode nothing; a trip per file cost more than writing it.
 class TReadAhead {
 public:
-  // `empty`: a file of no bytes counts as read. `wanted(j)`: whether item j is to be read at all.
+  // `empty`: a file of no bytes counts as read.
   TReadAhead(const std::vector<TExportItem>& items, bool empty) : items_(items), empty_(empty) {}
 
-  // Item i's file into job.bytes; false with the reason.
+  // Item i's file into job.bytes; false with the reason. `wanted(j)`: whether item j is to be
+  // read at all.
   template <typename TWanted>
   bool Read(std::size_t i, TWanted wanted, TJob& job, std::string& reason) {
     const TExportItem& item = items_[i];
@@ -395,60 +415,85 @@ public:
     if (!item.diskPath.empty()) {
       return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
     }
-    const auto it = std::find(read_.begin(), read_.end(), i);
-    if (it == read_.end()) {
+    auto it = std::find(run_.items.begin(), run_.items.end(), i);
+    if (it == run_.items.end()) {
       Fill(i, wanted);
-      return Read(i, wanted, job, reason);
+      it = run_.items.begin();
     }
-    const std::size_t k = static_cast<std::size_t>(it - read_.begin());
+    const std::size_t k = static_cast<std::size_t>(it - run_.items.begin());
     *it = kNone;
     TWholeFile& file = files_[k];
     job.bytes = std::move(bytes_[k]);
     // Larger than a run reads: on its own, now, up to the export's limit.
     if (file.status == TWholeFile::TStatus::TooLarge && file.size <= kExportMaxFileBytes) {
-      file = ReadArchiveFile(archive_, members_[k], kExportMaxFileBytes, empty_, job.bytes);
+      file = ReadArchiveFile(run_.archive, run_.members[k], kExportMaxFileBytes, empty_, job.bytes);
     }
     return TakeArchiveFile(file, job, reason);
   }
 
 private:
   static constexpr std::size_t kNone = ~std::size_t{0};
-  // Items per fill: enough to make a trip's cost small beside the files' own, few enough that
-  // what is read ahead stays small (at most kRunMembers x kRunMemberBytes; larger files are read
-  // when their turn comes, on their own).
+  // Items per run: enough to make a trip's cost small beside the files' own, few enough that
+  // what is read ahead stays small (at most 2 x kRunMembers x kRunMemberBytes; larger files are
+  // read when their turn comes, on their own).
   static constexpr std::size_t kRunMembers = 64;
   static constexpr std::uint64_t kRunMemberBytes = std::uint64_t{256} << 10;
 
+  struct TRun {
+    MpqHandle archive = 0;           // 0: the first item is listed by no archive
+    std::vector<std::size_t> items;  // kNone once taken
+    std::vector<std::string> members;
+    std::size_t end = 0;             // the item after the last one looked at
+  };
+
+  // The run from item i (taken whatever `wanted` says of it) on.
   template <typename TWanted>
-  void Fill(std::size_t i, TWanted wanted) {
-    read_.assign(1, i);
-    members_.clear();
+  TRun Plan(std::size_t i, TWanted wanted) const {
+    TRun run;
     const std::optional<TFileMpqRec> first = RecordOf(items_[i]);
-    archive_ = first ? first->mpqh : 0;
-    members_.push_back(first ? std::string(first->full_name) : std::string());
-    for (std::size_t j = i + 1; archive_ != 0 && j < items_.size() && members_.size() < kRunMembers; ++j) {
+    run.archive = first ? first->mpqh : 0;
+    run.items.push_back(i);
+    run.members.push_back(first ? std::string(first->full_name) : std::string());
+    std::size_t j = i + 1;
+    for (; run.archive != 0 && j < items_.size() && run.members.size() < kRunMembers; ++j) {
       if (!items_[j].diskPath.empty()) break;
       const std::optional<TFileMpqRec> rec = RecordOf(items_[j]);
-      if (!rec || rec->mpqh != archive_) break;
+      if (!rec || rec->mpqh != run.archive) break;
       if (!wanted(j)) continue;
-      read_.push_back(j);
-      members_.emplace_back(rec->full_name);
+      run.items.push_back(j);
+      run.members.emplace_back(rec->full_name);
     }
+    run.end = j;
+    return run;
+  }
+
+  template <typename TWanted>
+  void Fill(std::size_t i, TWanted wanted) {
+    // The run started last, when it is the one asked for; else one planned now.
+    if (next_.archive == 0 || next_.items.front() != i) next_ = Plan(i, wanted);
+    run_ = std::move(next_);
+    next_ = TRun{};
     files_.clear();
     bytes_.clear();
-    if (archive_ == 0) {
+    if (run_.archive == 0) {
       files_.emplace_back();  // listed by no archive: missing
       bytes_.emplace_back();
-      return;
+    } else {
+      files_ = TakeArchiveFiles(run_.archive, run_.members, kRunMemberBytes, empty_, bytes_);
     }
-    files_ = ReadArchiveFiles(archive_, members_, kRunMemberBytes, empty_, bytes_);
+    // The next run starts now, and is read while this one's files are queued and written.
+    std::size_t j = run_.end;
+    while (j < items_.size() && items_[j].diskPath.empty() && !wanted(j)) ++j;
+    if (j < items_.size() && items_[j].diskPath.empty()) {
+      next_ = Plan(j, wanted);
+      if (next_.archive != 0) StartArchiveFiles(next_.archive, next_.members, kRunMemberBytes);
+    }
   }
 
   const std::vector<TExportItem>& items_;
   bool empty_;
-  MpqHandle archive_ = 0;            // of the run read ahead
-  std::vector<std::string> members_;
-  std::vector<std::size_t> read_;  // the items read ahead; kNone once taken
+  TRun run_;   // read
+  TRun next_;  // started
   std::vector<TWholeFile> files_;
   std::vector<std::string> bytes_;
 };

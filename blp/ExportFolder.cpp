@@ -87,17 +87,23 @@ std::string TExportFolder::Shown(std::string_view rel) const {
 }
 
 TFd TExportFolder::OpenFolder(std::string_view rel, std::string& error, bool create) const {
-  TFd current(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+  return OpenFolderIn(fd_.get(), {}, rel, error, create);
+}
+
+TFd TExportFolder::OpenFolderIn(int from, std::string_view fromRel, std::string_view rel, std::string& error,
+                                bool create) const {
+  TFd current(::fcntl(from, F_DUPFD_CLOEXEC, 0));
   if (!current.valid()) {
-    error = "cannot open folder " + path_ + ": " + Reason(errno);
+    error = "cannot open folder " + Shown(fromRel) + ": " + Reason(errno);
     return {};
   }
+  const std::string prefix = fromRel.empty() ? std::string() : std::string(fromRel) + "/";
   std::size_t begin = 0;
   while (begin < rel.size()) {
     std::size_t end = rel.find('/', begin);
     if (end == std::string_view::npos) end = rel.size();
     const std::string part(rel.substr(begin, end - begin));
-    const std::string shown = Shown(rel.substr(0, end));
+    const std::string shown = Shown(prefix + std::string(rel.substr(0, end)));
     if (part.empty() || part == "." || part == "..") {
       error = "unsafe output folder " + shown;
       return {};

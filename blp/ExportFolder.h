@@ -35,6 +35,9 @@ public:
   // symbolic link, or anything but a folder, is refused with a message naming it. An O_PATH
   // descriptor: good for the *at calls below, nothing else.
   TFd OpenFolder(std::string_view rel, std::string& error, bool create = true) const;
+  // The same for `rel` below `from`, a folder opened so, at `fromRel` below the root.
+  TFd OpenFolderIn(int from, std::string_view fromRel, std::string_view rel, std::string& error,
+                   bool create = true) const;
 
   // Root path joined with `rel`, for messages.
   std::string Shown(std::string_view rel) const;

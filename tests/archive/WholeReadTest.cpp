@@ -138,6 +138,36 @@ TEST_F(ArchiveIndexTest, ReadsManyFilesToATrip) {
   EXPECT_EQ(reader.Restarts(), 0u);
 }
 
+// Files started ahead (the export reads the next run while it writes this one) arrive whole
+// whatever is read in between, without being asked for again; taking other files than those
+// started reads those.
+TEST_F(ArchiveIndexTest, FilesStartedAheadArriveWholeWhateverIsReadMeanwhile) {
+  std::vector<MpqMember> members;
+  for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin"}) members.push_back({name, Pattern(500) + name});
+  const MpqHandle h = AddArchive(members, ListFileOf(members));
+  ASSERT_NE(h, 0u);
+  TArchiveReader& reader = TArchiveReader::Instance();
+  auto take = [&](const std::vector<std::string>& names) {
+    std::vector<std::string> bytes;
+    const std::vector<TWholeFile> files = TakeArchiveFiles(h, names, kLimit, false, bytes);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      EXPECT_EQ(static_cast<int>(files[i].status), static_cast<int>(TStatus::Read)) << names[i];
+      EXPECT_EQ(bytes[i], Pattern(500) + names[i]);
+    }
+  };
+  const std::uint32_t before = reader.Requests();
+  StartArchiveFiles(h, {"a.bin", "b.bin"}, kLimit);
+  std::string c;
+  EXPECT_EQ(static_cast<int>(ReadArchiveFile(h, "c.bin", kLimit, false, c).status), static_cast<int>(TStatus::Read));
+  EXPECT_EQ(c, Pattern(500) + "c.bin");
+  take({"a.bin", "b.bin"});
+  EXPECT_EQ(reader.Requests() - before, 2u) << "the trip started ahead was asked for again";
+  StartArchiveFiles(h, {"a.bin"}, kLimit);
+  take({"c.bin", "d.bin"});
+  take({"b.bin"});
+  EXPECT_EQ(reader.Restarts(), 0u);
+}
+
 // A trip that stops the reader or answers out of bounds costs only its members' trips on their
 // own: the lie is not told to a read of one file, the crash is blamed on its file alone, and the
 // files beside them arrive whole.

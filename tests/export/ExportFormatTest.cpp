@@ -180,6 +180,13 @@ TEST(ExportRaw, files_come_out_byte_for_byte_at_their_archive_path) {
   std::string table = std::string("WDBC\0\0\0\x01", 8);
   for (int i = 0; i < 300; ++i) table.push_back(static_cast<char>(i * 7));
   const std::string texture = WriteBlp(RandomBlp(2, 8, 7, 12, 8, 1, 3));
+  // Files beyond what a run of small files reads at once (256 KiB) and beyond one trip (8 MiB)
+  // come between small ones and are read on their own.
+  auto sized = [](std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 31 + i / 4099);
+    return s;
+  };
   struct Row {
     const char* name;
     const char* path;
@@ -190,6 +197,10 @@ TEST(ExportRaw, files_come_out_byte_for_byte_at_their_archive_path) {
       {"blp_as_stored_not_converted", "Textures\\Minimap\\X.blp", "Textures/Minimap/X.blp", texture},
       {"table_with_nul_bytes", "DBFilesClient\\Spell.dbc", "DBFilesClient/Spell.dbc", table},
       {"empty_file_stays_empty", "Interface\\empty.lua", "Interface/empty.lua", ""},
+      {"larger_than_a_run_reads", "Sound\\a.wav", "Sound/a.wav", sized(300u << 10)},
+      {"small_after_a_large_one", "Sound\\b.txt", "Sound/b.txt", "b"},
+      {"larger_than_one_trip", "Sound\\c.wav", "Sound/c.wav", sized((8u << 20) + 5000)},
+      {"small_after_the_largest", "Sound\\d.txt", "Sound/d.txt", "d"},
   };
   std::vector<MpqMember> members;
   for (const Row& r : rows) members.push_back({r.path, r.bytes});

@@ -48,23 +48,19 @@ void Upload(GLint index, blp::TLevelFormat format, const blp::TBlpLevel& level, 
 
 }  // namespace
 
-TBlpTexture::TBlpTexture(const std::string& fName) : TZanthObject(fName) {
+TBlpTexture::TBlpTexture(const std::string& fName) : TZanthObject(fName) { Construct(); }
+
+TBlpTexture::TBlpTexture(const std::string& fName, MpqHandle archive, const std::string& memberName)
+    : TZanthObject(fName, archive, memberName) {
+  Construct();
+}
+
+void TBlpTexture::Construct() {
   if (GlApiReady()) Gl.GenTextures(1, &id);
   try {
     LoadBlp();
   } catch (...) {
     // The base destructor closes the archive file once this leaves the constructor.
-    ReleaseTexture();
-    throw;
-  }
-}
-
-TBlpTexture::TBlpTexture(const std::string& fName, MpqHandle archive, const std::string& memberName)
-    : TZanthObject(fName, archive, memberName) {
-  if (GlApiReady()) Gl.GenTextures(1, &id);
-  try {
-    LoadBlp();
-  } catch (...) {
     ReleaseTexture();
     throw;
   }

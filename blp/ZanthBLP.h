@@ -69,6 +69,8 @@ public:
   static void DecompressDXT(std::uint32_t format, std::int32_t w, std::int32_t h, const void* src, void* dst);
 
 private:
+  // Both constructors: the GL name, then the BLP2 load; the name released if the load throws.
+  void Construct();
   void LoadBlp();
   void LoadBlpFrom(blp::TBlpSource& source);
   void ReleaseTexture() noexcept;

@@ -85,12 +85,7 @@ void TFileVersions::Forget() {
   FSources.clear();
   FShown = -1;
   FCompareProblem.clear();
-  FLoaded = false;
-  FFacts = {};
-  FFileSize = 0;
-  FHasSource = false;
-  FTrouble.clear();
-  FHeaderStatus.clear();
+  ClearFacts();
   UpdateActions();
   emit Changed();
 }
@@ -139,13 +134,17 @@ void TFileVersions::ShowVersion() {
   TakeFacts();
 }
 
-void TFileVersions::TakeFacts() {
+void TFileVersions::ClearFacts() {
   FLoaded = false;
   FFacts = {};
   FFileSize = 0;
   FHasSource = false;
   FTrouble.clear();
   FHeaderStatus.clear();
+}
+
+void TFileVersions::TakeFacts() {
+  ClearFacts();
   // The shown texture is this file's unless no texture could be made of it (no view, an
   // allocation error).
   if (!CurrentTexture || CurrentTexture->fname() != FPath) return;

@@ -87,6 +87,8 @@ private:
   void ShowVersion();
   // Reads what the info panel tells of the shown texture, which is the version FShown.
   void TakeFacts();
+  // What TakeFacts read, forgotten.
+  void ClearFacts();
   // Puts the difference between the shown version and the one before it in its place, or says
   // why there is none.
   void ShowDifference();

@@ -7,7 +7,7 @@ packages=(
   # build
   cmake make g++ pkg-config
   qt6-base-dev libqt6opengl6-dev libgl-dev libegl-dev
-  libstorm-dev libseccomp-dev
+  libstorm-dev libseccomp-dev libdeflate-dev
   zlib1g-dev libjpeg62-turbo-dev
   # tests
   libgtest-dev libgmock-dev

@@ -231,10 +231,11 @@ class TPipeline {
 public:
   TPipeline(const TExportOptions& options, const TExportFolder& out, unsigned workers) : options_(options), out_(out) {
     // Enough read-ahead to keep every worker busy, bounded in bytes for very large files. A PNG
-    // takes long to make, so a few are enough, and a cancel drops the rest; DDS and raw files take
-    // microseconds, so a run of files read in one go waits here while the next is read.
+    // takes long to make, so a few are enough, and a cancel drops the rest. DDS and raw files take
+    // microseconds to write, and small ones are read faster than that: the reading runs far ahead,
+    // so that the writer still has thousands queued while the reader decompresses a large file.
     maxJobs_ = std::size_t{workers} * 2 + 1;
-    if (options.format != TExportFormat::kPng) maxJobs_ = std::max<std::size_t>(maxJobs_, 256);
+    if (options.format != TExportFormat::kPng) maxJobs_ = std::max<std::size_t>(maxJobs_, 4096);
     for (unsigned i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
   }
   ~TPipeline() { Finish(); }

@@ -279,6 +279,19 @@ public:
     return pending_;
   }
 
+  // Converts the first queued job on the calling thread, with its own folders and temporary
+  // names, when it is one of at most kHelpBytes; false when there is none such.
+  bool Help(TLastFolder& folders, TTempNames& temps) {
+    TJob job;
+    {
+      std::lock_guard lock(m_);
+      if (jobs_.empty() || jobs_.front().bytes.size() > kHelpBytes) return false;
+      job = PopLocked();
+    }
+    Done(Convert(job, options_, out_, folders, temps));
+    return true;
+  }
+
   // Drops the jobs no worker has started; returns how many.
   std::size_t DropQueued() {
     std::lock_guard lock(m_);
@@ -302,6 +315,9 @@ public:
 
 private:
   static constexpr std::size_t kMaxQueuedBytes = std::size_t{256} << 20;
+  // Files a helping thread takes on: small enough that it is back to its progress and cancel
+  // checks within a millisecond or so.
+  static constexpr std::size_t kHelpBytes = std::size_t{1} << 20;
 
   void Work() {
     TLastFolder folders;
@@ -314,19 +330,26 @@ private:
         work_.wait(lock, [&] { return closing_ || !jobs_.empty(); });
         --idle_;
         if (jobs_.empty()) return;
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
-        queuedBytes_ -= job.bytes.size();
-        if (pusherWaits_ && jobs_.size() <= maxJobs_ / 2 && queuedBytes_ <= kMaxQueuedBytes / 2) {
-          changed_.notify_all();
-        }
+        job = PopLocked();
       }
-      TResult r = Convert(job, options_, out_, folders, temps);
-      std::lock_guard lock(m_);
-      results_.push_back(std::move(r));
-      --pending_;
-      if (takerWaits_) changed_.notify_all();
+      Done(Convert(job, options_, out_, folders, temps));
     }
+  }
+
+  // The first queued job, taken off the queue; m_ is held.
+  TJob PopLocked() {
+    TJob job = std::move(jobs_.front());
+    jobs_.pop_front();
+    queuedBytes_ -= job.bytes.size();
+    if (pusherWaits_ && jobs_.size() <= maxJobs_ / 2 && queuedBytes_ <= kMaxQueuedBytes / 2) changed_.notify_all();
+    return job;
+  }
+
+  void Done(TResult r) {
+    std::lock_guard lock(m_);
+    results_.push_back(std::move(r));
+    --pending_;
+    if (takerWaits_) changed_.notify_all();
   }
 
   const TExportOptions& options_;
@@ -756,8 +779,14 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     collect(0ms);
   }
   if (summary.cancelled) pipeline.DropQueued();
+  // Everything is read, so the archive reader's processor is free: DDS and raw files, which take
+  // microseconds each, are written from here too while the queue drains (a PNG can take long,
+  // and progress and cancel are looked at between files).
+  const bool help = options.format != TExportFormat::kPng;
+  TLastFolder helperFolders;
+  TTempNames helperTemps;
   while (pipeline.Pending() > 0) {
-    collect(50ms);
+    collect(help && !summary.cancelled && pipeline.Help(helperFolders, helperTemps) ? 0ms : 50ms);
     events.Progress(done, items.size(), current);
     if (!summary.cancelled && events.Cancelled()) {
       summary.cancelled = true;

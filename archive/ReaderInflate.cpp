@@ -31,8 +31,11 @@ struct TFreeDecompressor {
 // True when the whole stream decoded into the output buffer, the stream moved past it.
 bool InflateWhole(z_stream& strm) {
   if (strm.next_in == nullptr || strm.next_out == nullptr) return false;
-  // A decompressor is about 10 KB of tables, allocated per stream: no state outlives the call.
-  const std::unique_ptr<libdeflate_decompressor, TFreeDecompressor> d(libdeflate_alloc_decompressor());
+  // A decompressor is scratch tables that each call starts afresh with (and the fixed Huffman
+  // codes, built once): nothing one call leaves in it changes what another gives. Making one per
+  // sector, zeroed and its fixed codes built again, made reading the demo's small textures about
+  // a tenth slower, so each thread keeps one: inflate() has no argument to keep it in.
+  thread_local const std::unique_ptr<libdeflate_decompressor, TFreeDecompressor> d(libdeflate_alloc_decompressor());
   if (!d) return false;
   std::size_t in = 0;
   std::size_t out = 0;

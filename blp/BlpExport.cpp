@@ -17,6 +17,7 @@
 #include <new>
 #include <span>
 #include <thread>
+#include <unordered_map>
 
 #include "archive/PathParts.h"
 #include "archive/Zanth.h"
@@ -420,15 +421,18 @@ bool TakeArchiveFile(const TWholeFile& file, TJob& job, std::string& reason) {
   return false;
 }
 
-// The files of the items, read ahead of the loop that queues them: from the item asked for on,
-// the run of items of the same archive, many small files to a trip to the archive reader, and
-// the next run started before this one's files are taken, so that the reader decompresses it
-// while they are queued and written. That is what makes DDS and raw export of small textures
-// fast, as they decode nothing; a trip per file cost more than writing it.
+// The files of the items, read ahead of the loop that queues them, many small files to a trip to
+// the archive reader: from the item asked for on, a run of the items of its archive among the
+// next kRunWindow (items of other archives in between, as in a folder that patches override in
+// part, wait for a run of their own archive instead of cutting this one short), and the next run
+// started before this one's files are taken, so that the reader decompresses it while they are
+// queued and written. That is what makes DDS and raw export of small textures fast, as they
+// decode nothing; a trip per file cost more than writing it.
 class TReadAhead {
 public:
   // `empty`: a file of no bytes counts as read.
-  TReadAhead(const std::vector<TExportItem>& items, bool empty) : items_(items), empty_(empty) {}
+  TReadAhead(const std::vector<TExportItem>& items, bool empty)
+      : items_(items), empty_(empty), planned_(items.size(), 0), archives_(items.size(), kUnlooked) {}
 
   // Item i's file into job.bytes; false with the reason. `wanted(j)`: whether item j is to be
   // read at all.
@@ -439,75 +443,98 @@ public:
     if (!item.diskPath.empty()) {
       return ReadFileBytes(item.diskPath, job.bytes, reason, static_cast<std::size_t>(kExportMaxFileBytes));
     }
-    auto it = std::find(run_.items.begin(), run_.items.end(), i);
-    if (it == run_.items.end()) {
+    auto it = ready_.find(i);
+    if (it == ready_.end()) {
       Fill(i, wanted);
-      it = run_.items.begin();
+      it = ready_.find(i);
     }
-    const std::size_t k = static_cast<std::size_t>(it - run_.items.begin());
-    *it = kNone;
-    TWholeFile& file = files_[k];
-    job.bytes = std::move(bytes_[k]);
+    TReady ready = std::move(it->second);
+    ready_.erase(it);
+    job.bytes = std::move(ready.bytes);
     // Larger than a run reads: on its own, now, up to the export's limit.
-    if (file.status == TWholeFile::TStatus::TooLarge && file.size <= kExportMaxFileBytes) {
-      file = ReadArchiveFile(run_.archive, run_.members[k], kExportMaxFileBytes, empty_, job.bytes);
+    if (ready.file.status == TWholeFile::TStatus::TooLarge && ready.file.size <= kExportMaxFileBytes) {
+      ready.file = ReadArchiveFile(ready.archive, ready.member, kExportMaxFileBytes, empty_, job.bytes);
     }
-    return TakeArchiveFile(file, job, reason);
+    return TakeArchiveFile(ready.file, job, reason);
   }
 
 private:
-  static constexpr std::size_t kNone = ~std::size_t{0};
   // Items per run: enough to make a trip's cost small beside the files' own, few enough that
-  // what is read ahead stays small (at most 2 x kRunMembers x kRunMemberBytes; larger files are
-  // read when their turn comes, on their own).
+  // what is read ahead stays small (at most kRunWindow + kRunMembers files of kRunMemberBytes;
+  // larger files are read when their turn comes, on their own).
   static constexpr std::size_t kRunMembers = 64;
+  static constexpr std::size_t kRunWindow = 128;
   static constexpr std::uint64_t kRunMemberBytes = std::uint64_t{256} << 10;
+  static constexpr MpqHandle kUnlooked = ~MpqHandle{0};
 
   struct TRun {
     MpqHandle archive = 0;           // 0: the first item is listed by no archive
-    std::vector<std::size_t> items;  // kNone once taken
+    std::vector<std::size_t> items;
     std::vector<std::string> members;
-    std::size_t end = 0;             // the item after the last one looked at
+  };
+  struct TReady {
+    TWholeFile file;
+    std::string bytes;
+    MpqHandle archive = 0;
+    std::string member;
   };
 
-  // The run from item i (taken whatever `wanted` says of it) on.
+  // The archive that supplies item j (0: none), looked up once.
+  MpqHandle ArchiveOf(std::size_t j) {
+    if (archives_[j] == kUnlooked) {
+      const std::optional<TFileMpqRec> rec = RecordOf(items_[j]);
+      archives_[j] = rec ? rec->mpqh : 0;
+    }
+    return archives_[j];
+  }
+
+  // The run from item i (taken whatever `wanted` says of it) on: the wanted items of its archive
+  // among the next kRunWindow that no run holds yet.
   template <typename TWanted>
-  TRun Plan(std::size_t i, TWanted wanted) const {
+  TRun Plan(std::size_t i, TWanted wanted) {
     TRun run;
     const std::optional<TFileMpqRec> first = RecordOf(items_[i]);
     run.archive = first ? first->mpqh : 0;
     run.items.push_back(i);
     run.members.push_back(first ? std::string(first->full_name) : std::string());
-    std::size_t j = i + 1;
-    for (; run.archive != 0 && j < items_.size() && run.members.size() < kRunMembers; ++j) {
-      if (!items_[j].diskPath.empty()) break;
+    const std::size_t end = std::min(items_.size(), i + kRunWindow);
+    for (std::size_t j = i + 1; run.archive != 0 && j < end && run.members.size() < kRunMembers; ++j) {
+      if (planned_[j] || !items_[j].diskPath.empty() || ArchiveOf(j) != run.archive || !wanted(j)) continue;
       const std::optional<TFileMpqRec> rec = RecordOf(items_[j]);
-      if (!rec || rec->mpqh != run.archive) break;
-      if (!wanted(j)) continue;
       run.items.push_back(j);
       run.members.emplace_back(rec->full_name);
     }
-    run.end = j;
+    for (const std::size_t j : run.items) planned_[j] = 1;
     return run;
   }
 
   template <typename TWanted>
   void Fill(std::size_t i, TWanted wanted) {
-    // The run started last, when it is the one asked for; else one planned now.
-    if (next_.archive == 0 || next_.items.front() != i) next_ = Plan(i, wanted);
-    run_ = std::move(next_);
-    next_ = TRun{};
-    files_.clear();
-    bytes_.clear();
-    if (run_.archive == 0) {
-      files_.emplace_back();  // listed by no archive: missing
-      bytes_.emplace_back();
+    // The run started last, when it is the one asked for; else one planned now. (A run started
+    // for other items is taken by the next request to the reader and dropped; its items are
+    // planned again.)
+    TRun run;
+    if (!next_.items.empty() && next_.items.front() == i) {
+      run = std::move(next_);
     } else {
-      files_ = TakeArchiveFiles(run_.archive, run_.members, kRunMemberBytes, empty_, bytes_);
+      for (const std::size_t j : next_.items) planned_[j] = 0;
+      run = Plan(i, wanted);
+    }
+    next_ = TRun{};
+    std::vector<TWholeFile> files;
+    std::vector<std::string> bytes;
+    if (run.archive == 0) {
+      files.emplace_back();  // listed by no archive: missing
+      bytes.emplace_back();
+    } else {
+      files = TakeArchiveFiles(run.archive, run.members, kRunMemberBytes, empty_, bytes);
+    }
+    for (std::size_t k = 0; k < run.items.size(); ++k) {
+      ready_[run.items[k]] = {std::move(files[k]), std::move(bytes[k]), run.archive, std::move(run.members[k])};
     }
     // The next run starts now, and is read while this one's files are queued and written.
-    std::size_t j = run_.end;
-    while (j < items_.size() && items_[j].diskPath.empty() && !wanted(j)) ++j;
+    std::size_t j = i + 1;
+    while (j < items_.size() && (planned_[j] || (items_[j].diskPath.empty() && !wanted(j)))) ++j;
     if (j < items_.size() && items_[j].diskPath.empty()) {
       next_ = Plan(j, wanted);
       if (next_.archive != 0) StartArchiveFiles(next_.archive, next_.members, kRunMemberBytes);
@@ -516,10 +543,10 @@ private:
 
   const std::vector<TExportItem>& items_;
   bool empty_;
-  TRun run_;   // read
-  TRun next_;  // started
-  std::vector<TWholeFile> files_;
-  std::vector<std::string> bytes_;
+  std::vector<char> planned_;        // item j is in a run read or started
+  std::vector<MpqHandle> archives_;  // ArchiveOf's
+  std::unordered_map<std::size_t, TReady> ready_;  // read, not yet taken
+  TRun next_;                                      // started
 };
 
 // The levels an item's header lists up to the first without an offset or a size, as the export

@@ -219,6 +219,41 @@ TEST(ExportRaw, files_come_out_byte_for_byte_at_their_archive_path) {
   }
 }
 
+// Files of two archives that take turns in the list, as in a folder a patch overrides in part:
+// each archive's files are still read many to a trip, and every file comes out whole; one
+// already there is left alone.
+TEST(ExportRaw, files_of_archives_that_take_turns_come_out_whole_in_few_trips) {
+  std::vector<MpqMember> base;
+  std::vector<MpqMember> patch;
+  std::vector<blp::TExportItem> items;
+  auto file = [](int i) { return "Mix\\f" + std::to_string(i) + ".dat"; };
+  auto bytes = [](int i) { return std::string(static_cast<std::size_t>(50 + i), static_cast<char>('a' + i % 26)); };
+  for (int i = 0; i < 400; ++i) {
+    (i % 3 == 0 ? patch : base).push_back({file(i), bytes(i)});
+    items.push_back({file(i), {}, {}});
+  }
+  TArchives world({base, patch});
+  fs::create_directories(world.Out() / "Mix");
+  std::ofstream(world.Out() / "Mix" / "f7.dat") << "mine";
+  TKeepFailures events;
+  blp::TExportOptions options;
+  options.outDir = world.Out().string();
+  options.format = blp::TExportFormat::kRaw;
+  const std::uint32_t tripsBefore = TArchiveReader::Instance().Requests();
+  const blp::TExportSummary summary = blp::ExportBlpFiles(items, options, events);
+  const std::uint32_t trips = TArchiveReader::Instance().Requests() - tripsBefore;
+  EXPECT_EQ(summary.outputs, 399u);
+  EXPECT_EQ(summary.skipped, 1u);
+  EXPECT_TRUE(events.failures.empty()) << events.failures.begin()->first << ": " << events.failures.begin()->second;
+  EXPECT_LT(trips, 40u) << "a trip for every turn of the archives";
+  EXPECT_EQ(ReadAll(world.Out() / "Mix" / "f7.dat"), "mine");
+  for (int i = 0; i < 400; ++i) {
+    if (i == 7) continue;
+    const fs::path out = world.Out() / "Mix" / ("f" + std::to_string(i) + ".dat");
+    ASSERT_EQ(ReadAll(out), bytes(i)) << out;
+  }
+}
+
 // DXT blocks: 4-colour mode (c0 > c1), or 3-colour mode (c0 <= c1) with index 3 in the first
 // texel, which is transparent black.
 std::string Dxt1Blocks(std::size_t count, bool transparentTexel) {

@@ -458,10 +458,24 @@ public:
     return TakeArchiveFile(ready.file, job, reason);
   }
 
+  // Starts the first run before it is known which items are wanted (all are taken to be): the
+  // reader reads it while the export plans its output. It is larger than the others, as the
+  // plan of thousands of files takes as long as reading a few hundred. Should the plan leave out
+  // its first item, it is taken and dropped by the next request to the reader; items it holds
+  // that the plan leaves out are read for nothing.
+  void StartFirst() {
+    std::size_t i = 0;
+    while (i < items_.size() && !items_[i].diskPath.empty()) ++i;
+    if (i == items_.size()) return;
+    next_ = Plan(i, [](std::size_t) { return true; }, kFirstRunMembers, 2 * kFirstRunMembers);
+    if (next_.archive != 0) StartArchiveFiles(next_.archive, next_.members, kRunMemberBytes);
+  }
+
 private:
+  static constexpr std::size_t kFirstRunMembers = 256;
   // Items per run: enough to make a trip's cost small beside the files' own, few enough that
-  // what is read ahead stays small (at most kRunWindow + kRunMembers files of kRunMemberBytes;
-  // larger files are read when their turn comes, on their own).
+  // what is read ahead stays small (at most kRunWindow + kRunMembers files of kRunMemberBytes, or
+  // the first run's; larger files are read when their turn comes, on their own).
   static constexpr std::size_t kRunMembers = 64;
   static constexpr std::size_t kRunWindow = 128;
   static constexpr std::uint64_t kRunMemberBytes = std::uint64_t{256} << 10;
@@ -491,14 +505,14 @@ private:
   // The run from item i (taken whatever `wanted` says of it) on: the wanted items of its archive
   // among the next kRunWindow that no run holds yet.
   template <typename TWanted>
-  TRun Plan(std::size_t i, TWanted wanted) {
+  TRun Plan(std::size_t i, TWanted wanted, std::size_t members = kRunMembers, std::size_t window = kRunWindow) {
     TRun run;
     const std::optional<TFileMpqRec> first = RecordOf(items_[i]);
     run.archive = first ? first->mpqh : 0;
     run.items.push_back(i);
     run.members.push_back(first ? std::string(first->full_name) : std::string());
-    const std::size_t end = std::min(items_.size(), i + kRunWindow);
-    for (std::size_t j = i + 1; run.archive != 0 && j < end && run.members.size() < kRunMembers; ++j) {
+    const std::size_t end = std::min(items_.size(), i + window);
+    for (std::size_t j = i + 1; run.archive != 0 && j < end && run.members.size() < members; ++j) {
       if (planned_[j] || !items_[j].diskPath.empty() || ArchiveOf(j) != run.archive || !wanted(j)) continue;
       const std::optional<TFileMpqRec> rec = RecordOf(items_[j]);
       run.items.push_back(j);
@@ -682,6 +696,9 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     return summary;
   }
 
+  TReadAhead ahead(items, options.format == TExportFormat::kRaw);
+  ahead.StartFirst();
+
   // Where each item goes, decided before anything is read or written: paths that would leave
   // the output folder and outputs that an item earlier in archive-path order claims are refused.
   std::vector<TJob> jobs(items.size());
@@ -764,7 +781,6 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     }
     return there[j] == kThere;
   };
-  TReadAhead ahead(items, options.format == TExportFormat::kRaw);
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!refusals[i].empty()) continue;
     const TExportItem& item = items[i];

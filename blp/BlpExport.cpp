@@ -159,16 +159,32 @@ private:
   TKept folder_;
 };
 
+// A DXT texture's DDS file as its blocks where they lie in `file`, when ReadLevels would find
+// nothing wrong with its header or levels; nullopt otherwise, and for any other texture.
+std::optional<TDdsPieces> DdsOfBlocks(std::span<const std::uint8_t> file, std::uint32_t maxTextureSize) {
+  if (file.size() < TBLP2Header::kSize) return std::nullopt;
+  TMemorySource source(file);
+  const TBLP2Header hdr = ReadBlpHeader(source);
+  if (hdr.sign == kBlp1Magic || CheckBlpHeader(hdr, source.Size(), maxTextureSize)) return std::nullopt;
+  return DxtDdsPieces(hdr, file);
+}
+
 // One file's bytes to its output files.
 TResult Convert(const TJob& job, const TExportOptions& options, const TExportFolder& out, TLastFolder& folders,
                 TTempNames& temps) {
   TResult r;
   r.path = job.path;
   try {
+    const std::span<const std::uint8_t> fileBytes(reinterpret_cast<const std::uint8_t*>(job.bytes.data()),
+                                                  job.bytes.size());
+    // A DXT texture's DDS file comes straight from its blocks in the file's bytes; any other, or
+    // one whose header or levels ReadLevels has something to say about, from its decoded levels.
+    const std::optional<TDdsPieces> blocks =
+        options.format == TExportFormat::kDds ? DdsOfBlocks(fileBytes, options.maxTextureSize) : std::nullopt;
     TBlpLevels levels;
     std::size_t count = 1;
-    if (options.format != TExportFormat::kRaw) {
-      TMemorySource source(std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size()));
+    if (options.format != TExportFormat::kRaw && !blocks) {
+      TMemorySource source(fileBytes);
       // PNG without mips writes level 0 alone, so only level 0 is read and decoded; a DDS file
       // holds every level there is.
       const bool every = options.format == TExportFormat::kDds || (options.mips && job.exact.empty());
@@ -187,14 +203,17 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
         continue;
       }
       std::vector<std::uint8_t> encoded;
-      std::span<const std::uint8_t> bytes;
+      std::vector<std::span<const std::uint8_t>> pieces;
       switch (options.format) {
-        case TExportFormat::kRaw:
-          bytes = std::span(reinterpret_cast<const std::uint8_t*>(job.bytes.data()), job.bytes.size());
-          break;
+        case TExportFormat::kRaw: pieces.push_back(fileBytes); break;
         case TExportFormat::kDds:
-          encoded = EncodeDds(levels, levels.levels.size());
-          bytes = encoded;
+          if (blocks) {
+            pieces.push_back(blocks->header);
+            pieces.insert(pieces.end(), blocks->levels.begin(), blocks->levels.end());
+          } else {
+            encoded = EncodeDds(levels, levels.levels.size());
+            pieces.push_back(encoded);
+          }
           break;
         case TExportFormat::kPng: {
           const TRgbaPixels pixels = LevelToRgba(levels, i);
@@ -202,17 +221,17 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
           // or simply opaque) is written as RGB.
           const bool alpha = !EveryAlphaOpaque(pixels.bytes.data(), std::size_t{pixels.width} * pixels.height);
           encoded = EncodePng(pixels.width, pixels.height, pixels.bytes.data(), alpha);
-          bytes = encoded;
+          pieces.push_back(encoded);
           break;
         }
       }
-      switch (WriteFileAt(dir, file, bytes, options.overwrite, out.Shown(OutputFile(job, options.format, i)), temps,
+      switch (WriteFileAt(dir, file, pieces, options.overwrite, out.Shown(OutputFile(job, options.format, i)), temps,
                           r.reason)) {
         case TWriteOutcome::kFailed: return r;
         case TWriteOutcome::kSkipped: ++r.skipped; break;
         case TWriteOutcome::kWritten:
           ++r.outputs;
-          r.bytesWritten += bytes.size();
+          for (const std::span<const std::uint8_t> piece : pieces) r.bytesWritten += piece.size();
           break;
       }
     }

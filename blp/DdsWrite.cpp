@@ -1,6 +1,9 @@
 // Writing DDS files: the header, then the levels as they are or as B, G, R, A pixels.
 #include "blp/DdsWrite.h"
 
+#include "blp/LevelChain.h"
+
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -22,10 +25,6 @@ constexpr std::uint32_t kDdsCapsComplex = 0x8;
 constexpr std::uint32_t kDdsCapsTexture = 0x1000;
 constexpr std::uint32_t kDdsCapsMipMap = 0x400000;
 
-void PutLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
 // Four characters as the DWORD that holds them in file order.
 constexpr std::uint32_t FourCc(const char (&s)[5]) {
   return std::uint32_t{static_cast<unsigned char>(s[0])} | std::uint32_t{static_cast<unsigned char>(s[1])} << 8 |
@@ -34,14 +33,55 @@ constexpr std::uint32_t FourCc(const char (&s)[5]) {
 
 std::uint64_t BlocksAcross(std::uint64_t n) { return (n + 3) / 4; }
 
-// Bytes level `level` of `format` needs: whole blocks for DXT, 4 per pixel otherwise.
-std::uint64_t LevelBytes(TLevelFormat format, const TBlpLevel& level) {
+// Bytes a level of w x h in `format` needs: whole blocks for DXT, 4 per pixel otherwise.
+std::uint64_t LevelBytes(TLevelFormat format, std::uint32_t w, std::uint32_t h) {
   const std::size_t block = BlockBytes(format);
-  if (block > 0) return BlocksAcross(level.width) * BlocksAcross(level.height) * block;
-  return std::uint64_t{level.width} * level.height * 4;
+  if (block > 0) return BlocksAcross(w) * BlocksAcross(h) * block;
+  return std::uint64_t{w} * h * 4;
 }
 
 }  // namespace
+
+std::array<std::uint8_t, kDdsHeaderBytes> DdsHeader(TLevelFormat format, std::uint32_t width, std::uint32_t height,
+                                                    std::uint64_t level0Bytes, std::size_t count) {
+  const bool compressed = BlockBytes(format) > 0;
+  std::array<std::uint8_t, kDdsHeaderBytes> out{'D', 'D', 'S', ' '};
+  std::size_t at = 4;
+  auto put = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[at++] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  put(124);  // dwSize
+  put(kDdsdCaps | kDdsdHeight | kDdsdWidth | kDdsdPixelFormat | kDdsdMipMapCount |
+      (compressed ? kDdsdLinearSize : kDdsdPitch));
+  put(height);
+  put(width);
+  // Compressed: level 0's bytes; uncompressed: the bytes of one row of level 0.
+  put(compressed ? static_cast<std::uint32_t>(level0Bytes) : width * 4);
+  put(0);  // dwDepth: not a volume
+  put(static_cast<std::uint32_t>(count));
+  for (int i = 0; i < 11; ++i) put(0);  // dwReserved1
+  // DDS_PIXELFORMAT
+  put(32);
+  if (compressed) {
+    const std::uint32_t fourCc = format == TLevelFormat::kDxt1   ? FourCc("DXT1")
+                                 : format == TLevelFormat::kDxt3 ? FourCc("DXT3")
+                                                                 : FourCc("DXT5");
+    put(kDdpfFourCc);
+    put(fourCc);
+    for (int i = 0; i < 5; ++i) put(0);  // bit count and masks: unused
+  } else {
+    put(kDdpfRgb | kDdpfAlphaPixels);
+    put(0);
+    put(32);
+    put(0x00FF0000);
+    put(0x0000FF00);
+    put(0x000000FF);
+    put(0xFF000000);
+  }
+  put(kDdsCapsTexture | (count > 1 ? kDdsCapsComplex | kDdsCapsMipMap : 0));
+  for (int i = 0; i < 4; ++i) put(0);  // dwCaps2 (no cube map, no volume), dwCaps3, dwCaps4, dwReserved2
+  return out;
+}
 
 std::vector<std::uint8_t> EncodeDds(const TBlpLevels& levels, std::size_t count) {
   if (count == 0 || count > levels.levels.size()) {
@@ -50,7 +90,7 @@ std::vector<std::uint8_t> EncodeDds(const TBlpLevels& levels, std::size_t count)
   }
   std::uint64_t total = kDdsHeaderBytes;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint64_t need = LevelBytes(levels.format, levels.levels[i]);
+    const std::uint64_t need = LevelBytes(levels.format, levels.levels[i].width, levels.levels[i].height);
     if (levels.levels[i].bytes.size() != need) {
       throw std::invalid_argument("level " + std::to_string(i) + " holds " + std::to_string(levels.levels[i].bytes.size()) +
                                   " bytes, not the " + std::to_string(need) + " its size needs");
@@ -58,42 +98,10 @@ std::vector<std::uint8_t> EncodeDds(const TBlpLevels& levels, std::size_t count)
     total += need;
   }
   const TBlpLevel& top = levels.levels[0];
-  const bool compressed = BlockBytes(levels.format) > 0;
-
-  std::vector<std::uint8_t> out;
+  const std::array<std::uint8_t, kDdsHeaderBytes> header =
+      DdsHeader(levels.format, top.width, top.height, top.bytes.size(), count);
+  std::vector<std::uint8_t> out(header.begin(), header.end());
   out.reserve(static_cast<std::size_t>(total));
-  out.insert(out.end(), {'D', 'D', 'S', ' '});
-  PutLe32(out, 124);  // dwSize
-  PutLe32(out, kDdsdCaps | kDdsdHeight | kDdsdWidth | kDdsdPixelFormat | kDdsdMipMapCount |
-                   (compressed ? kDdsdLinearSize : kDdsdPitch));
-  PutLe32(out, top.height);
-  PutLe32(out, top.width);
-  // Compressed: level 0's bytes; uncompressed: the bytes of one row of level 0.
-  PutLe32(out, compressed ? static_cast<std::uint32_t>(top.bytes.size()) : top.width * 4);
-  PutLe32(out, 0);  // dwDepth: not a volume
-  PutLe32(out, static_cast<std::uint32_t>(count));
-  for (int i = 0; i < 11; ++i) PutLe32(out, 0);  // dwReserved1
-  // DDS_PIXELFORMAT
-  PutLe32(out, 32);
-  if (compressed) {
-    const std::uint32_t fourCc = levels.format == TLevelFormat::kDxt1   ? FourCc("DXT1")
-                                 : levels.format == TLevelFormat::kDxt3 ? FourCc("DXT3")
-                                                                         : FourCc("DXT5");
-    PutLe32(out, kDdpfFourCc);
-    PutLe32(out, fourCc);
-    for (int i = 0; i < 5; ++i) PutLe32(out, 0);  // bit count and masks: unused
-  } else {
-    PutLe32(out, kDdpfRgb | kDdpfAlphaPixels);
-    PutLe32(out, 0);
-    PutLe32(out, 32);
-    PutLe32(out, 0x00FF0000);
-    PutLe32(out, 0x0000FF00);
-    PutLe32(out, 0x000000FF);
-    PutLe32(out, 0xFF000000);
-  }
-  PutLe32(out, kDdsCapsTexture | (count > 1 ? kDdsCapsComplex | kDdsCapsMipMap : 0));
-  for (int i = 0; i < 4; ++i) PutLe32(out, 0);  // dwCaps2 (no cube map, no volume), dwCaps3, dwCaps4, dwReserved2
-
   for (std::size_t i = 0; i < count; ++i) {
     const std::vector<std::uint8_t>& bytes = levels.levels[i].bytes;
     const std::size_t at = out.size();
@@ -104,6 +112,23 @@ std::vector<std::uint8_t> EncodeDds(const TBlpLevels& levels, std::size_t count)
     }
   }
   return out;
+}
+
+std::optional<TDdsPieces> DxtDdsPieces(const TBLP2Header& hdr, std::span<const std::uint8_t> file) {
+  if (hdr.compression != kDxtEncoding) return std::nullopt;
+  const TLevelFormat format = DxtFormatOf(hdr);
+  TDdsPieces pieces;
+  bool whole = true;
+  ForEachListedLevel(hdr, kMaxLevels, [&](int, std::uint32_t w, std::uint32_t h, std::uint32_t offset, std::uint32_t size) {
+    const std::uint64_t need = LevelBytes(format, w, h);
+    whole = size >= need && offset <= file.size() && file.size() - offset >= need;
+    if (whole) pieces.levels.push_back(file.subspan(offset, static_cast<std::size_t>(need)));
+    return whole;
+  });
+  if (!whole || pieces.levels.empty()) return std::nullopt;
+  pieces.header = DdsHeader(format, std::max(hdr.width, 1u), std::max(hdr.height, 1u), pieces.levels[0].size(),
+                            pieces.levels.size());
+  return pieces;
 }
 
 }  // namespace velmora::blp

@@ -17,8 +17,11 @@
 // 0x400000. dwMipMapCount says how many levels follow; each is half the one before, at least 1.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "blp/BlpDecode.h"
@@ -27,8 +30,24 @@ namespace velmora::blp {
 
 inline constexpr std::size_t kDdsHeaderBytes = 4 + 124;
 
+// The header (magic included) of a DDS file of `count` levels in `format`, level 0 of width x
+// height holding level0Bytes.
+std::array<std::uint8_t, kDdsHeaderBytes> DdsHeader(TLevelFormat format, std::uint32_t width, std::uint32_t height,
+                                                    std::uint64_t level0Bytes, std::size_t count);
+
 // The first `count` levels of `levels` (DXT levels as blocks, dxtAsBlocks) as a DDS file. Each
 // level must hold exactly the bytes its size needs. Throws std::invalid_argument otherwise.
 std::vector<std::uint8_t> EncodeDds(const TBlpLevels& levels, std::size_t count);
+
+// A DDS file as its header and the levels' blocks where they lie in the BLP file's bytes.
+struct TDdsPieces {
+  std::array<std::uint8_t, kDdsHeaderBytes> header{};
+  std::vector<std::span<const std::uint8_t>> levels;
+};
+
+// The DDS file of a DXT texture (BLP2 header `hdr`, checked, and the file's bytes) without
+// copying its blocks: the same bytes as EncodeDds of its decoded levels, when every level the
+// header lists lies whole in the file. nullopt otherwise, or for a texture that is not DXT.
+std::optional<TDdsPieces> DxtDdsPieces(const TBLP2Header& hdr, std::span<const std::uint8_t> file);
 
 }  // namespace velmora::blp

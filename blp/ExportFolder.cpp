@@ -5,12 +5,16 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace velmora::blp {
 namespace {
@@ -32,16 +36,29 @@ std::string NotAFolder(int dirFd, const std::string& name, int error, const std:
   return "cannot open folder " + shown + ": " + Reason(error);
 }
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes, int& error) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+// Writes the pieces one after another, with as few calls as the kernel allows: writev, again
+// from where a short write stopped.
+bool WriteAll(int fd, std::span<const std::span<const std::uint8_t>> pieces, int& error) {
+  std::vector<iovec> left;
+  left.reserve(pieces.size());
+  for (const std::span<const std::uint8_t> piece : pieces) {
+    if (!piece.empty()) left.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+  }
+  std::size_t first = 0;
+  while (first < left.size()) {
+    const int count = static_cast<int>(std::min<std::size_t>(left.size() - first, IOV_MAX));
+    const ssize_t n = ::writev(fd, left.data() + first, count);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       error = n < 0 ? errno : ENOSPC;
       return false;
     }
-    done += static_cast<std::size_t>(n);
+    auto done = static_cast<std::size_t>(n);
+    while (first < left.size() && done >= left[first].iov_len) done -= left[first++].iov_len;
+    if (done > 0) {
+      left[first].iov_base = static_cast<std::uint8_t*>(left[first].iov_base) + done;
+      left[first].iov_len -= done;
+    }
   }
   return true;
 }
@@ -153,7 +170,10 @@ std::string TTempNames::Next(const std::string& name) {
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(z));
   constexpr std::size_t kExtra = 1 + 1 + 16 + 8;  // ".", ".", the hex digits, ".partial"
   // Within kMaxNameBytes however long NAME is.
-  return "." + name.substr(0, kMaxNameBytes - kExtra) + "." + hex + ".partial";
+  std::string temp;
+  temp.reserve(kMaxNameBytes);
+  temp.append(".").append(name, 0, kMaxNameBytes - kExtra).append(".").append(hex).append(".partial");
+  return temp;
 }
 
 bool EntryExists(int dirFd, const std::string& name) {
@@ -163,6 +183,12 @@ bool EntryExists(int dirFd, const std::string& name) {
 
 TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes, bool overwrite,
                           const std::string& shown, TTempNames& temps, std::string& error) {
+  const std::span<const std::uint8_t> whole[] = {bytes};
+  return WriteFileAt(dirFd, name, std::span(whole), overwrite, shown, temps, error);
+}
+
+TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::span<const std::uint8_t>> pieces,
+                          bool overwrite, const std::string& shown, TTempNames& temps, std::string& error) {
   std::string temp;
   TFd fd;
   for (int attempt = 0; attempt < kTempAttempts && !fd.valid(); ++attempt) {
@@ -176,7 +202,7 @@ TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const st
     return TWriteOutcome::kFailed;
   }
   int writeError = 0;
-  const bool written = WriteAll(fd.get(), bytes, writeError);
+  const bool written = WriteAll(fd.get(), pieces, writeError);
   const int closed = ::close(fd.Release());
   if (!written || closed != 0) {
     error = "cannot write " + shown + ": " + Reason(written ? errno : writeError);

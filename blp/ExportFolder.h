@@ -72,5 +72,9 @@ bool EntryExists(int dirFd, const std::string& name);
 // left then.
 TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::uint8_t> bytes, bool overwrite,
                           const std::string& shown, TTempNames& temps, std::string& error);
+// The same with the file's bytes in pieces, written one after another (a header and the data it
+// heads, say, without joining them first).
+TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::span<const std::uint8_t>> pieces,
+                          bool overwrite, const std::string& shown, TTempNames& temps, std::string& error);
 
 }  // namespace velmora::blp

@@ -5,6 +5,7 @@
 // left alone unless overwriting is asked for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,8 @@
 #include "ArchiveWorld.h"
 #include "BlpReference.h"
 #include "support/BlpWriter.h"
+#include "blp/BlpDecode.h"
+#include "blp/DdsWrite.h"
 #include "support/ImageCompare.h"
 
 namespace fs = std::filesystem;
@@ -216,6 +219,49 @@ TEST(ExportRaw, files_come_out_byte_for_byte_at_their_archive_path) {
     EXPECT_EQ(events.failures.count(r.path), 0u) << events.failures[r.path];
     ASSERT_TRUE(fs::is_regular_file(world.Out() / r.file));
     EXPECT_TRUE(ReadAll(world.Out() / r.file) == r.bytes) << "bytes differ";
+  }
+}
+
+// A DXT texture's DDS file made from its blocks where they lie in the file is byte for byte the
+// one made from its decoded levels; where a level is not whole in the file there is none, and
+// the decoded levels say what is missing.
+TEST(ExportDds, blocks_in_place_give_the_file_the_decoded_levels_give) {
+  struct Row {
+    const char* name;
+    std::uint8_t alphaBits, alphaType;
+    std::uint32_t w, h;
+    std::uint8_t hasMips;
+    std::size_t padding;  // bytes after level 1's blocks that its size counts
+    std::size_t cut;      // bytes cut off the end of the file
+  };
+  const Row rows[] = {
+      {"dxt1_chain", 0, 0, 22, 10, 1, 0, 0},
+      {"dxt5_one_texel_wide", 8, 7, 1, 37, 1, 0, 0},
+      {"dxt3_single_level", 8, 1, 64, 4, 0, 0, 0},
+      {"level_size_larger_than_its_blocks", 0, 0, 16, 16, 1, 24, 0},
+      {"file_cut_in_the_last_level", 8, 7, 16, 8, 1, 0, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    BlpFile file = RandomBlp(2, row.alphaBits, row.alphaType, row.w, row.h, row.hasMips, 11);
+    if (row.padding > 0) file.levels[1].append(row.padding, '\x5A');
+    std::string bytes = WriteBlp(file);
+    bytes.resize(bytes.size() - row.cut);
+    const std::span<const std::uint8_t> span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    blp::TMemorySource source(span);
+    const TBLP2Header hdr = blp::ReadBlpHeader(source);
+    const blp::TBlpLevels levels = blp::DecodeBlpLevels(source, hdr, {.dxtAsBlocks = true, .maxLevels = blp::kMaxLevels});
+    const bool whole = std::all_of(levels.levels.begin(), levels.levels.end(),
+                                   [](const blp::TBlpLevel& l) { return l.missingBytes == 0; });
+    const std::optional<blp::TDdsPieces> pieces = blp::DxtDdsPieces(hdr, span);
+    ASSERT_EQ(pieces.has_value(), whole);
+    if (!pieces) continue;
+    std::vector<std::uint8_t> joined(pieces->header.begin(), pieces->header.end());
+    for (const std::span<const std::uint8_t> level : pieces->levels) joined.insert(joined.end(), level.begin(), level.end());
+    const std::vector<std::uint8_t> encoded = blp::EncodeDds(levels, levels.levels.size());
+    ASSERT_EQ(joined.size(), encoded.size());
+    const auto differ = std::mismatch(joined.begin(), joined.end(), encoded.begin());
+    EXPECT_TRUE(differ.first == joined.end()) << "first difference at byte " << (differ.first - joined.begin());
   }
 }
 

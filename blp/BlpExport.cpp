@@ -191,11 +191,19 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
       if (!ReadLevels(source, job.bytes.size(), options, every ? kMaxLevels : 1, levels, r.reason)) return r;
       if (options.format == TExportFormat::kPng) count = levels.levels.size();
     }
-    const auto [folder, name] = SplitFolder(OutputFile(job, options.format, 0));
+    const std::string first = OutputFile(job, options.format, 0);
+    const auto [folder, name] = SplitFolder(first);
     const int dir = folders.Get(out, folder, true, r.reason);
     if (dir < 0) return r;
     for (std::size_t i = 0; i < count; ++i) {
-      const std::string file = SplitFolder(OutputFile(job, options.format, i)).second;
+      // Level 0's names are those above; another level's are made here.
+      std::string levelRel, levelName;
+      if (i > 0) {
+        levelRel = OutputFile(job, options.format, i);
+        levelName = SplitFolder(levelRel).second;
+      }
+      const std::string& rel = i == 0 ? first : levelRel;
+      const std::string& file = i == 0 ? name : levelName;
       // A file already there is not made again; the rename below settles a race for the name.
       // (The reading thread looked for a job's one file before it read it.)
       if (!options.overwrite && !OneOutputFile(job, options) && EntryExists(dir, file)) {
@@ -225,8 +233,7 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
           break;
         }
       }
-      switch (WriteFileAt(dir, file, pieces, options.overwrite, out.Shown(OutputFile(job, options.format, i)), temps,
-                          r.reason)) {
+      switch (WriteFileAt(dir, file, pieces, options.overwrite, out.Shown(rel), temps, r.reason)) {
         case TWriteOutcome::kFailed: return r;
         case TWriteOutcome::kSkipped: ++r.skipped; break;
         case TWriteOutcome::kWritten:

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -167,7 +166,8 @@ std::string TTempNames::Next(const std::string& name) {
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
   z ^= z >> 31;
   char hex[17];
-  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(z));
+  for (int i = 15; i >= 0; --i, z >>= 4) hex[i] = "0123456789abcdef"[z & 0xF];
+  hex[16] = '\0';
   constexpr std::size_t kExtra = 1 + 1 + 16 + 8;  // ".", ".", the hex digits, ".partial"
   // Within kMaxNameBytes however long NAME is.
   std::string temp;

@@ -458,7 +458,7 @@ class TReadAhead {
 public:
   // `empty`: a file of no bytes counts as read.
   TReadAhead(const std::vector<TExportItem>& items, bool empty)
-      : items_(items), empty_(empty), planned_(items.size(), 0), archives_(items.size(), kUnlooked) {}
+      : items_(items), empty_(empty), planned_(items.size(), 0), looked_(items.size(), 0), records_(items.size()) {}
 
   // Item i's file into job.bytes; false with the reason. `wanted(j)`: whether item j is to be
   // read at all.
@@ -505,7 +505,6 @@ private:
   static constexpr std::size_t kRunMembers = 64;
   static constexpr std::size_t kRunWindow = 128;
   static constexpr std::uint64_t kRunMemberBytes = std::uint64_t{256} << 10;
-  static constexpr MpqHandle kUnlooked = ~MpqHandle{0};
 
   struct TRun {
     MpqHandle archive = 0;           // 0: the first item is listed by no archive
@@ -519,13 +518,14 @@ private:
     std::string member;
   };
 
-  // The archive that supplies item j (0: none), looked up once.
-  MpqHandle ArchiveOf(std::size_t j) {
-    if (archives_[j] == kUnlooked) {
-      const std::optional<TFileMpqRec> rec = RecordOf(items_[j]);
-      archives_[j] = rec ? rec->mpqh : 0;
+  // Item j's record in the index (none: listed by no archive), looked up once: a run's window
+  // looks at an item once for each archive among its neighbours.
+  const std::optional<TFileMpqRec>& Record(std::size_t j) {
+    if (!looked_[j]) {
+      records_[j] = RecordOf(items_[j]);
+      looked_[j] = 1;
     }
-    return archives_[j];
+    return records_[j];
   }
 
   // The run from item i (taken whatever `wanted` says of it) on: the wanted items of its archive
@@ -533,14 +533,15 @@ private:
   template <typename TWanted>
   TRun Plan(std::size_t i, TWanted wanted, std::size_t members = kRunMembers, std::size_t window = kRunWindow) {
     TRun run;
-    const std::optional<TFileMpqRec> first = RecordOf(items_[i]);
+    const std::optional<TFileMpqRec>& first = Record(i);
     run.archive = first ? first->mpqh : 0;
     run.items.push_back(i);
     run.members.push_back(first ? std::string(first->full_name) : std::string());
     const std::size_t end = std::min(items_.size(), i + window);
     for (std::size_t j = i + 1; run.archive != 0 && j < end && run.members.size() < members; ++j) {
-      if (planned_[j] || !items_[j].diskPath.empty() || ArchiveOf(j) != run.archive || !wanted(j)) continue;
-      const std::optional<TFileMpqRec> rec = RecordOf(items_[j]);
+      if (planned_[j] || !items_[j].diskPath.empty()) continue;
+      const std::optional<TFileMpqRec>& rec = Record(j);
+      if (!rec || rec->mpqh != run.archive || !wanted(j)) continue;
       run.items.push_back(j);
       run.members.emplace_back(rec->full_name);
     }
@@ -584,7 +585,8 @@ private:
   const std::vector<TExportItem>& items_;
   bool empty_;
   std::vector<char> planned_;        // item j is in a run read or started
-  std::vector<MpqHandle> archives_;  // ArchiveOf's
+  std::vector<char> looked_;                       // Record's
+  std::vector<std::optional<TFileMpqRec>> records_;
   std::unordered_map<std::size_t, TReady> ready_;  // read, not yet taken
   TRun next_;                                      // started
 };

@@ -204,9 +204,9 @@ TResult Convert(const TJob& job, const TExportOptions& options, const TExportFol
       }
       const std::string& rel = i == 0 ? first : levelRel;
       const std::string& file = i == 0 ? name : levelName;
-      // A file already there is not made again; the rename below settles a race for the name.
+      // A file already there is not made again; the link or rename below settles a race for the name.
       // (The reading thread looked for a job's one file before it read it.)
-      if (!options.overwrite && !OneOutputFile(job, options) && EntryExists(dir, file)) {
+      if (!options.overwrite && !out.EmptyAtOpen() && !OneOutputFile(job, options) && EntryExists(dir, file)) {
         ++r.skipped;
         continue;
       }
@@ -793,14 +793,15 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   }
   TLastFolder checked;  // where the reading thread last looked for a file already there
   // Whether item j's one output file is there already, so that it needs no reading: looked up
-  // once, when the item is read ahead or reached. (A file that turns up later is left alone by
-  // the rename that would replace it.)
+  // once, when the item is read ahead or reached; never in an output folder that held nothing,
+  // as the plan gives each file a name of its own. (A file that turns up later is left alone by
+  // the link or rename that would replace it.)
   enum : char { kUnknown, kAbsent, kThere };
   std::vector<char> there(items.size(), kUnknown);
   auto alreadyThere = [&](std::size_t j) {
     if (there[j] == kUnknown) {
       there[j] = kAbsent;
-      if (!options.overwrite && OneOutputFile(jobs[j], options)) {
+      if (!options.overwrite && !out->EmptyAtOpen() && OneOutputFile(jobs[j], options)) {
         const auto [folder, name] = SplitFolder(OutputFile(jobs[j], options.format, 0));
         std::string ignored;
         const int dir = checked.Get(*out, folder, false, ignored);

@@ -1,7 +1,8 @@
-// The output folder: folders opened without following links, files created exclusively and
-// renamed into place.
+// The output folder: folders opened without following links, files made without a name and
+// linked in, or created exclusively and renamed into place.
 #include "blp/ExportFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 namespace velmora::blp {
@@ -73,6 +75,17 @@ int RenameNoReplace(int dirFd, const std::string& temp, const std::string& name)
   return 0;
 }
 
+// Whether the folder at `dir` has no entry but "." and "..". Unreadable: taken to hold something.
+bool HoldsNothing(const std::string& dir) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+  if (!d) return false;
+  errno = 0;
+  while (const dirent* e = ::readdir(d.get())) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) return false;
+  }
+  return errno == 0;
+}
+
 }  // namespace
 
 std::optional<TExportFolder> TExportFolder::Open(const std::string& dir, std::string& error) {
@@ -94,7 +107,7 @@ std::optional<TExportFolder> TExportFolder::Open(const std::string& dir, std::st
     error = "cannot open folder " + dir + ": " + Reason(errno);
     return std::nullopt;
   }
-  return TExportFolder(dir, std::move(fd));
+  return TExportFolder(dir, std::move(fd), HoldsNothing(dir));
 }
 
 std::string TExportFolder::Shown(std::string_view rel) const {
@@ -187,8 +200,53 @@ TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const st
   return WriteFileAt(dirFd, name, std::span(whole), overwrite, shown, temps, error);
 }
 
+namespace {
+
+enum class TUnnamed { kWritten, kSkipped, kFailed, kUnsupported };
+
+// The file made without a name (O_TMPFILE) and linked in under `name` once whole: the link fails
+// on a taken name, so the no-overwrite check costs nothing, no temporary name is made or renamed,
+// and a writer killed midway leaves nothing behind. Linking a descriptor (AT_EMPTY_PATH) needs
+// Linux 6.10 or CAP_DAC_READ_SEARCH; kUnsupported, before anything is named, where the file
+// system or the kernel refuses, and the caller writes through a temporary name instead.
+TUnnamed WriteUnnamed(int dirFd, const std::string& name, std::span<const std::span<const std::uint8_t>> pieces,
+                      const std::string& shown, std::string& error) {
+  TFd fd(::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+  if (!fd.valid()) return TUnnamed::kUnsupported;
+  int writeError = 0;
+  if (!WriteAll(fd.get(), pieces, writeError)) {
+    error = "cannot write " + shown + ": " + Reason(writeError);
+    return TUnnamed::kFailed;
+  }
+  if (::linkat(fd.get(), "", dirFd, name.c_str(), AT_EMPTY_PATH) != 0) {
+    if (errno == EEXIST) return TUnnamed::kSkipped;
+    // ENOENT: AT_EMPTY_PATH without the right to it (the name's folder is an open descriptor).
+    if (errno == ENOENT || errno == EPERM || errno == EINVAL || errno == EOPNOTSUPP) return TUnnamed::kUnsupported;
+    error = "cannot write " + shown + ": " + Reason(errno);
+    return TUnnamed::kFailed;
+  }
+  // Written data is in the page cache either way; close reports what a delayed write could not
+  // do (on network file systems) after the link, so a failure there removes the name again.
+  if (::close(fd.Release()) != 0) {
+    error = "cannot write " + shown + ": " + Reason(errno);
+    ::unlinkat(dirFd, name.c_str(), 0);
+    return TUnnamed::kFailed;
+  }
+  return TUnnamed::kWritten;
+}
+
+}  // namespace
+
 TWriteOutcome WriteFileAt(int dirFd, const std::string& name, std::span<const std::span<const std::uint8_t>> pieces,
                           bool overwrite, const std::string& shown, TTempNames& temps, std::string& error) {
+  if (!overwrite && temps.unnamed) {
+    switch (WriteUnnamed(dirFd, name, pieces, shown, error)) {
+      case TUnnamed::kWritten: return TWriteOutcome::kWritten;
+      case TUnnamed::kSkipped: return TWriteOutcome::kSkipped;
+      case TUnnamed::kFailed: return TWriteOutcome::kFailed;
+      case TUnnamed::kUnsupported: temps.unnamed = false; break;
+    }
+  }
   std::string temp;
   TFd fd;
   for (int attempt = 0; attempt < kTempAttempts && !fd.valid(); ++attempt) {

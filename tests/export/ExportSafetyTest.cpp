@@ -12,6 +12,7 @@
 
 #include "ArchiveWorld.h"
 #include "BlpReference.h"
+#include "blp/ExportFolder.h"
 #include "support/BlpWriter.h"
 #include "support/ImageCompare.h"
 
@@ -116,6 +117,47 @@ TEST(ExportSafety, links_planted_in_the_output_folder_lead_nowhere_outside_it) {
     }
     for (const auto& e : fs::recursive_directory_iterator(out)) {
       if (!e.is_symlink()) EXPECT_EQ(e.path().string().find(".partial"), std::string::npos) << "left behind: " << e.path();
+    }
+  }
+}
+
+// A file comes into its folder whole, made without a name and linked in or, where the kernel
+// cannot link a descriptor, through a temporary name, and never over a name taken meanwhile
+// unless overwriting: an export into a folder that held nothing looks for no file first.
+TEST(ExportSafety, a_file_comes_in_whole_and_never_over_a_name_taken_meanwhile) {
+  TempDir dir;
+  std::string error;
+  fs::create_directories(dir.path() / "empty");
+  fs::create_directories(dir.path() / "used");
+  std::ofstream(dir.path() / "used/.hidden") << "x";
+  EXPECT_TRUE(blp::TExportFolder::Open((dir.path() / "new/sub").string(), error)->EmptyAtOpen());
+  EXPECT_TRUE(blp::TExportFolder::Open((dir.path() / "empty").string(), error)->EmptyAtOpen());
+  EXPECT_FALSE(blp::TExportFolder::Open((dir.path() / "used").string(), error)->EmptyAtOpen());
+
+  const std::vector<std::uint8_t> head(124, 'h'), body(70000, 'b');
+  const std::span<const std::uint8_t> pieces[] = {head, body};
+  const std::string whole = std::string(head.begin(), head.end()) + std::string(body.begin(), body.end());
+  int n = 0;
+  for (const bool unnamed : {true, false}) {
+    for (const bool taken : {false, true}) {
+      for (const bool overwrite : {false, true}) {
+        SCOPED_TRACE(std::string(unnamed ? "unnamed" : "temporary name") + (taken ? ", taken" : "") +
+                     (overwrite ? ", overwrite" : ""));
+        const fs::path folder = dir.path() / ("w" + std::to_string(n++));
+        const std::optional<blp::TExportFolder> out = blp::TExportFolder::Open(folder.string(), error);
+        ASSERT_TRUE(out && out->EmptyAtOpen()) << error;
+        if (taken) std::ofstream(folder / "f.dds") << "theirs";
+        blp::TTempNames temps;
+        temps.unnamed = unnamed;
+        const blp::TWriteOutcome outcome =
+            blp::WriteFileAt(out->Fd(), "f.dds", pieces, overwrite, "f.dds", temps, error);
+        const bool kept = taken && !overwrite;
+        EXPECT_EQ(outcome, kept ? blp::TWriteOutcome::kSkipped : blp::TWriteOutcome::kWritten) << error;
+        EXPECT_TRUE(ReadAll(folder / "f.dds") == (kept ? "theirs" : whole)) << "f.dds holds the wrong bytes";
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"f.dds"}) << "something else was left in the folder";
+      }
     }
   }
 }

@@ -3,6 +3,7 @@
 #include "blp/BlpExport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -342,11 +343,17 @@ public:
 
 private:
   static constexpr std::size_t kMaxQueuedBytes = std::size_t{256} << 20;
+  static constexpr int kWriterNice = 10;
   // Files a helping thread takes on: small enough that it is back to its progress and cancel
   // checks within a millisecond or so.
   static constexpr std::size_t kHelpBytes = std::size_t{1} << 20;
 
   void Work() {
+    // A DDS or raw writer has queued work to spare; the archive reader, which decompresses every
+    // file, has none, and a core taken from it holds up the whole export. A nicer writer gives
+    // the reader (and the reading thread) a core the moment they wake. Failing that, it writes
+    // at the usual priority.
+    if (options_.format != TExportFormat::kPng) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWriterNice);
     TLastFolder folders;
     TTempNames temps;
     for (;;) {

@@ -442,7 +442,10 @@ bool TArchiveReader::SendRequest(const TRequestHeader& rq, std::string_view name
   timedOut_ = false;
   if (rq.kind == TRequestKind::OpenArchive) ++archiveOpensSent_;
   if (rq.kind == TRequestKind::OpenFile) ++fileOpensSent_;
-  return Send(&rq, sizeof rq, deadline) && Send(name.data(), name.size(), deadline);
+  // One message: sent in two, the reader wakes for the header only to wait again for the name.
+  std::string message(reinterpret_cast<const char*>(&rq), sizeof rq);
+  message.append(name);
+  return Send(message.data(), message.size(), deadline);
 }
 
 TArchiveReader::TAnswer TArchiveReader::Answer(const TRequestHeader& rq, Clock::time_point deadline, bool sent) {

@@ -456,16 +456,22 @@ bool TakeArchiveFile(const TWholeFile& file, TJob& job, std::string& reason) {
 
 // The files of the items, read ahead of the loop that queues them, many small files to a trip to
 // the archive reader: from the item asked for on, a run of the items of its archive among the
-// next kRunWindow (items of other archives in between, as in a folder that patches override in
-// part, wait for a run of their own archive instead of cutting this one short), and the next run
-// started before this one's files are taken, so that the reader decompresses it while they are
-// queued and written. That is what makes DDS and raw export of small textures fast, as they
-// decode nothing; a trip per file cost more than writing it.
+// next twice as many as a run holds (items of other archives in between, as in a folder that
+// patches override in part, wait for a run of their own archive instead of cutting this one
+// short), and the next run started before this one's files are taken, so that the reader
+// decompresses it while they are queued and written. That is what makes DDS and raw export of
+// small textures fast, as they decode nothing; a trip per file cost more than writing it.
 class TReadAhead {
 public:
-  // `empty`: a file of no bytes counts as read.
-  TReadAhead(const std::vector<TExportItem>& items, bool empty)
-      : items_(items), empty_(empty), planned_(items.size(), 0), looked_(items.size(), 0), records_(items.size()) {}
+  // `empty`: a file of no bytes counts as read. `runMembers`: items per run (at most
+  // kMaxRunMembers).
+  TReadAhead(const std::vector<TExportItem>& items, bool empty, std::size_t runMembers)
+      : items_(items),
+        empty_(empty),
+        runMembers_(std::min(runMembers, kMaxRunMembers)),
+        planned_(items.size(), 0),
+        looked_(items.size(), 0),
+        records_(items.size()) {}
 
   // Item i's file into job.bytes; false with the reason. `wanted(j)`: whether item j is to be
   // read at all.
@@ -506,11 +512,8 @@ public:
 
 private:
   static constexpr std::size_t kFirstRunMembers = 256;
-  // Items per run: enough to make a trip's cost small beside the files' own, few enough that
-  // what is read ahead stays small (at most kRunWindow + kRunMembers files of kRunMemberBytes, or
-  // the first run's; larger files are read when their turn comes, on their own).
-  static constexpr std::size_t kRunMembers = 64;
-  static constexpr std::size_t kRunWindow = 128;
+  // A run is read in one trip when its names and files fit (at most this many names go in one).
+  static constexpr std::size_t kMaxRunMembers = 256;
   static constexpr std::uint64_t kRunMemberBytes = std::uint64_t{256} << 10;
 
   struct TRun {
@@ -535,10 +538,13 @@ private:
     return records_[j];
   }
 
-  // The run from item i (taken whatever `wanted` says of it) on: the wanted items of its archive
-  // among the next kRunWindow that no run holds yet.
+  // The run from item i (taken whatever `wanted` says of it) on: up to `members` wanted items of
+  // its archive among the next `window` (by default runMembers_ and twice that) that no run holds
+  // yet.
   template <typename TWanted>
-  TRun Plan(std::size_t i, TWanted wanted, std::size_t members = kRunMembers, std::size_t window = kRunWindow) {
+  TRun Plan(std::size_t i, TWanted wanted, std::size_t members = 0, std::size_t window = 0) {
+    if (members == 0) members = runMembers_;
+    if (window == 0) window = 2 * runMembers_;
     TRun run;
     const std::optional<TFileMpqRec>& first = Record(i);
     run.archive = first ? first->mpqh : 0;
@@ -591,6 +597,7 @@ private:
 
   const std::vector<TExportItem>& items_;
   bool empty_;
+  std::size_t runMembers_;
   std::vector<char> planned_;        // item j is in a run read or started
   std::vector<char> looked_;                       // Record's
   std::vector<std::optional<TFileMpqRec>> records_;
@@ -731,7 +738,13 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
     return summary;
   }
 
-  TReadAhead ahead(items, options.format == TExportFormat::kRaw);
+  // Items per run: enough to make a trip's cost small beside the files' own, few enough that
+  // what is read ahead stays small (a run's files of up to kRunMemberBytes each; larger files are
+  // read when their turn comes, on their own). DDS and raw files are written faster than the
+  // reader decompresses them, so that each trip's turnaround holds up the export: runs of a full
+  // trip for them, a quarter of that for PNG, whose workers take far longer than the reading.
+  const std::size_t runMembers = options.format == TExportFormat::kPng ? 64 : 256;
+  TReadAhead ahead(items, options.format == TExportFormat::kRaw, runMembers);
   ahead.StartFirst();
 
   // Where each item goes, decided before anything is read or written: paths that would leave

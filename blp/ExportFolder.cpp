@@ -75,10 +75,13 @@ int RenameNoReplace(int dirFd, const std::string& temp, const std::string& name)
   return 0;
 }
 
-// Whether the folder at `dir` has no entry but "." and "..". Unreadable: taken to hold something.
-bool HoldsNothing(const std::string& dir) {
-  const std::unique_ptr<DIR, int (*)(DIR*)> d(::opendir(dir.c_str()), ::closedir);
+// Whether the folder `dirFd` has no entry but "." and "..". Unreadable: taken to hold something.
+bool HoldsNothing(int dirFd) {
+  TFd listed(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!listed.valid()) return false;
+  const std::unique_ptr<DIR, int (*)(DIR*)> d(::fdopendir(listed.get()), ::closedir);
   if (!d) return false;
+  listed.Release();  // closedir closes it
   errno = 0;
   while (const dirent* e = ::readdir(d.get())) {
     if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) return false;
@@ -107,7 +110,8 @@ std::optional<TExportFolder> TExportFolder::Open(const std::string& dir, std::st
     error = "cannot open folder " + dir + ": " + Reason(errno);
     return std::nullopt;
   }
-  return TExportFolder(dir, std::move(fd), HoldsNothing(dir));
+  const bool empty = HoldsNothing(fd.get());
+  return TExportFolder(dir, std::move(fd), empty);
 }
 
 std::string TExportFolder::Shown(std::string_view rel) const {

@@ -811,6 +811,11 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (!refusals[i].empty()) fail(items[i].path, refusals[i]);
   }
+  // The reading thread writes DDS and raw files too: while the queue is full, and once everything
+  // is read (a PNG can take long, and progress and cancel are looked at between files).
+  const bool help = options.format != TExportFormat::kPng;
+  TLastFolder helperFolders;
+  TTempNames helperTemps;
   TLastFolder checked;  // where the reading thread last looked for a file already there
   // Whether item j's one output file is there already, so that it needs no reading: looked up
   // once, when the item is read ahead or reached; never in an output folder that held nothing,
@@ -859,7 +864,11 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
       continue;
     }
     summary.bytesRead += job.bytes.size();
-    while (!pipeline.TryPush(job, 50ms)) {
+    while (!pipeline.TryPush(job, 0ms)) {
+      // The queue is full: a DDS or raw file of it is written from here, as the writer, at its
+      // lower priority, may be starved by other programs, and this thread is not.
+      const bool helped = help && pipeline.Help(helperFolders, helperTemps);
+      if (!helped && pipeline.TryPush(job, 50ms)) break;
       collect(0ms);
       events.Progress(done, items.size(), current);
       if (events.Cancelled()) {
@@ -872,11 +881,7 @@ TExportSummary ExportBlpFiles(const std::vector<TExportItem>& items, const TExpo
   }
   if (summary.cancelled) pipeline.DropQueued();
   // Everything is read, so the archive reader's processor is free: DDS and raw files, which take
-  // microseconds each, are written from here too while the queue drains (a PNG can take long,
-  // and progress and cancel are looked at between files).
-  const bool help = options.format != TExportFormat::kPng;
-  TLastFolder helperFolders;
-  TTempNames helperTemps;
+  // microseconds each, are written from here too while the queue drains.
   while (pipeline.Pending() > 0) {
     collect(help && !summary.cancelled && pipeline.Help(helperFolders, helperTemps) ? 0ms : 50ms);
     events.Progress(done, items.size(), current);
